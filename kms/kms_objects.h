@@ -1,0 +1,96 @@
+// A small object layer over one DRM/KMS device: its connectors ("screens"),
+// CRTCs and planes as plain records, 32-bpp dumb framebuffers, and the calls
+// that put a framebuffer on a screen or a plane.
+//
+// Results: operations that can fail with a system error return 0 or a
+// negated errno value; creators return a record or nullptr. Nothing here
+// prints or exits: the caller decides what to report.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <xf86drmMode.h>
+
+struct kms_device;
+
+// One connector.
+struct kms_screen {
+    kms_device *device = nullptr; // owning device, not owned
+    bool connected = false;       // connection state is "connected"
+    uint32_t type = 0;            // KMS connector type
+    uint32_t id = 0;              // KMS connector object id
+    uint32_t width = 0;           // horizontal active pixels of mode
+    uint32_t height = 0;          // vertical active lines of mode
+    std::string name;             // connector type name and per-type number: "HDMI-A-0"
+    drmModeModeInfo mode{};       // the connector's first mode, all zero if it has none
+};
+
+struct kms_crtc {
+    kms_device *device = nullptr; // not owned
+    uint32_t id = 0;              // KMS CRTC object id
+};
+
+struct kms_plane {
+    kms_device *device = nullptr; // not owned
+    kms_crtc *crtc = nullptr;     // the CRTC this plane is assigned to, not owned
+    uint32_t type = 0;            // "type" property: 0 overlay, 1 primary, 2 cursor
+    uint32_t id = 0;              // KMS plane object id
+    std::vector<uint32_t> formats; // fourcc codes, in the kernel's order
+
+    uint32_t num_formats() const { return static_cast<uint32_t>(formats.size()); }
+};
+
+// One open device. Owns the descriptor from kms_device_open on, and every
+// record in its arrays, which are stored densely in the order the kernel
+// listed the objects.
+struct kms_device {
+    int fd = -1;
+    std::vector<std::unique_ptr<kms_screen>> screens;
+    std::vector<std::unique_ptr<kms_crtc>> crtcs;
+    std::vector<std::unique_ptr<kms_plane>> planes;
+
+    uint32_t num_screens() const { return static_cast<uint32_t>(screens.size()); }
+    uint32_t num_crtcs() const { return static_cast<uint32_t>(crtcs.size()); }
+    uint32_t num_planes() const { return static_cast<uint32_t>(planes.size()); }
+};
+
+// A dumb buffer registered as a KMS framebuffer, optionally mapped.
+struct kms_framebuffer {
+    kms_device *device = nullptr; // not owned; must outlive the framebuffer
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t pitch = 0;  // bytes per row, chosen by the kernel
+    uint32_t format = 0; // fourcc
+    uint64_t size = 0;   // bytes, chosen by the kernel
+    uint32_t handle = 0; // dumb buffer handle
+    uint32_t id = 0;     // framebuffer id, 0 while not registered
+    void *map = nullptr; // process mapping of the whole buffer, or nullptr
+};
+
+// Enumeration. kms_device_open returns nullptr only when the record cannot be
+// allocated; any other shortfall yields fewer records, possibly none.
+kms_device *kms_device_open(int fd);
+void kms_device_close(kms_device *device); // frees everything, closes fd; accepts nullptr
+
+kms_screen *kms_screen_create(kms_device *device, uint32_t id);
+void kms_screen_destroy(kms_screen *screen);
+kms_crtc *kms_crtc_create(kms_device *device, uint32_t id);
+void kms_crtc_destroy(kms_crtc *crtc);
+kms_plane *kms_plane_create(kms_device *device, uint32_t id);
+void kms_plane_destroy(kms_plane *plane);
+
+// Framebuffers: "XR24", "XB24" and "RA24" only.
+kms_framebuffer *kms_framebuffer_create(kms_device *device, uint32_t width, uint32_t height,
+                                        uint32_t format);
+int kms_framebuffer_map(kms_framebuffer *fb, void **out);
+void kms_framebuffer_unmap(kms_framebuffer *fb);
+void kms_framebuffer_destroy(kms_framebuffer *fb); // unmaps first if still mapped
+
+// Mode setting.
+int kms_screen_set(kms_screen *screen, kms_crtc *crtc, kms_framebuffer *fb);
+int kms_plane_set(kms_plane *plane, kms_framebuffer *fb, uint32_t x, uint32_t y);
+bool kms_plane_supports_format(const kms_plane *plane, uint32_t format);
+kms_plane *kms_device_find_plane_by_type(kms_device *device, uint32_t type, uint32_t index);
