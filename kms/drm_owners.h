@@ -1,0 +1,46 @@
+// Owners for the structures libdrm allocates: each pointer is released with
+// its matching drmModeFree* call whichever way the owning scope is left.
+#pragma once
+
+#include <memory>
+
+#include <xf86drmMode.h>
+
+namespace kms_detail {
+
+template <typename T, void (*Free)(T *)>
+struct DrmFree {
+    void operator()(T *ptr) const noexcept { Free(ptr); }
+};
+
+template <typename T, void (*Free)(T *)>
+using DrmOwner = std::unique_ptr<T, DrmFree<T, Free>>;
+
+using ResourcesOwner = DrmOwner<drmModeRes, drmModeFreeResources>;
+using ConnectorOwner = DrmOwner<drmModeConnector, drmModeFreeConnector>;
+using PlaneResourcesOwner = DrmOwner<drmModePlaneRes, drmModeFreePlaneResources>;
+using PlaneOwner = DrmOwner<drmModePlane, drmModeFreePlane>;
+using ObjectPropertiesOwner = DrmOwner<drmModeObjectProperties, drmModeFreeObjectProperties>;
+using PropertyOwner = DrmOwner<drmModePropertyRes, drmModeFreeProperty>;
+
+inline ResourcesOwner read_resources(int fd) { return ResourcesOwner(drmModeGetResources(fd)); }
+
+inline ConnectorOwner read_connector(int fd, uint32_t id) {
+    return ConnectorOwner(drmModeGetConnector(fd, id));
+}
+
+inline PlaneResourcesOwner read_plane_resources(int fd) {
+    return PlaneResourcesOwner(drmModeGetPlaneResources(fd));
+}
+
+inline PlaneOwner read_plane(int fd, uint32_t id) { return PlaneOwner(drmModeGetPlane(fd, id)); }
+
+inline ObjectPropertiesOwner read_object_properties(int fd, uint32_t id, uint32_t type) {
+    return ObjectPropertiesOwner(drmModeObjectGetProperties(fd, id, type));
+}
+
+inline PropertyOwner read_property(int fd, uint32_t id) {
+    return PropertyOwner(drmModeGetProperty(fd, id));
+}
+
+} // namespace kms_detail
