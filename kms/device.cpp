@@ -158,6 +158,8 @@ kms_screen *kms_screen_create(kms_device *device, uint32_t id) {
         return nullptr;
     screen->device = device;
     screen->id = id;
+    if (!device)
+        return screen;
 
     const ConnectorOwner connector = read_connector(device->fd, id);
     if (!connector)
@@ -190,6 +192,8 @@ kms_plane *kms_plane_create(kms_device *device, uint32_t id) {
         return nullptr;
     plane->device = device;
     plane->id = id;
+    if (!device)
+        return plane;
 
     {
         const PlaneOwner description = read_plane(device->fd, id);
