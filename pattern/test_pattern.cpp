@@ -6,23 +6,13 @@
 
 #include "gradient.h"
 #include "pixel_formats.h"
+#include "plain_fill.h"
 #include "smpte.h"
 #include "tiles.h"
 
 namespace {
 
 constexpr std::array<const char *, 4> pattern_names{"tiles", "plain", "smpte", "gradient"};
-
-// Fills height x stride bytes of plane 0 with one byte: 0x38 for the
-// half-float formats (0.527 in every component), 0x77 for all others.
-void fill_plain(const PixelFormatInfo &format, uint8_t *mem, uint32_t height, uint32_t stride)
-{
-    const uint8_t value = pixel_family(format) == PixelFamily::rgb_half ? 0x38 : 0x77;
-    // Computed in size_t: height x stride can exceed 32 bits.
-    const size_t bytes = static_cast<size_t>(height) * stride;
-    if (bytes != 0)
-        std::memset(mem, value, bytes);
-}
 
 void draw_smpte(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
                 uint32_t height, uint32_t stride)
@@ -64,6 +54,18 @@ void draw_smpte(const PixelFormatInfo &format, const PlanePointers &planes, uint
 }
 
 } // namespace
+
+uint8_t plain_fill_value(const PixelFormatInfo &format)
+{
+    return pixel_family(format) == PixelFamily::rgb_half ? 0x38 : 0x77;
+}
+
+void fill_plain(const PixelFormatInfo &format, uint8_t *mem, uint32_t height, uint32_t stride)
+{
+    const uint64_t bytes = plain_fill_bytes(height, stride);
+    if (bytes != 0)
+        std::memset(mem, plain_fill_value(format), static_cast<size_t>(bytes));
+}
 
 void fill_test_pattern(uint32_t fourcc, TestPattern pattern, const PlanePointers &planes,
                        uint32_t width, uint32_t height, uint32_t stride)
