@@ -1,0 +1,50 @@
+// Runs crtc-relay on a simulated device and reads back what the device saw.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "run_program.h"
+
+struct RelayRun {
+    std::string device;               // file name under devices/
+    std::vector<std::string> events;  // virtual-clock events; empty: real clock
+    std::vector<std::string> failures; // request:N:errno
+    std::vector<std::string> delays;  // request:ms
+    bool snapshots = false;
+    StdinKind stdin_kind = StdinKind::open_pipe;
+    std::optional<std::chrono::milliseconds> write_stdin_after;
+    std::optional<std::chrono::milliseconds> sigint_after;
+};
+
+struct RelayResult {
+    ProgramResult program;
+    std::vector<nlohmann::json> journal; // one entry per mode-setting call
+    nlohmann::json report;               // what the device had left at close
+    std::string snapshot_dir;
+
+    std::vector<uint32_t> crtc_indices() const;
+    bool left_nothing_behind() const;
+};
+
+RelayResult run_relay(const RelayRun &run);
+
+// Path of a file in the project's devices/ folder.
+std::string device_path(const std::string &name);
+
+struct Rgb {
+    uint8_t r, g, b;
+    bool operator==(const Rgb &) const = default;
+};
+
+struct Picture {
+    uint32_t width = 0, height = 0;
+    std::vector<Rgb> pixels;
+    Rgb at(uint32_t x, uint32_t y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+// Reads an 8-bit RGB or RGBA PNG; throws if it cannot.
+Picture read_png(const std::string &path);
