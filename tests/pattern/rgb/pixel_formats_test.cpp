@@ -1,0 +1,315 @@
+// The pixel-format table, its lookups and the encoders.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "pixel_formats.h"
+#include "rgb_test_support.h"
+
+namespace {
+
+struct ExpectedRow {
+    const char *name;
+    uint32_t fourcc;
+    RgbLayout rgb;
+    YuvLayout yuv;
+};
+
+// Transcribed from the format definitions, in table order.
+constexpr ExpectedRow expected_rows[] = {
+    {"C8", 0x20203843, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"UYVY", 0x59565955, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {9, 2, 2, 2}},
+    {"VYUY", 0x59555956, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {10, 2, 2, 2}},
+    {"YUYV", 0x56595559, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {5, 2, 2, 2}},
+    {"YVYU", 0x55595659, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {6, 2, 2, 2}},
+    {"NV12", 0x3231564E, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {1, 2, 2, 2}},
+    {"NV21", 0x3132564E, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {2, 2, 2, 2}},
+    {"NV16", 0x3631564E, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {1, 2, 1, 2}},
+    {"NV61", 0x3136564E, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {2, 2, 1, 2}},
+    {"YU12", 0x32315559, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {1, 2, 2, 1}},
+    {"YV12", 0x32315659, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {2, 2, 2, 1}},
+    {"AR12", 0x32315241, {{4, 8}, {4, 4}, {4, 0}, {4, 12}}, {0, 0, 0, 0}},
+    {"XR12", 0x32315258, {{4, 8}, {4, 4}, {4, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"AB12", 0x32314241, {{4, 0}, {4, 4}, {4, 8}, {4, 12}}, {0, 0, 0, 0}},
+    {"XB12", 0x32314258, {{4, 0}, {4, 4}, {4, 8}, {0, 0}}, {0, 0, 0, 0}},
+    {"RA12", 0x32314152, {{4, 12}, {4, 8}, {4, 4}, {4, 0}}, {0, 0, 0, 0}},
+    {"RX12", 0x32315852, {{4, 12}, {4, 8}, {4, 4}, {0, 0}}, {0, 0, 0, 0}},
+    {"BA12", 0x32314142, {{4, 4}, {4, 8}, {4, 12}, {4, 0}}, {0, 0, 0, 0}},
+    {"BX12", 0x32315842, {{4, 4}, {4, 8}, {4, 12}, {0, 0}}, {0, 0, 0, 0}},
+    {"AR15", 0x35315241, {{5, 10}, {5, 5}, {5, 0}, {1, 15}}, {0, 0, 0, 0}},
+    {"XR15", 0x35315258, {{5, 10}, {5, 5}, {5, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"AB15", 0x35314241, {{5, 0}, {5, 5}, {5, 10}, {1, 15}}, {0, 0, 0, 0}},
+    {"XB15", 0x35314258, {{5, 0}, {5, 5}, {5, 10}, {0, 0}}, {0, 0, 0, 0}},
+    {"RA15", 0x35314152, {{5, 11}, {5, 6}, {5, 1}, {1, 0}}, {0, 0, 0, 0}},
+    {"RX15", 0x35315852, {{5, 11}, {5, 6}, {5, 1}, {0, 0}}, {0, 0, 0, 0}},
+    {"BA15", 0x35314142, {{5, 1}, {5, 6}, {5, 11}, {1, 0}}, {0, 0, 0, 0}},
+    {"BX15", 0x35315842, {{5, 1}, {5, 6}, {5, 11}, {0, 0}}, {0, 0, 0, 0}},
+    {"RG16", 0x36314752, {{5, 11}, {6, 5}, {5, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"BG16", 0x36314742, {{5, 0}, {6, 5}, {5, 11}, {0, 0}}, {0, 0, 0, 0}},
+    {"BG24", 0x34324742, {{8, 0}, {8, 8}, {8, 16}, {0, 0}}, {0, 0, 0, 0}},
+    {"RG24", 0x34324752, {{8, 16}, {8, 8}, {8, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"AR24", 0x34325241, {{8, 16}, {8, 8}, {8, 0}, {8, 24}}, {0, 0, 0, 0}},
+    {"XR24", 0x34325258, {{8, 16}, {8, 8}, {8, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"AB24", 0x34324241, {{8, 0}, {8, 8}, {8, 16}, {8, 24}}, {0, 0, 0, 0}},
+    {"XB24", 0x34324258, {{8, 0}, {8, 8}, {8, 16}, {0, 0}}, {0, 0, 0, 0}},
+    {"RA24", 0x34324152, {{8, 24}, {8, 16}, {8, 8}, {8, 0}}, {0, 0, 0, 0}},
+    {"RX24", 0x34325852, {{8, 24}, {8, 16}, {8, 8}, {0, 0}}, {0, 0, 0, 0}},
+    {"BA24", 0x34324142, {{8, 8}, {8, 16}, {8, 24}, {8, 0}}, {0, 0, 0, 0}},
+    {"BX24", 0x34325842, {{8, 8}, {8, 16}, {8, 24}, {0, 0}}, {0, 0, 0, 0}},
+    {"AR30", 0x30335241, {{10, 20}, {10, 10}, {10, 0}, {2, 30}}, {0, 0, 0, 0}},
+    {"XR30", 0x30335258, {{10, 20}, {10, 10}, {10, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"AB30", 0x30334241, {{10, 0}, {10, 10}, {10, 20}, {2, 30}}, {0, 0, 0, 0}},
+    {"XB30", 0x30334258, {{10, 0}, {10, 10}, {10, 20}, {0, 0}}, {0, 0, 0, 0}},
+    {"RA30", 0x30334152, {{10, 22}, {10, 12}, {10, 2}, {2, 0}}, {0, 0, 0, 0}},
+    {"RX30", 0x30335852, {{10, 22}, {10, 12}, {10, 2}, {0, 0}}, {0, 0, 0, 0}},
+    {"BA30", 0x30334142, {{10, 2}, {10, 12}, {10, 22}, {2, 0}}, {0, 0, 0, 0}},
+    {"BX30", 0x30335842, {{10, 2}, {10, 12}, {10, 22}, {0, 0}}, {0, 0, 0, 0}},
+    {"XR4H", 0x48345258, {{16, 32}, {16, 16}, {16, 0}, {0, 0}}, {0, 0, 0, 0}},
+    {"XB4H", 0x48344258, {{16, 0}, {16, 16}, {16, 32}, {0, 0}}, {0, 0, 0, 0}},
+    {"AR4H", 0x48345241, {{16, 32}, {16, 16}, {16, 0}, {16, 48}}, {0, 0, 0, 0}},
+    {"AB4H", 0x48344241, {{16, 0}, {16, 16}, {16, 32}, {16, 48}}, {0, 0, 0, 0}},
+};
+
+bool same(const ColorComponent &a, const ColorComponent &b)
+{
+    return a.length == b.length && a.offset == b.offset;
+}
+
+TEST(PixelFormatTable, RowsMatchTheFormatDefinitionsInOrder)
+{
+    ASSERT_EQ(pixel_format_table.size(), std::size(expected_rows));
+    for (size_t i = 0; i < pixel_format_table.size(); ++i) {
+        const PixelFormatInfo &row = pixel_format_table[i];
+        const ExpectedRow &want = expected_rows[i];
+        SCOPED_TRACE(want.name);
+        EXPECT_STREQ(row.name, want.name);
+        EXPECT_EQ(row.fourcc, want.fourcc);
+        EXPECT_TRUE(same(row.rgb.red, want.rgb.red));
+        EXPECT_TRUE(same(row.rgb.green, want.rgb.green));
+        EXPECT_TRUE(same(row.rgb.blue, want.rgb.blue));
+        EXPECT_TRUE(same(row.rgb.alpha, want.rgb.alpha));
+        EXPECT_EQ(row.yuv.order, want.yuv.order);
+        EXPECT_EQ(row.yuv.xsub, want.yuv.xsub);
+        EXPECT_EQ(row.yuv.ysub, want.yuv.ysub);
+        EXPECT_EQ(row.yuv.chroma_stride, want.yuv.chroma_stride);
+    }
+}
+
+TEST(PixelFormatTable, CodesAndNamesAreUniqueAndCodesSpellTheNames)
+{
+    std::set<uint32_t> codes;
+    std::set<std::string> names;
+    for (const PixelFormatInfo &row : pixel_format_table) {
+        SCOPED_TRACE(row.name);
+        EXPECT_TRUE(codes.insert(row.fourcc).second);
+        EXPECT_TRUE(names.insert(row.name).second);
+        // Every code is its name, blank-padded to four characters.
+        char padded[5] = "    ";
+        std::memcpy(padded, row.name, std::strlen(row.name));
+        EXPECT_EQ(row.fourcc, fourcc_code(padded[0], padded[1], padded[2], padded[3]));
+    }
+    EXPECT_EQ(fourcc_code('X', 'R', '2', '4'), 0x34325258u);
+}
+
+TEST(PixelFormatTable, YuvOrderFlagsAreConsistent)
+{
+    for (const PixelFormatInfo &row : pixel_format_table) {
+        if (row.yuv.xsub == 0)
+            continue;
+        SCOPED_TRACE(row.name);
+        const uint32_t chroma = row.yuv.order & (cb_before_cr | cr_before_cb);
+        EXPECT_TRUE(chroma == cb_before_cr || chroma == cr_before_cb);
+        const uint32_t packing = row.yuv.order & (luma_first | chroma_first);
+        const bool packed = pixel_family(row) == PixelFamily::yuv_packed;
+        if (packed)
+            EXPECT_TRUE(packing == luma_first || packing == chroma_first);
+        else
+            EXPECT_EQ(packing, 0u);
+    }
+}
+
+struct FamilyCase {
+    const char *names[16];
+    PixelFamily family;
+    uint32_t bytes_per_pixel;
+};
+
+TEST(PixelFormatTable, FamiliesAndPixelSizes)
+{
+    const FamilyCase cases[] = {
+        {{"C8"}, PixelFamily::indexed, 1},
+        {{"UYVY", "VYUY", "YUYV", "YVYU"}, PixelFamily::yuv_packed, 2},
+        {{"NV12", "NV21", "NV16", "NV61"}, PixelFamily::yuv_semi_planar, 1},
+        {{"YU12", "YV12"}, PixelFamily::yuv_planar, 1},
+        {{"AR12", "XR12", "AB12", "XB12", "RA12", "RX12", "BA12", "BX12", "AR15", "XR15", "AB15",
+          "XB15", "RA15", "RX15", "BA15", "BX15"},
+         PixelFamily::rgb16,
+         2},
+        {{"RG16", "BG16"}, PixelFamily::rgb16, 2},
+        {{"BG24", "RG24"}, PixelFamily::rgb24, 3},
+        {{"AR24", "XR24", "AB24", "XB24", "RA24", "RX24", "BA24", "BX24", "AR30", "XR30", "AB30",
+          "XB30", "RA30", "RX30", "BA30", "BX30"},
+         PixelFamily::rgb32,
+         4},
+        {{"XR4H", "XB4H", "AR4H", "AB4H"}, PixelFamily::rgb_half, 8},
+    };
+    size_t total = 0;
+    for (const FamilyCase &c : cases) {
+        for (const char *name : c.names) {
+            if (name == nullptr)
+                break;
+            SCOPED_TRACE(name);
+            const PixelFormatInfo &row = rgb_test::format_named(name);
+            EXPECT_EQ(pixel_family(row), c.family);
+            EXPECT_EQ(plane0_bytes_per_pixel(pixel_family(row)), c.bytes_per_pixel);
+            ++total;
+        }
+    }
+    EXPECT_EQ(total, 51u);
+}
+
+TEST(PixelFormatLookup, ByCode)
+{
+    const PixelFormatInfo *xr24 = find_pixel_format(0x34325258);
+    ASSERT_NE(xr24, nullptr);
+    EXPECT_STREQ(xr24->name, "XR24");
+    EXPECT_EQ(find_pixel_format(0), nullptr);
+    // C8 is coded with two blanks, not with zero bytes.
+    ASSERT_NE(find_pixel_format(0x20203843), nullptr);
+    EXPECT_STREQ(find_pixel_format(0x20203843)->name, "C8");
+    EXPECT_EQ(find_pixel_format(0x00003843), nullptr);
+    // The last row is reached.
+    ASSERT_NE(find_pixel_format(0x48344241), nullptr);
+    EXPECT_STREQ(find_pixel_format(0x48344241)->name, "AB4H");
+    // All 32 bits count.
+    EXPECT_EQ(find_pixel_format(0x34325258 | 0x80000000u), nullptr);
+}
+
+TEST(PixelFormatLookup, ByName)
+{
+    const struct {
+        const char *name;
+        uint32_t code;
+    } cases[] = {
+        {"C8", 0x20203843}, {"C8  ", 0},  {"XR24", 0x34325258}, {"xr24", 0},
+        {"XR2", 0},         {"", 0},      {"AB4H", 0x48344241}, {"XR24 ", 0},
+        {"NV12", 0x3231564E},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(pixel_format_from_name(c.name), c.code);
+    }
+}
+
+struct PackCase {
+    const char *format;
+    uint8_t r, g, b, a;
+    uint32_t expected;
+};
+
+TEST(PixelEncoders, PackRgba)
+{
+    const PackCase cases[] = {
+        {"XR24", 255, 0, 0, 255, 0x00FF0000},  // alpha dropped, X byte 0
+        {"AR24", 1, 2, 3, 4, 0x04010203},
+        {"XR30", 192, 192, 192, 255, 0x303C0F03}, // 192 widens to 771
+        {"AR30", 255, 255, 255, 255, 0xFFFFFFFF},
+        {"AR30", 0, 0, 0, 127, 0x40000000},    // 2-bit alpha: 127 -> 1
+        {"RG16", 255, 255, 255, 0, 0xFFFF},
+        {"AR15", 0, 0, 0, 127, 0x0000},        // 1-bit alpha: 127 -> 0
+        {"AR15", 0, 0, 0, 128, 0x8000},
+        {"RA15", 0, 0, 0, 128, 0x0001},
+        {"BA12", 0xF0, 0, 0, 0x10, 0x00F1},
+        {"RX24", 0x11, 0x22, 0x33, 0x44, 0x11223300},
+        {"BA30", 0, 0, 255, 255, 0xFFC00003},
+    };
+    for (const PackCase &c : cases) {
+        SCOPED_TRACE(c.format);
+        EXPECT_EQ(pack_rgba(rgb_test::format_named(c.format).rgb, c.r, c.g, c.b, c.a), c.expected);
+    }
+}
+
+TEST(PixelEncoders, PackRgba16KeepsTopBitsAtEachOffset)
+{
+    const RgbLayout half = rgb_test::format_named("AB4H").rgb;
+    EXPECT_EQ(pack_rgba16(half, 0x1111, 0x2222, 0x3333, 0x4444), 0x4444333322221111u);
+    const RgbLayout xr4h = rgb_test::format_named("XR4H").rgb;
+    EXPECT_EQ(pack_rgba16(xr4h, 0x1111, 0x2222, 0x3333, 0xFFFF), 0x0000111122223333u);
+    const RgbLayout rg16 = rgb_test::format_named("RG16").rgb;
+    EXPECT_EQ(pack_rgba16(rg16, 0x8421, 0x8421, 0x8421, 0xFFFF), 0x8430u);
+}
+
+TEST(PixelEncoders, FloatToHalf)
+{
+    const struct {
+        uint16_t v;
+        uint16_t half;
+    } cases[] = {
+        {0, 0},       {1, 0},         {2, 0},         {3, 0},         {4, 0x0400},
+        {64, 0x1400}, {0x8000, 0x3800}, {0xC000, 0x3A00}, {0xFF00, 0x3BF8}, {65535, 0x3BFF},
+        {5, 0x0500},  {0x7FFF, 0x37FF}, {0x1300, 0x2CC0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.v);
+        EXPECT_EQ(float_to_half(c.v), c.half);
+    }
+}
+
+TEST(PixelEncoders, PackRgbaHalf)
+{
+    // Per component: c / 256 as binary16.
+    const struct {
+        uint8_t c;
+        uint16_t half;
+    } levels[] = {{192, 0x3A00}, {255, 0x3BF8}, {127, 0x37F0}, {19, 0x2CC0}, {9, 0x2880},
+                  {29, 0x2F40},  {33, 0x3020},  {76, 0x34C0},  {50, 0x3240}, {106, 0x36A0},
+                  {0, 0x0000}};
+    const RgbLayout ab4h = rgb_test::format_named("AB4H").rgb;
+    for (const auto &l : levels) {
+        SCOPED_TRACE(int{l.c});
+        const uint64_t h = l.half;
+        EXPECT_EQ(pack_rgba_half(ab4h, l.c, 0, 0, 0), h);
+        EXPECT_EQ(pack_rgba_half(ab4h, 0, 0, 0, l.c), h << 48);
+    }
+    EXPECT_EQ(pack_rgba_half(rgb_test::format_named("XR4H").rgb, 192, 192, 192, 255),
+              0x00003A003A003A00u);
+    EXPECT_EQ(pack_rgba_half(rgb_test::format_named("AR4H").rgb, 192, 192, 192, 255),
+              0x3BF83A003A003A00u);
+}
+
+TEST(PixelEncoders, RgbToYuv601)
+{
+    const struct {
+        uint8_t r, g, b;
+        uint8_t y, cb, cr;
+    } cases[] = {
+        {0, 0, 0, 16, 128, 128},     {255, 255, 255, 235, 128, 128}, {255, 0, 0, 82, 90, 240},
+        {0, 255, 0, 144, 54, 34},    {0, 0, 255, 41, 240, 110},      {192, 192, 192, 181, 128, 128},
+        {19, 19, 19, 32, 128, 128},  {0, 33, 76, 40, 152, 111},      {50, 0, 106, 39, 167, 142},
+    };
+    for (const auto &c : cases) {
+        const YuvColor yuv = rgb_to_yuv601(c.r, c.g, c.b);
+        EXPECT_EQ(yuv.y, c.y) << int{c.r} << "," << int{c.g} << "," << int{c.b};
+        EXPECT_EQ(yuv.cb, c.cb) << int{c.r} << "," << int{c.g} << "," << int{c.b};
+        EXPECT_EQ(yuv.cr, c.cr) << int{c.r} << "," << int{c.g} << "," << int{c.b};
+    }
+}
+
+TEST(PixelEncoders, RgbToYuv601StaysInLimitedRange)
+{
+    for (int r = 0; r < 256; r += 15)
+        for (int g = 0; g < 256; g += 15)
+            for (int b = 0; b < 256; b += 15) {
+                const YuvColor c = rgb_to_yuv601(r, g, b);
+                ASSERT_GE(c.y, 16);
+                ASSERT_LE(c.y, 235);
+                ASSERT_GE(c.cb, 16);
+                ASSERT_LE(c.cb, 240);
+                ASSERT_GE(c.cr, 16);
+                ASSERT_LE(c.cr, 240);
+            }
+}
+
+} // namespace

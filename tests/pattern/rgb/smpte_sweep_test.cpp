@@ -1,0 +1,97 @@
+// The run-based SMPTE routines against the per-pixel reference, over every
+// RGB/C8 format and many sizes and strides, with guard bytes around the
+// picture.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "rgb_test_support.h"
+#include "smpte_reference.h"
+
+namespace {
+
+using rgb_test::GuardedPlane;
+
+// Draws with both and compares every byte of the plane, padding and guard
+// included; the stride is the tightest plus `padding`.
+void expect_same_as_reference(const PixelFormatInfo &format, uint32_t width, uint32_t height,
+                              uint32_t padding)
+{
+    const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const uint32_t stride = width * bpp + padding;
+    GuardedPlane fast(height, stride);
+    GuardedPlane reference(height, stride);
+    rgb_test::draw_smpte_direct(format, fast.data(), width, height, stride);
+    smpte_reference::draw(format, reference.data(), width, height, stride);
+    if (fast.bytes != reference.bytes) {
+        size_t i = 0;
+        while (fast.bytes[i] == reference.bytes[i])
+            ++i;
+        FAIL() << format.name << " " << width << " x " << height << " stride " << stride
+               << ": first difference at byte " << i << " (row " << i / stride << ", byte "
+               << i % stride << "): " << int{fast.bytes[i]} << " instead of "
+               << int{reference.bytes[i]};
+    }
+    ASSERT_TRUE(fast.guard_intact());
+}
+
+class SmpteSweep : public testing::TestWithParam<const PixelFormatInfo *> {};
+
+TEST_P(SmpteSweep, SmallSizesTightAndPadded)
+{
+    const PixelFormatInfo &format = *GetParam();
+    for (uint32_t width = 0; width <= 20; ++width)
+        for (uint32_t height = 1; height <= 12; ++height)
+            for (uint32_t padding : {0u, 5u}) {
+                expect_same_as_reference(format, width, height, padding);
+                if (HasFailure())
+                    return;
+            }
+}
+
+TEST_P(SmpteSweep, LargeOddSizes)
+{
+    const PixelFormatInfo &format = *GetParam();
+    const std::pair<uint32_t, uint32_t> sizes[] = {
+        {1923, 31}, {641, 487}, {4099, 13}, {35, 1081}, {7, 1001}, {1920, 18}, {97, 97},
+    };
+    for (const auto &[width, height] : sizes) {
+        expect_same_as_reference(format, width, height, 0);
+        expect_same_as_reference(format, width, height, 61);
+        if (HasFailure())
+            return;
+    }
+}
+
+// Rows that overlap (stride below the row's pixel bytes): the later row must
+// win where they overlap, as in the one-pixel-at-a-time order.
+TEST_P(SmpteSweep, OverlappingRowsFollowTheWritingOrder)
+{
+    const PixelFormatInfo &format = *GetParam();
+    const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    for (uint32_t width : {7u, 14u, 30u}) {
+        for (uint32_t stride : {bpp, width * bpp / 2 + 1, width * bpp - 1}) {
+            const uint32_t height = 9;
+            // Room for the last row's full width.
+            const size_t size = size_t{height - 1} * stride + size_t{width} * bpp;
+            std::vector<uint8_t> fast(size + 16, rgb_test::sentinel);
+            std::vector<uint8_t> reference = fast;
+            rgb_test::draw_smpte_direct(format, fast.data(), width, height, stride);
+            smpte_reference::draw(format, reference.data(), width, height, stride);
+            ASSERT_EQ(fast, reference) << format.name << " width " << width << " stride " << stride;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllRgbAndC8Formats, SmpteSweep,
+                         testing::ValuesIn(rgb_test::rgb_and_indexed_formats()),
+                         [](const testing::TestParamInfo<const PixelFormatInfo *> &info) {
+                             return std::string(info.param->name);
+                         });
+
+TEST(SmpteSweep, CoversFortyOneFormats)
+{
+    EXPECT_EQ(rgb_test::rgb_and_indexed_formats().size(), 41u);
+}
+
+} // namespace
