@@ -1,14 +1,72 @@
 // Gradient: a grey ramp, 10-bit in the upper half and 8-bit in the lower.
+//
+// A pair's value depends only on its band and on the pair number modulo
+// 1024, and all rows of a band are equal, so one period of each band is
+// encoded once into a small table and the rows are copied from it.
 #include "gradient.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "byte_fill.h"
 
 namespace {
 
-void store_le(uint8_t *p, uint64_t value, unsigned bytes)
+constexpr uint32_t ramp_pairs = 1024; // the ramp starts again after this many pairs
+
+// 16-bit grey of pair x: the 10-bit level L = x mod 1024 in the top bits,
+// its top six bits repeated below them; the lower band clears L's low bits.
+uint16_t grey_level(uint32_t x, bool upper)
 {
-    for (unsigned i = 0; i < bytes; ++i)
-        p[i] = static_cast<uint8_t>(value >> (8 * i));
+    uint32_t v = (x * 64) & 0xFFFF;
+    if (!upper)
+        v &= 0xFF00;
+    return static_cast<uint16_t>(v | ((x / 16) % 64));
+}
+
+// The same ramp as a fraction for the half-float formats, without the
+// repeated low bits.
+uint16_t half_level(uint32_t x, bool upper)
+{
+    uint32_t v = (x * 64) & 0xFFFF;
+    if (!upper)
+        v &= 0xFF00;
+    return float_to_half(static_cast<uint16_t>(v));
+}
+
+template <size_t N, typename PairValue>
+void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
+               PairValue pair_value)
+{
+    const uint32_t pairs = width / 2;
+    if (pairs == 0 || height == 0)
+        return;
+    const uint32_t period = std::min(pairs, ramp_pairs);
+    const size_t period_bytes = size_t{period} * 2 * N;
+    const size_t row_bytes = size_t{pairs} * 2 * N;
+    uint8_t table[ramp_pairs * 2 * N];
+
+    const uint32_t upper_end = height / 2;
+    const struct {
+        uint32_t first, end;
+        bool upper;
+    } bands[] = {{0, upper_end, true}, {upper_end, height, false}};
+    for (const auto &band : bands) {
+        if (band.first == band.end)
+            continue;
+        for (uint32_t x = 0; x < period; ++x) {
+            const PixelBytes<N> pixel = little_endian_bytes<N>(pair_value(x, band.upper));
+            std::memcpy(table + size_t{x} * 2 * N, pixel.data(), N);
+            std::memcpy(table + size_t{x} * 2 * N + N, pixel.data(), N);
+        }
+        for (uint32_t y = band.first; y < band.end; ++y) {
+            uint8_t *row = mem + uint64_t{y} * stride;
+            for (size_t done = 0; done < row_bytes; done += period_bytes)
+                std::memcpy(row + done, table, std::min(period_bytes, row_bytes - done));
+        }
+    }
 }
 
 } // namespace
@@ -16,30 +74,21 @@ void store_le(uint8_t *p, uint64_t value, unsigned bytes)
 void draw_gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
                    uint32_t stride)
 {
-    const PixelFamily family = pixel_family(format);
-    if (family != PixelFamily::rgb32 && family != PixelFamily::rgb_half)
+    const RgbLayout &rgb = format.rgb;
+    switch (pixel_family(format)) {
+    case PixelFamily::rgb32:
+        draw_ramp<4>(mem, width, height, stride, [&](uint32_t x, bool upper) {
+            const uint16_t v = grey_level(x, upper);
+            return pack_rgba16(rgb, v, v, v, 0);
+        });
         return;
-    const bool half = family == PixelFamily::rgb_half;
-    const unsigned bytes = half ? 8 : 4;
-    const uint32_t upper_rows = height / 2;
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t *row = mem + static_cast<uint64_t>(y) * stride;
-        const bool upper = y < upper_rows;
-        for (uint32_t x = 0; x < width / 2; ++x) {
-            uint32_t v = (x * 64) & 0xFFFF;
-            if (!upper)
-                v &= 0xFF00;
-            uint64_t pixel;
-            if (half) {
-                const uint16_t h = float_to_half(static_cast<uint16_t>(v));
-                pixel = pack_rgba16(format.rgb, h, h, h, 0);
-            } else {
-                v |= (x / 16) % 64;
-                const auto g = static_cast<uint16_t>(v);
-                pixel = pack_rgba16(format.rgb, g, g, g, 0);
-            }
-            store_le(row + 2ull * x * bytes, pixel, bytes);
-            store_le(row + (2ull * x + 1) * bytes, pixel, bytes);
-        }
+    case PixelFamily::rgb_half:
+        draw_ramp<8>(mem, width, height, stride, [&](uint32_t x, bool upper) {
+            const uint16_t h = half_level(x, upper);
+            return pack_rgba16(rgb, h, h, h, 0);
+        });
+        return;
+    default:
+        return; // no gradient in the other formats
     }
 }

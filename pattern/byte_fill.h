@@ -1,0 +1,75 @@
+// Fills a run of identical pixels whose bytes are given one by one, so the
+// memory layout never depends on the host's byte order.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// The bytes of one pixel, least significant first.
+template <size_t N>
+using PixelBytes = std::array<uint8_t, N>;
+
+template <size_t N>
+constexpr PixelBytes<N> little_endian_bytes(uint64_t value)
+{
+    PixelBytes<N> bytes{};
+    for (size_t i = 0; i < N; ++i)
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
+// Stores `count` copies of `pixel` from dst on, and nothing past them.
+template <size_t N>
+inline void fill_pixels(uint8_t *dst, const PixelBytes<N> &pixel, size_t count)
+{
+    if constexpr (N == 1) {
+        std::memset(dst, pixel[0], count);
+    } else {
+        // Whole pixels per block, at least 32 bytes, so that the block
+        // copies become a few wide stores.
+        constexpr size_t block_bytes = N * ((32 + N - 1) / N);
+        const size_t bytes = count * N;
+        if (bytes < block_bytes) {
+            for (size_t i = 0; i < count; ++i)
+                std::memcpy(dst + i * N, pixel.data(), N);
+            return;
+        }
+        uint8_t block[block_bytes];
+        for (size_t i = 0; i < block_bytes; ++i)
+            block[i] = pixel[i % N];
+        size_t at = 0;
+        for (; at + block_bytes <= bytes; at += block_bytes)
+            std::memcpy(dst + at, block, block_bytes);
+        // The tail: one more block ending at the run's end. It starts on a
+        // pixel boundary, so it rewrites the bytes it overlaps unchanged.
+        if (at != bytes)
+            std::memcpy(dst + bytes - block_bytes, block, block_bytes);
+    }
+}
+
+// Stores samples [first, last) of one chroma row, sample k at byte
+// k x chroma_stride of both component rows. Where Cb and Cr alternate in one
+// plane the pair is stored as one 2-byte pixel.
+inline void fill_chroma_samples(uint8_t *cb_row, uint8_t *cr_row, uint32_t chroma_stride,
+                                uint32_t first, uint32_t last, uint8_t cb, uint8_t cr)
+{
+    if (first >= last)
+        return;
+    const size_t count = last - first;
+    const uint64_t at = uint64_t{first} * chroma_stride;
+    if (chroma_stride == 1) {
+        fill_pixels(cb_row + at, PixelBytes<1>{cb}, count);
+        fill_pixels(cr_row + at, PixelBytes<1>{cr}, count);
+    } else if (chroma_stride == 2 && cr_row == cb_row + 1) {
+        fill_pixels(cb_row + at, PixelBytes<2>{cb, cr}, count);
+    } else if (chroma_stride == 2 && cb_row == cr_row + 1) {
+        fill_pixels(cr_row + at, PixelBytes<2>{cr, cb}, count);
+    } else {
+        for (uint64_t i = at; i < at + uint64_t{count} * chroma_stride; i += chroma_stride) {
+            cb_row[i] = cb;
+            cr_row[i] = cr;
+        }
+    }
+}

@@ -1,0 +1,101 @@
+// The planes a drawing may use, as their documented sizes, and which of
+// their bytes it may write. Everything else must keep its contents.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "pixel_formats.h"
+#include "test_pattern.h"
+
+namespace plane_layout {
+
+struct Planes {
+    std::array<size_t, 3> bytes{};            // size of each plane; 0 = not used
+    std::array<std::vector<bool>, 3> writable; // per byte of each plane
+};
+
+inline bool is_yuv(const PixelFormatInfo &format)
+{
+    return format.yuv.xsub != 0;
+}
+
+// Rows `count` long, `step` apart, each with `span` bytes from its start.
+inline size_t rows_size(uint64_t rows, uint64_t step, uint64_t span)
+{
+    return rows == 0 || span == 0 ? 0 : static_cast<size_t>((rows - 1) * step + span);
+}
+
+inline void mark_rows(std::vector<bool> &mask, uint64_t rows, uint64_t step, uint64_t span)
+{
+    for (uint64_t r = 0; r < rows; ++r)
+        for (uint64_t i = 0; i < span; ++i)
+            mask[r * step + i] = true;
+}
+
+// Planes of `pattern` in `format` at this size. Planes a pattern does not use
+// (or a format it does not draw) are still given a size, so that a test can
+// check they stay untouched: such planes have no writable byte.
+inline Planes describe(const PixelFormatInfo &format, TestPattern pattern, uint32_t width,
+                       uint32_t height, uint32_t stride)
+{
+    Planes p;
+    const PixelFamily family = pixel_family(format);
+    const uint64_t bpp = plane0_bytes_per_pixel(family);
+    const uint64_t row_bytes = uint64_t{width} * bpp;
+    constexpr size_t unused_plane = 64;
+
+    p.bytes[0] = rows_size(height, stride, row_bytes);
+    const bool planar = family == PixelFamily::yuv_semi_planar || family == PixelFamily::yuv_planar;
+    uint64_t chroma_rows = 0, chroma_step = 0, chroma_span = 0;
+    if (planar) {
+        const YuvLayout &yuv = format.yuv;
+        chroma_rows = (uint64_t{height} + yuv.ysub - 1) / yuv.ysub;
+        chroma_step = uint32_t(stride * yuv.chroma_stride) / yuv.xsub;
+        const uint64_t samples = (uint64_t{width} + yuv.xsub - 1) / yuv.xsub;
+        // In the semi-planar plane each sample is a Cb-and-Cr pair.
+        chroma_span = family == PixelFamily::yuv_semi_planar ? 2 * samples : samples;
+        p.bytes[1] = rows_size(chroma_rows, chroma_step, chroma_span);
+        if (family == PixelFamily::yuv_planar)
+            p.bytes[2] = p.bytes[1];
+    }
+    if (pattern == TestPattern::plain)
+        p.bytes[0] = static_cast<size_t>(uint64_t{height} * stride);
+    for (size_t i = 0; i < 3; ++i) {
+        if (p.bytes[i] == 0)
+            p.bytes[i] = unused_plane;
+        p.writable[i].assign(p.bytes[i], false);
+    }
+    if (width == 0 || height == 0)
+        return p;
+
+    switch (pattern) {
+    case TestPattern::plain:
+        std::fill(p.writable[0].begin(), p.writable[0].end(), true);
+        break;
+    case TestPattern::smpte:
+    case TestPattern::tiles:
+        if (pattern == TestPattern::tiles && family == PixelFamily::indexed)
+            break;
+        mark_rows(p.writable[0], height, stride, row_bytes);
+        if (planar) {
+            // SMPTE draws height / ysub chroma rows; tiles draws all of them.
+            const uint64_t drawn =
+                pattern == TestPattern::smpte ? height / format.yuv.ysub : chroma_rows;
+            mark_rows(p.writable[1], drawn, chroma_step, chroma_span);
+            if (family == PixelFamily::yuv_planar)
+                mark_rows(p.writable[2], drawn, chroma_step, chroma_span);
+        }
+        break;
+    case TestPattern::gradient:
+        if (family == PixelFamily::rgb32 || family == PixelFamily::rgb_half)
+            mark_rows(p.writable[0], height, stride, uint64_t{width / 2} * 2 * bpp);
+        break;
+    }
+    return p;
+}
+
+} // namespace plane_layout

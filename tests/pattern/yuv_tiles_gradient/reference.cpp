@@ -1,0 +1,248 @@
+#include "reference.h"
+
+#include <array>
+#include <cstdlib>
+
+namespace reference {
+namespace {
+
+constexpr std::array<YuvColor, 7> top{{{181, 128, 128},
+                                       {162, 44, 142},
+                                       {132, 157, 44},
+                                       {113, 73, 58},
+                                       {84, 184, 199},
+                                       {66, 100, 212},
+                                       {35, 212, 115}}};
+constexpr std::array<YuvColor, 7> middle{{{35, 212, 115},
+                                          {32, 128, 128},
+                                          {84, 184, 199},
+                                          {32, 128, 128},
+                                          {132, 157, 44},
+                                          {32, 128, 128},
+                                          {181, 128, 128}}};
+constexpr std::array<YuvColor, 8> bottom{{{40, 152, 111},
+                                          {235, 128, 128},
+                                          {39, 167, 142},
+                                          {32, 128, 128},
+                                          {24, 128, 128},
+                                          {32, 128, 128},
+                                          {41, 128, 128},
+                                          {32, 128, 128}}};
+
+YuvColor smpte_color(uint32_t x, uint32_t row, uint32_t width, uint32_t rows)
+{
+    if (row < rows * 6 / 9)
+        return top[x * 7 / width];
+    if (row < rows * 7 / 9)
+        return middle[x * 7 / width];
+    return bottom[smpte_bottom_entry(x, width)];
+}
+
+bool is_packed(const YuvLayout &yuv)
+{
+    return (yuv.order & (luma_first | chroma_first)) != 0;
+}
+
+// Stores into a packed row, dropping what lies past its 2 x width bytes.
+void store_in_row(uint8_t *row, uint32_t width, uint64_t at, uint8_t value)
+{
+    if (at < 2 * uint64_t{width})
+        row[at] = value;
+}
+
+struct PackedBytes {
+    uint32_t luma, chroma, cb, cr;
+};
+
+PackedBytes packed_bytes(const YuvLayout &yuv)
+{
+    return {(yuv.order & luma_first) ? 0u : 1u, (yuv.order & chroma_first) ? 0u : 1u,
+            (yuv.order & cr_before_cb) ? 2u : 0u, (yuv.order & cb_before_cr) ? 2u : 0u};
+}
+
+// Luma, Cb and Cr plane addresses of the non-packed YUV formats.
+std::array<uint8_t *, 3> yuv_planes(const YuvLayout &yuv, const PlanePointers &planes)
+{
+    if (yuv.chroma_stride == 2)
+        return {planes[0], planes[1] + ((yuv.order & cb_before_cr) ? 0 : 1),
+                planes[1] + ((yuv.order & cr_before_cb) ? 0 : 1)};
+    if (yuv.order & cb_before_cr)
+        return {planes[0], planes[1], planes[2]};
+    return {planes[0], planes[2], planes[1]};
+}
+
+// The colour by the definition: x + y divided by the width as signed 32-bit
+// numbers with div.
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+Rgb tile_rgb(uint32_t x, uint32_t y, uint32_t width)
+{
+    const std::div_t d = std::div(static_cast<int>(x + y), static_cast<int>(width));
+    const uint32_t c = 0x130502u * (static_cast<uint32_t>(d.quot) >> 6) +
+                       0x0A1120u * (static_cast<uint32_t>(d.rem) >> 6);
+    return {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
+}
+
+void store_le(uint8_t *p, uint64_t value, unsigned bytes)
+{
+    for (unsigned i = 0; i < bytes; ++i)
+        p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+} // namespace
+
+uint32_t smpte_bottom_entry(uint32_t x, uint32_t width)
+{
+    const uint32_t x1 = width * 5 / 7;
+    const uint32_t x2 = width * 6 / 7;
+    const uint32_t n = width / 7;
+    if (x < x1)
+        return x * 4 / x1;
+    if (x < x2)
+        return n == 0 ? 7 : (x - x1) * 3 / n + 4;
+    return 7;
+}
+
+void smpte_yuv(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
+               uint32_t height, uint32_t stride)
+{
+    const YuvLayout &yuv = format.yuv;
+    if (is_packed(yuv)) {
+        const PackedBytes b = packed_bytes(yuv);
+        for (uint32_t y = 0; y < height; ++y) {
+            uint8_t *row = planes[0] + uint64_t{y} * stride;
+            for (uint32_t x = 0; x < width; ++x)
+                store_in_row(row, width, 2ull * x + b.luma, smpte_color(x, y, width, height).y);
+        }
+        for (uint32_t y = 0; y < height; ++y) {
+            uint8_t *row = planes[0] + uint64_t{y} * stride;
+            for (uint32_t x = 0; x < width; x += 2) {
+                const YuvColor c = smpte_color(x, y, width, height);
+                store_in_row(row, width, 2ull * x + b.chroma + b.cb, c.cb);
+                store_in_row(row, width, 2ull * x + b.chroma + b.cr, c.cr);
+            }
+        }
+        return;
+    }
+    const auto [luma, cb, cr] = yuv_planes(yuv, planes);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            luma[uint64_t{y} * stride + x] = smpte_color(x, y, width, height).y;
+    const uint32_t rows = height / yuv.ysub;
+    const uint32_t step = stride * yuv.chroma_stride / yuv.xsub;
+    for (uint32_t r = 0; r < rows; ++r) {
+        for (uint32_t x = 0; x < width; x += yuv.xsub) {
+            const YuvColor c = smpte_color(x, r, width, rows);
+            const uint64_t at = uint64_t{r} * step + x * yuv.chroma_stride / yuv.xsub;
+            cb[at] = c.cb;
+            cr[at] = c.cr;
+        }
+    }
+}
+
+void tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
+           uint32_t height, uint32_t stride)
+{
+    if (width == 0 || height == 0)
+        return;
+    const PixelFamily family = pixel_family(format);
+    auto alpha = [&](uint32_t x, uint32_t y) -> uint8_t {
+        return (y < height / 2 && x < width / 2) ? 127 : 255;
+    };
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t *row = planes[0] + uint64_t{y} * stride;
+        for (uint32_t x = 0; x < width; ++x) {
+            const Rgb c = tile_rgb(x, y, width);
+            const YuvColor yuv = rgb_to_yuv601(c.r, c.g, c.b);
+            switch (family) {
+            case PixelFamily::indexed:
+                return;
+            case PixelFamily::yuv_packed: {
+                if (x % 2 != 0)
+                    break;
+                const PackedBytes b = packed_bytes(format.yuv);
+                store_in_row(row, width, 2ull * x + b.luma, yuv.y);
+                store_in_row(row, width, 2ull * x + b.luma + 2, yuv.y);
+                store_in_row(row, width, 2ull * x + b.chroma + b.cb, yuv.cb);
+                store_in_row(row, width, 2ull * x + b.chroma + b.cr, yuv.cr);
+                break;
+            }
+            case PixelFamily::yuv_semi_planar:
+            case PixelFamily::yuv_planar: {
+                const YuvLayout &l = format.yuv;
+                const auto p = yuv_planes(l, planes);
+                const uint32_t step = stride * l.chroma_stride / l.xsub;
+                const uint64_t at = uint64_t{y / l.ysub} * step + x / l.xsub * l.chroma_stride;
+                p[0][uint64_t{y} * stride + x] = yuv.y;
+                p[1][at] = yuv.cb;
+                p[2][at] = yuv.cr;
+                break;
+            }
+            case PixelFamily::rgb16:
+                store_le(row + 2ull * x, pack_rgba(format.rgb, c.r, c.g, c.b, 255), 2);
+                break;
+            case PixelFamily::rgb24:
+                store_le(row + 3ull * x, pack_rgba(format.rgb, c.r, c.g, c.b, 255), 3);
+                break;
+            case PixelFamily::rgb32:
+                store_le(row + 4ull * x, pack_rgba(format.rgb, c.r, c.g, c.b, alpha(x, y)), 4);
+                break;
+            case PixelFamily::rgb_half:
+                store_le(row + 8ull * x, pack_rgba_half(format.rgb, c.r, c.g, c.b, alpha(x, y)),
+                         8);
+                break;
+            }
+        }
+    }
+}
+
+void gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+              uint32_t stride)
+{
+    const PixelFamily family = pixel_family(format);
+    if (family != PixelFamily::rgb32 && family != PixelFamily::rgb_half)
+        return;
+    const bool half = family == PixelFamily::rgb_half;
+    const unsigned bytes = half ? 8 : 4;
+    for (uint32_t y = 0; y < height; ++y) {
+        const bool upper = y < height / 2;
+        for (uint32_t x = 0; x < width / 2; ++x) {
+            uint64_t pixel;
+            if (half) {
+                const uint32_t v = upper ? (x * 64) % 65536 : ((x * 64) % 65536) & 0xFF00;
+                const uint16_t h = float_to_half(static_cast<uint16_t>(v));
+                pixel = pack_rgba16(format.rgb, h, h, h, 0);
+            } else {
+                const uint32_t high = upper ? (x * 64) % 65536 : ((x * 64) % 65536) & 0xFF00;
+                const auto v = static_cast<uint16_t>(high | ((x / 16) % 64));
+                pixel = pack_rgba16(format.rgb, v, v, v, 0);
+            }
+            uint8_t *row = mem + uint64_t{y} * stride;
+            store_le(row + 2ull * x * bytes, pixel, bytes);
+            store_le(row + (2ull * x + 1) * bytes, pixel, bytes);
+        }
+    }
+}
+
+void draw(const PixelFormatInfo &format, TestPattern pattern, const PlanePointers &planes,
+          uint32_t width, uint32_t height, uint32_t stride)
+{
+    switch (pattern) {
+    case TestPattern::tiles:
+        tiles(format, planes, width, height, stride);
+        return;
+    case TestPattern::smpte:
+        if (format.yuv.xsub != 0)
+            smpte_yuv(format, planes, width, height, stride);
+        return;
+    case TestPattern::gradient:
+        gradient(format, planes[0], width, height, stride);
+        return;
+    case TestPattern::plain:
+        return;
+    }
+}
+
+} // namespace reference

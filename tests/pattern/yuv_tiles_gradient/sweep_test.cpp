@@ -1,0 +1,143 @@
+// The optimised drawings against the per-pixel reference, over many sizes,
+// strides and every format, with every byte outside what a drawing may
+// write checked for stray stores.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "guarded_planes.h"
+#include "plane_layout.h"
+#include "reference.h"
+#include "test_pattern.h"
+
+namespace {
+
+struct Size {
+    uint32_t width, height;
+};
+
+std::vector<Size> small_and_odd_sizes()
+{
+    std::vector<Size> sizes;
+    for (uint32_t w = 0; w <= 20; ++w)
+        for (uint32_t h = 1; h <= 12; ++h)
+            sizes.push_back({w, h});
+    // Wide and odd, several tiles across and a few colour bands down.
+    for (Size s : {Size{0, 0}, Size{7, 0}, Size{131, 3}, Size{333, 17}, Size{641, 9},
+                   Size{1283, 5}, Size{2049, 4}, Size{2050, 3}})
+        sizes.push_back(s);
+    return sizes;
+}
+
+// More than 63 times as tall as wide: x + y reaches 64 x width, where the
+// tile colour's quotient term starts to count.
+std::vector<Size> tall_narrow_sizes()
+{
+    return {{1, 70}, {2, 200}, {3, 250}, {4, 300}, {5, 400}, {7, 500}, {9, 1200}};
+}
+
+// Tight rows, odd padding, wide padding; rows overlapping only for the
+// drawings whose writing order defines the result.
+std::vector<uint32_t> strides_for(uint64_t row_bytes, bool with_overlap)
+{
+    const auto tight = static_cast<uint32_t>(row_bytes);
+    std::vector<uint32_t> strides{tight, tight + 5, tight + 64};
+    if (with_overlap && tight > 2)
+        strides.push_back(tight - 1);
+    return strides;
+}
+
+std::string describe(const PixelFormatInfo &format, TestPattern pattern, Size size,
+                     uint32_t stride)
+{
+    return std::string(format.name) + " " + pattern_name(pattern) + " " +
+           std::to_string(size.width) + "x" + std::to_string(size.height) + " stride " +
+           std::to_string(stride);
+}
+
+// Draws with fill_test_pattern and with the reference into equally preset
+// buffers; both must agree on every byte and leave the rest alone.
+void check_against_reference(const PixelFormatInfo &format, TestPattern pattern, Size size,
+                             uint32_t stride, uint8_t seed)
+{
+    SCOPED_TRACE(describe(format, pattern, size, stride));
+    const plane_layout::Planes layout =
+        plane_layout::describe(format, pattern, size.width, size.height, stride);
+    GuardedPlanes fast(layout, seed);
+    GuardedPlanes expected(layout, seed);
+    fill_test_pattern(format.fourcc, pattern, fast.pointers(), size.width, size.height, stride);
+    reference::draw(format, pattern, expected.pointers(), size.width, size.height, stride);
+
+    const auto stray = fast.stray_write();
+    ASSERT_FALSE(stray.has_value()) << *stray;
+    const auto reference_stray = expected.stray_write();
+    ASSERT_FALSE(reference_stray.has_value()) << "reference: " << *reference_stray;
+    for (size_t p = 0; p < 3; ++p) {
+        const std::vector<uint8_t> &got = fast.storage()[p];
+        const std::vector<uint8_t> &want = expected.storage()[p];
+        const auto [at, _] = std::mismatch(got.begin(), got.end(), want.begin());
+        ASSERT_TRUE(at == got.end())
+            << "plane " << p << " byte "
+            << static_cast<long>(at - got.begin()) - static_cast<long>(GuardedPlanes::guard)
+            << ": " << int{*at} << " instead of " << int{want[at - got.begin()]};
+    }
+}
+
+class SweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
+
+TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride)
+{
+    const PixelFormatInfo &format = *GetParam();
+    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
+        // SMPTE in the RGB and C8 formats is not drawn by these routines.
+        if (pattern == TestPattern::smpte && !plane_layout::is_yuv(format))
+            continue;
+        uint8_t seed = 1;
+        for (Size size : small_and_odd_sizes())
+            for (uint32_t stride : strides_for(size.width * bpp, true))
+                check_against_reference(format, pattern, size, stride, seed++);
+    }
+}
+
+TEST_P(SweepTest, TilesMatchReferenceInTallNarrowBuffers)
+{
+    const PixelFormatInfo &format = *GetParam();
+    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    for (Size size : tall_narrow_sizes())
+        for (uint32_t stride : strides_for(size.width * bpp, false))
+            check_against_reference(format, TestPattern::tiles, size, stride, 3);
+}
+
+class SmpteYuvSweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
+
+TEST_P(SmpteYuvSweepTest, MatchesReferenceAtFullHdRowsAndOddHeights)
+{
+    const PixelFormatInfo &format = *GetParam();
+    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    for (Size size : {Size{1920, 9}, Size{1919, 13}, Size{701, 900}})
+        check_against_reference(format, TestPattern::smpte, size,
+                                static_cast<uint32_t>(size.width * bpp + 3), 9);
+}
+
+std::string format_name(const testing::TestParamInfo<const PixelFormatInfo *> &info)
+{
+    return info.param->name;
+}
+
+std::vector<const PixelFormatInfo *> formats(bool yuv_only)
+{
+    std::vector<const PixelFormatInfo *> rows;
+    for (const PixelFormatInfo &row : pixel_format_table)
+        if (!yuv_only || plane_layout::is_yuv(row))
+            rows.push_back(&row);
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, SweepTest, testing::ValuesIn(formats(false)), format_name);
+INSTANTIATE_TEST_SUITE_P(YuvFormats, SmpteYuvSweepTest, testing::ValuesIn(formats(true)),
+                         format_name);
+
+} // namespace
