@@ -1,10 +1,9 @@
 // SMPTE colour bars for the RGB, half-float and indexed formats.
 //
-// A row of the picture is a handful of runs of one colour (7 in the top and
-// middle bands, at most 9 in the bottom band), so each run is filled from a
-// small block that holds the colour's pixel repeated, with fixed-size copies
-// the compiler turns into wide stores. The buffer is never read back: a
-// framebuffer mapping is often uncached for reads.
+// The picture has three distinct rows (top, middle, bottom band), each a
+// handful of runs of one colour. A row is drawn run by run from small blocks
+// holding the colour's pixel repeated, then copied into every row of its
+// band.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -63,9 +62,76 @@ SmpteValues pack_smpte_colors(Pack pack)
     return values;
 }
 
-// Draws rows top to bottom and each row left to right, one store per pixel,
-// so that overlapping rows (a stride below the row's pixel bytes) end up as
-// the one-pixel-at-a-time order would leave them.
+// Bytes of the row piece that is drawn once and then copied into every row of
+// its band: whole pixels, enough for a 3840-pixel half-float row, and small
+// enough for the stack and the first-level cache.
+template <uint32_t Bpp>
+constexpr size_t chunk_pixels = 32768 / Bpp;
+
+// Draws columns [first, first + count) of a row made of `runs` into `dst`.
+template <uint32_t Bpp>
+void draw_row_piece(uint8_t *dst, uint32_t first, uint32_t count, const SmpteRowRuns &runs,
+                    const RunFiller<Bpp> *fillers)
+{
+    const uint32_t last = first + count;
+    for (const SmpteRun &run : runs) {
+        const uint32_t begin = std::max(run.begin, first);
+        const uint32_t end = std::min(run.end, last);
+        if (begin < end)
+            fillers[run.entry].fill(dst + size_t{begin - first} * Bpp, end - begin);
+    }
+}
+
+template <uint32_t Bpp>
+struct SmpteDrawing {
+    uint8_t *mem;
+    uint32_t width;
+    uint32_t stride;
+    std::array<RunFiller<Bpp>, smpte_c8_palette_size> fillers;
+
+    // Rows [first, end) of one band. Each piece of the band's row is drawn
+    // once into local memory and copied to every row: the copies run at the
+    // speed of memory, and the caller's buffer, possibly an uncached mapping,
+    // is never read.
+    void band(uint32_t first, uint32_t end, const SmpteRowRuns &runs, size_t color_base) const
+    {
+        if (first >= end)
+            return;
+        alignas(64) uint8_t piece[chunk_pixels<Bpp> * Bpp];
+        const size_t row_bytes = size_t{width} * Bpp;
+        if (stride == row_bytes && width <= chunk_pixels<Bpp>) {
+            // Rows without padding form one block: copy as many whole rows
+            // at a time as the piece holds.
+            const uint32_t rows_per_copy = static_cast<uint32_t>(std::min<size_t>(
+                sizeof(piece) / row_bytes, end - first));
+            draw_row_piece<Bpp>(piece, 0, width, runs, &fillers[color_base]);
+            for (uint32_t i = 1; i < rows_per_copy; ++i)
+                std::memcpy(piece + i * row_bytes, piece, row_bytes);
+            for (uint32_t y = first; y < end; y += rows_per_copy) {
+                const uint32_t rows = std::min(rows_per_copy, end - y);
+                std::memcpy(mem + size_t{y} * stride, piece, rows * row_bytes);
+            }
+            return;
+        }
+        for (uint32_t x = 0; x < width; x += chunk_pixels<Bpp>) {
+            const auto count = static_cast<uint32_t>(std::min<size_t>(chunk_pixels<Bpp>, width - x));
+            draw_row_piece<Bpp>(piece, x, count, runs, &fillers[color_base]);
+            for (uint32_t y = first; y < end; ++y)
+                std::memcpy(mem + size_t{y} * stride + size_t{x} * Bpp, piece, size_t{count} * Bpp);
+        }
+    }
+
+    // Rows that overlap (a stride below the row's pixel bytes) are drawn in
+    // place, top to bottom and left to right, so that later rows win exactly
+    // as in a pixel-by-pixel drawing.
+    void band_in_place(uint32_t first, uint32_t end, const SmpteRowRuns &runs,
+                       size_t color_base) const
+    {
+        for (uint32_t y = first; y < end; ++y)
+            draw_row_piece<Bpp>(mem + size_t{y} * stride, 0, width, runs, &fillers[color_base]);
+    }
+};
+
 template <uint32_t Bpp>
 void draw_smpte_rows(const SmpteValues &values, uint8_t *mem, uint32_t width, uint32_t height,
                      uint32_t stride)
@@ -73,24 +139,23 @@ void draw_smpte_rows(const SmpteValues &values, uint8_t *mem, uint32_t width, ui
     if (width == 0 || height == 0)
         return;
 
-    std::array<RunFiller<Bpp>, smpte_c8_palette_size> fillers;
+    SmpteDrawing<Bpp> drawing{mem, width, stride, {}};
     for (size_t i = 0; i < values.size(); ++i)
-        fillers[i] = RunFiller<Bpp>(values[i]);
+        drawing.fillers[i] = RunFiller<Bpp>(values[i]);
 
     const SmpteBandRows bands = smpte_band_rows(height);
     const SmpteRowRuns bars = smpte_bar_runs(width);
     const SmpteRowRuns bottom = smpte_bottom_runs(width);
-
-    uint8_t *row = mem;
-    auto draw_band = [&](uint32_t first, uint32_t end, const SmpteRowRuns &runs,
-                         const RunFiller<Bpp> *band_fillers) {
-        for (uint32_t y = first; y < end; ++y, row += stride)
-            for (const SmpteRun &run : runs)
-                band_fillers[run.entry].fill(row + size_t{run.begin} * Bpp, run.end - run.begin);
+    const bool overlapping = stride < size_t{width} * Bpp;
+    auto band = [&](uint32_t first, uint32_t end, const SmpteRowRuns &runs, size_t color_base) {
+        if (overlapping)
+            drawing.band_in_place(first, end, runs, color_base);
+        else
+            drawing.band(first, end, runs, color_base);
     };
-    draw_band(0, bands.top_end, bars, &fillers[0]);
-    draw_band(bands.top_end, bands.middle_end, bars, &fillers[smpte_c8_middle_base]);
-    draw_band(bands.middle_end, height, bottom, &fillers[smpte_c8_bottom_base]);
+    band(0, bands.top_end, bars, 0);
+    band(bands.top_end, bands.middle_end, bars, smpte_c8_middle_base);
+    band(bands.middle_end, height, bottom, smpte_c8_bottom_base);
 }
 
 SmpteValues pack_smpte_rgb(const RgbLayout &layout)
