@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+// Room for one row drawn ahead in local memory and then copied into the
+// buffer: copies from a small local line run near memory speed.
+inline constexpr size_t scratch_line_bytes = 32 * 1024;
+
 // The bytes of one pixel, least significant first.
 template <size_t N>
 using PixelBytes = std::array<uint8_t, N>;

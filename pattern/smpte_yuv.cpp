@@ -3,9 +3,12 @@
 // Every row is a handful of runs of one colour, so each run is filled with
 // wide stores instead of looking a colour up per pixel. Rows are written top
 // to bottom and the buffer is never read back.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 #include "byte_fill.h"
 #include "smpte.h"
@@ -141,6 +144,48 @@ void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &ord
     }
 }
 
+// Rows [first, end) of a band all look alike: the band's row is drawn once
+// into local memory and copied to each of them, top to bottom. Rows too wide
+// for the scratch line are drawn one by one.
+template <typename DrawRow>
+void draw_band_rows(uint8_t *plane, uint64_t step, uint32_t first, uint32_t end,
+                    size_t row_bytes, DrawRow draw_row)
+{
+    if (first >= end)
+        return;
+    if (row_bytes > scratch_line_bytes) {
+        for (uint32_t y = first; y < end; ++y)
+            draw_row(plane + y * step);
+        return;
+    }
+    uint8_t line[scratch_line_bytes];
+    draw_row(line);
+    if (step != row_bytes || row_bytes == 0) {
+        for (uint32_t y = first; y < end; ++y)
+            std::memcpy(plane + y * step, line, row_bytes);
+        return;
+    }
+    // Rows without padding are one contiguous run of bytes: copy as many
+    // rows at once as the scratch line holds.
+    const uint32_t rows_per_copy = static_cast<uint32_t>(
+        std::min<uint64_t>(scratch_line_bytes / row_bytes, end - first));
+    for (uint32_t i = 1; i < rows_per_copy; ++i)
+        std::memcpy(line + i * row_bytes, line, row_bytes);
+    for (uint32_t y = first; y < end; y += rows_per_copy) {
+        const uint32_t rows = std::min(rows_per_copy, end - y);
+        std::memcpy(plane + y * step, line, rows * row_bytes);
+    }
+}
+
+// Calls draw(band, first, end) for the three bands of `picture` in order.
+template <typename Draw>
+void for_each_band(const SmptePicture &picture, uint32_t rows, Draw draw)
+{
+    draw(picture.top, 0, picture.rows.top_end);
+    draw(picture.middle, picture.rows.top_end, picture.rows.middle_end);
+    draw(picture.bottom, picture.rows.middle_end, rows);
+}
+
 } // namespace
 
 void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
@@ -150,12 +195,15 @@ void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width
         return;
     const SmptePicture picture(width, height);
     const PackedOrder order(layout);
-    if (uint64_t{stride} < 2 * uint64_t{width}) {
+    const size_t row_bytes = 2 * size_t{width};
+    if (stride < row_bytes) {
         draw_packed_overlapping(picture, order, mem, width, height, stride);
         return;
     }
-    for (uint32_t y = 0; y < height; ++y)
-        draw_packed_row(picture.band_of(y), order, mem + uint64_t{y} * stride, width);
+    for_each_band(picture, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
+        draw_band_rows(mem, stride, first, end, row_bytes,
+                       [&](uint8_t *row) { draw_packed_row(band, order, row, width); });
+    });
 }
 
 void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *cb_plane,
@@ -165,26 +213,51 @@ void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *c
         return;
 
     const SmptePicture luma(width, height);
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t *row = y_plane + uint64_t{y} * stride;
-        const BandPicture &band = luma.band_of(y);
-        for (const SmpteRun &run : band.runs)
-            fill_pixels(row + run.begin, PixelBytes<1>{band.color(run).y}, run.end - run.begin);
-    }
+    for_each_band(luma, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
+        draw_band_rows(y_plane, stride, first, end, width, [&](uint8_t *row) {
+            for (const SmpteRun &run : band.runs)
+                fill_pixels(row + run.begin, PixelBytes<1>{band.color(run).y},
+                            run.end - run.begin);
+        });
+    });
 
     // The chroma rows carry the bands laid out anew over their own count.
     const uint32_t rows = height / layout.ysub;
     const uint32_t step = stride * layout.chroma_stride / layout.xsub;
+    const uint32_t samples = steps_reaching(width, layout.xsub);
     const SmptePicture chroma(width, rows);
-    for (uint32_t r = 0; r < rows; ++r) {
-        const uint64_t start = uint64_t{r} * step;
-        const BandPicture &band = chroma.band_of(r);
-        // Sample k shows the colour of column k x xsub.
+    // Sample k shows the colour of column k x xsub.
+    auto draw_samples = [&](const BandPicture &band, uint8_t *cb_row, uint8_t *cr_row) {
         for (const SmpteRun &run : band.runs) {
             const YuvColor c = band.color(run);
-            fill_chroma_samples(cb_plane + start, cr_plane + start, layout.chroma_stride,
-                        steps_reaching(run.begin, layout.xsub),
-                        steps_reaching(run.end, layout.xsub), c.cb, c.cr);
+            fill_chroma_samples(cb_row, cr_row, layout.chroma_stride,
+                                steps_reaching(run.begin, layout.xsub),
+                                steps_reaching(run.end, layout.xsub), c.cb, c.cr);
         }
-    }
+    };
+    for_each_band(chroma, rows, [&](const BandPicture &band, uint32_t first, uint32_t end) {
+        if (layout.chroma_stride == 1) {
+            // A plane for each component: the Cb rows, then the Cr rows.
+            for (auto [plane, component] : {std::pair{cb_plane, &YuvColor::cb},
+                                            std::pair{cr_plane, &YuvColor::cr}}) {
+                draw_band_rows(plane, step, first, end, samples, [&](uint8_t *row) {
+                    for (const SmpteRun &run : band.runs) {
+                        const uint32_t k0 = steps_reaching(run.begin, layout.xsub);
+                        const uint32_t k1 = steps_reaching(run.end, layout.xsub);
+                        fill_pixels(row + k0, PixelBytes<1>{band.color(run).*component}, k1 - k0);
+                    }
+                });
+            }
+        } else if (layout.chroma_stride == 2 && (cr_plane == cb_plane + 1 || cb_plane == cr_plane + 1)) {
+            // Cb and Cr alternate in one plane: one row holds both.
+            const ptrdiff_t cb_at = cb_plane < cr_plane ? 0 : 1;
+            uint8_t *plane = cb_plane - cb_at;
+            draw_band_rows(plane, step, first, end, 2 * size_t{samples}, [&](uint8_t *row) {
+                draw_samples(band, row + cb_at, row + 1 - cb_at);
+            });
+        } else {
+            for (uint32_t r = first; r < end; ++r)
+                draw_samples(band, cb_plane + uint64_t{r} * step, cr_plane + uint64_t{r} * step);
+        }
+    });
 }
