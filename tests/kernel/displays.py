@@ -1,0 +1,55 @@
+"""The emulated display devices the program is tried on, and what their
+Linux 6.1 drivers expose."""
+
+import dataclasses
+
+
+@dataclasses.dataclass(frozen=True)
+class Display:
+    driver: str                 # module that binds the device
+    extra_modules: tuple[str, ...]  # bus drivers to load before it
+    qemu_args: tuple[str, ...]  # "{rom}" stands for the generated option ROM
+    screen: str                 # name the program gives connector 0
+    width: int
+    height: int
+    crtcs: int
+    # Whether connector 0 may be driven by CRTC 1 (False: the kernel
+    # refuses the handover with EINVAL).
+    handover_allowed: bool
+    # QMP screendump arguments beyond the file name.
+    screendump: dict = dataclasses.field(default_factory=dict)
+    needs_radeon_rom: bool = False
+
+
+DISPLAYS: dict[str, Display] = {
+    # Two outputs, each CRTC with an encoder of its own: CRTC 1 cannot
+    # take connector 0.
+    "virtio_gpu": Display(
+        driver="virtio_gpu", extra_modules=("virtio_pci",),
+        qemu_args=("-vga", "none", "-device", "virtio-gpu-pci,max_outputs=2,id=gpu0"),
+        screen="Virtual-0", width=1280, height=800, crtcs=2, handover_allowed=False,
+        screendump={"device": "gpu0", "head": 0}),
+    # Two CRTCs that can both drive the DVI-I connector; the emulated
+    # screen shows only what CRTC 0 scans out.
+    "radeon": Display(
+        driver="radeon", extra_modules=(),
+        qemu_args=("-vga", "none", "-device", "ati-vga,model=rv100,romfile={rom},id=gpu0"),
+        screen="DVI-I-0", width=1280, height=800, crtcs=2, handover_allowed=True,
+        screendump={"device": "gpu0"}, needs_radeon_rom=True),
+    "bochs": Display(
+        driver="bochs", extra_modules=(),
+        qemu_args=("-vga", "std"),
+        screen="Virtual-0", width=1280, height=800, crtcs=1, handover_allowed=True),
+    "cirrus": Display(
+        driver="cirrus", extra_modules=(),
+        qemu_args=("-vga", "cirrus"),
+        screen="VGA-0", width=1024, height=768, crtcs=1, handover_allowed=True),
+}
+
+# Options given to the shared DRM modules on every boot. Debug category
+# 0x04 (KMS) logs each SETCRTC call with the CRTC it names, which lets the
+# test read the handover sequence from the kernel's own log. fbdev
+# emulation stays on, as in Debian's default set-up.
+MODULE_OPTIONS: dict[str, str] = {
+    "drm": "debug=0x4",
+}

@@ -1,0 +1,93 @@
+"""Reading the guest's kernel log as /init prints it (`dmesg -r`)."""
+
+import dataclasses
+import re
+
+LOG_BEGINS = "crtc-relay-init: kernel log begins"
+LOG_ENDS = "crtc-relay-init: kernel log ends"
+PROGRAM_STARTS = "crtc-relay-init: starting crtc-relay"
+
+_RAW_LINE = re.compile(r"^<(\d+)>\[\s*(\d+\.\d+)\] (.*)$")
+_SETCRTC = re.compile(r"\[drm:drm_mode_setcrtc \[drm\]\] \[CRTC:(\d+):crtc-(\d+)\]")
+_ADDFB = re.compile(r"\[drm:drm_mode_addfb2 \[drm\]\] \[FB:(\d+)\]")
+_RMFB = re.compile(r"Removing \[FB:(\d+)\] from all active usage due to RMFB ioctl")
+
+# printk levels
+KERN_ERR = 3
+KERN_WARNING = 4
+
+# Signs of a kernel in trouble, wherever they appear.
+_KERNEL_TROUBLE = ("Oops", "BUG:", "WARNING:", "Kernel panic", "Call Trace:",
+                   "general protection fault", "divide error")
+
+
+@dataclasses.dataclass(frozen=True)
+class Record:
+    level: int     # printk level, 0 (emergency) to 7 (debug)
+    time: float    # seconds since boot, guest clock
+    text: str
+
+
+@dataclasses.dataclass(frozen=True)
+class SetCrtc:
+    time: float
+    crtc_index: int   # N of the kernel's "crtc-N" name, i.e. its index on the device
+
+
+def parse(console: list[str]) -> list[Record]:
+    """The records between /init's markers; raises if the log is missing."""
+    try:
+        start = console.index(LOG_BEGINS) + 1
+        end = console.index(LOG_ENDS, start)
+    except ValueError:
+        raise ValueError("the console holds no complete kernel log") from None
+    records = []
+    for line in console[start:end]:
+        match = _RAW_LINE.match(line)
+        if match:
+            priority, time, text = match.groups()
+            records.append(Record(int(priority) & 7, float(time), text))
+        elif records:
+            # A record with embedded newlines continues on the next line.
+            last = records[-1]
+            records[-1] = Record(last.level, last.time, last.text + "\n" + line)
+    return records
+
+
+def program_records(records: list[Record]) -> list[Record]:
+    """The records from the moment /init started the program."""
+    for index, record in enumerate(records):
+        if PROGRAM_STARTS in record.text:
+            return records[index:]
+    raise ValueError("the kernel log does not show the program starting")
+
+
+def trouble(records: list[Record]) -> list[Record]:
+    """Oopses, warnings and bugs anywhere in the log."""
+    return [r for r in records if any(sign in r.text for sign in _KERNEL_TROUBLE)]
+
+
+def errors(records: list[Record]) -> list[Record]:
+    """DRM errors and other error-level messages."""
+    return [r for r in records
+            if r.level <= KERN_ERR or "*ERROR*" in r.text
+            or ("[drm:" in r.text and r.level <= KERN_WARNING)]
+
+
+def setcrtc_calls(records: list[Record]) -> list[SetCrtc]:
+    """Each SETCRTC request as the DRM core logs it (debug category KMS)."""
+    calls = []
+    for record in records:
+        match = _SETCRTC.search(record.text)
+        if match:
+            calls.append(SetCrtc(record.time, int(match.group(2))))
+    return calls
+
+
+def framebuffers_added(records: list[Record]) -> list[int]:
+    return [int(m.group(1)) for r in records if (m := _ADDFB.search(r.text))]
+
+
+def framebuffers_removed_in_use(records: list[Record]) -> list[tuple[int, float]]:
+    """Framebuffers that an RMFB request took off the screen, and when."""
+    return [(int(m.group(1)), r.time) for r in records if (m := _RMFB.search(r.text))]

@@ -1,0 +1,318 @@
+"""Run crtc-relay on a real Linux DRM driver inside QEMU and check what it does.
+
+The guest boots Debian's kernel with an initramfs holding the program
+(see make_initramfs.py). The program's standard input, output and error
+are the emulated serial console, so this script reads its messages as a
+user at the terminal would, and ends it by typing Enter. While it runs,
+the emulated screen is read back over QMP and compared pixel by pixel
+with the picture the testpattern tool draws for the same size. After the
+guest powers off, its kernel log tells which CRTC each SETCRTC request
+named and when, so every screendump can be matched to the CRTC that was
+driving the screen at that moment.
+"""
+
+import argparse
+import dataclasses
+import pathlib
+import re
+import subprocess
+import sys
+import time
+
+import kernel_cache
+import kernel_log
+import make_initramfs
+import picture
+import radeon_rom
+from displays import DISPLAYS, Display
+from picture import Shown
+from qemu_machine import ConsoleLine, Machine, Picture
+
+HANDOVER_PERIOD = 5.0
+# A SETCRTC follows the previous one after the 5 s wait plus however long
+# the previous mode set took under emulation.
+HANDOVER_SLACK = 1.0
+# Screendumps this close to a SETCRTC may show the change half done.
+SETTLE = 0.6
+BOOT_TIMEOUT = 120.0
+FIRST_PICTURE_TIMEOUT = 20.0
+SCREENDUMP_INTERVAL = 0.25
+# What the program does when the kernel refuses a handover: it names the
+# failed call and ends with status 1 after tearing down.
+REFUSED_HANDOVER_MESSAGE = "kms_screen_set() failed: -22"
+REFUSED_HANDOVER_STATUS = 1
+
+_SCREEN_LINE = re.compile(r"^Using screen (\S+), resolution (\d+)x(\d+)$")
+_EXIT_LINE = re.compile(r"crtc-relay-init: crtc-relay exit status: (\d+)$")
+
+
+class TestFailure(Exception):
+    pass
+
+
+def check(condition: bool, message: str) -> None:
+    if not condition:
+        raise TestFailure(message)
+
+
+@dataclasses.dataclass
+class Screendump:
+    time: float       # host clock, middle of the request
+    shown: Shown
+    detail: str
+
+
+@dataclasses.dataclass
+class Plan:
+    """What the program should do on this display."""
+    crtc_sequence: list[int]   # CRTC index of each SETCRTC request, in order
+    last_refused: bool         # the last request fails with EINVAL
+    exit_status: int
+    shows: dict[int, Shown]    # what the screen shows while CRTC i drives it
+
+
+def plan_for(display: Display) -> Plan:
+    if not display.handover_allowed:
+        return Plan([0, 1], last_refused=True, exit_status=REFUSED_HANDOVER_STATUS,
+                    shows={0: Shown.EXACT})
+    if display.crtcs == 1:
+        # The same call once more after 5 s, then Enter.
+        return Plan([0, 0], last_refused=False, exit_status=0, shows={0: Shown.EXACT})
+    # Over to CRTC 1 and back; the emulated screen shows CRTC 0 only.
+    return Plan([0, 1, 0], last_refused=False, exit_status=0,
+                shows={0: Shown.EXACT, 1: Shown.BLACK})
+
+
+def reference_picture(testpattern: pathlib.Path, width: int, height: int,
+                      work: pathlib.Path) -> Picture:
+    raw_path = work / f"smpte-{width}x{height}.xr24"
+    result = subprocess.run(
+        [str(testpattern), "--pattern", "smpte", "--format", "XR24",
+         "--size", f"{width}x{height}", "--output", str(raw_path)],
+        capture_output=True, text=True)
+    check(result.returncode == 0, f"testpattern failed: {result.stderr.strip()}")
+    return Picture(width, height, picture.xr24_to_rgb(raw_path.read_bytes(), width, height))
+
+
+class Run:
+    def __init__(self, machine: Machine, display: Display, expected: Picture,
+                 work: pathlib.Path) -> None:
+        self.machine = machine
+        self.display = display
+        self.expected = expected
+        self.work = work
+        self.dumps: list[Screendump] = []
+        self.start_index = 0
+        self.start_line: ConsoleLine | None = None
+
+    def wait_for_program(self) -> None:
+        try:
+            self.start_index, self.start_line = self.machine.wait_for_line(
+                r"^crtc-relay-init: (starting crtc-relay|no |insmod )", BOOT_TIMEOUT)
+        except TimeoutError as error:
+            raise TestFailure(f"the guest did not get to the program: {error}") from None
+        check(kernel_log.PROGRAM_STARTS in self.start_line.text,
+              f"the guest could not start the program: {self.start_line.text}")
+
+    def check_screen_line(self) -> None:
+        _, line = self.machine.wait_for_line(
+            r"^(Using screen|.*failed|.*ERROR)", 30, self.start_index)
+        match = _SCREEN_LINE.match(line.text)
+        check(match is not None, f"the program did not report its screen: {line.text!r}")
+        name, width, height = match.group(1), int(match.group(2)), int(match.group(3))
+        wanted = (self.display.screen, self.display.width, self.display.height)
+        check((name, width, height) == wanted,
+              f"program uses screen {name} {width}x{height}, expected "
+              f"{wanted[0]} {wanted[1]}x{wanted[2]}")
+
+    def screendump(self) -> Screendump:
+        path = self.work / "screen.ppm"
+        before = time.monotonic()
+        shown_picture = self.machine.screendump(path, **self.display.screendump)
+        moment = (before + time.monotonic()) / 2
+        shown = picture.classify(shown_picture, self.expected)
+        detail = "" if shown != Shown.OTHER else picture.differences(shown_picture, self.expected)
+        dump = Screendump(moment, shown, detail)
+        if shown == Shown.OTHER and not any(d.shown == Shown.OTHER for d in self.dumps):
+            path.rename(self.work / "first-mismatch.ppm")  # kept for a look
+        self.dumps.append(dump)
+        return dump
+
+    def watch(self, plan: Plan) -> None:
+        """Read the screen back until the planned handovers have happened."""
+        deadline = time.monotonic() + FIRST_PICTURE_TIMEOUT
+        while self.screendump().shown != Shown.EXACT:
+            check(time.monotonic() < deadline,
+                  f"the picture did not appear within {FIRST_PICTURE_TIMEOUT:.0f} s: "
+                  f"{self.dumps[-1].shown.value} {self.dumps[-1].detail}")
+            time.sleep(SCREENDUMP_INTERVAL)
+        first_picture = self.dumps[-1].time
+        handovers = len(plan.crtc_sequence) - 1
+        if plan.last_refused:
+            stop = lambda: self._has_line(REFUSED_HANDOVER_MESSAGE)
+            limit = first_picture + handovers * (HANDOVER_PERIOD + HANDOVER_SLACK) + 5
+        else:
+            # Stop half way to the next handover so the sequence is exact.
+            end = first_picture + handovers * HANDOVER_PERIOD + HANDOVER_PERIOD / 2
+            stop = lambda: time.monotonic() >= end
+            limit = end + 5
+        while not stop():
+            check(time.monotonic() < limit, "the program did not do what was expected in time")
+            check(self.machine.running(), "the guest stopped while the program should run")
+            self.screendump()
+            time.sleep(SCREENDUMP_INTERVAL)
+
+    def _has_line(self, text: str) -> bool:
+        return any(line.text == text for line in self.machine.lines[self.start_index:])
+
+    def program_output(self) -> list[str]:
+        lines = [line.text for line in self.machine.lines[self.start_index + 1:]]
+        for index, line in enumerate(lines):
+            if _EXIT_LINE.search(line):
+                return lines[:index]
+        raise TestFailure("the guest did not report the program's exit status")
+
+    def exit_status(self) -> int:
+        for line in self.machine.lines[self.start_index:]:
+            match = _EXIT_LINE.search(line.text)
+            if match:
+                return int(match.group(1))
+        raise TestFailure("the guest did not report the program's exit status")
+
+
+def check_kernel_log(run: Run, plan: Plan, records: list[kernel_log.Record]) -> list[str]:
+    """Checks on the kernel's side; returns notes for the report."""
+    notes = []
+    trouble = kernel_log.trouble(records)
+    check(not trouble, "kernel trouble:\n" + "\n".join(r.text for r in trouble))
+    during = kernel_log.program_records(records)
+    before = records[:len(records) - len(during)]
+    for record in kernel_log.errors(before):
+        notes.append(f"before the program (not its doing): {record.text}")
+    program_errors = kernel_log.errors(during)
+    check(not program_errors,
+          "kernel errors while the program ran:\n" + "\n".join(r.text for r in program_errors))
+
+    calls = kernel_log.setcrtc_calls(during)
+    check([c.crtc_index for c in calls] == plan.crtc_sequence,
+          f"SETCRTC named CRTCs {[c.crtc_index for c in calls]}, expected {plan.crtc_sequence}")
+    steps = [later.time - earlier.time for earlier, later in zip(calls, calls[1:])]
+    for step in steps:
+        check(HANDOVER_PERIOD - 0.05 <= step <= HANDOVER_PERIOD + HANDOVER_SLACK,
+              f"handovers {', '.join(f'{s:.2f}' for s in steps)} s apart, expected about 5 s")
+    notes.append("SETCRTC: " + ", ".join(f"crtc-{c.crtc_index} at {c.time:.2f} s" for c in calls))
+
+    added = kernel_log.framebuffers_added(during)
+    removed = kernel_log.framebuffers_removed_in_use(during)
+    check(len(added) == 1, f"expected one framebuffer, the kernel added {added}")
+    check([fb for fb, _ in removed] == added,
+          f"framebuffer {added} was not taken down by the program "
+          f"(removed by RMFB: {[fb for fb, _ in removed]})")
+    check_screendumps(run, plan, records, calls, teardown=removed[0][1])
+    return notes
+
+
+def check_screendumps(run: Run, plan: Plan, records: list[kernel_log.Record],
+                      calls: list[kernel_log.SetCrtc], teardown: float) -> None:
+    """Each screendump against the CRTC that drove the screen when it was taken."""
+    marker = next(r for r in records if kernel_log.PROGRAM_STARTS in r.text)
+    assert run.start_line is not None
+    offset = run.start_line.time - marker.time  # host clock minus guest clock
+    effective = calls[:-1] if plan.last_refused else calls
+    changes = [(call.time + offset, call.crtc_index) for call in effective]
+    counted: dict[int, int] = {}
+    for dump in run.dumps:
+        if any(abs(dump.time - (call.time + offset)) < SETTLE for call in calls):
+            continue
+        if dump.time > teardown + offset - SETTLE:
+            continue  # the program is taking its framebuffer down
+        driving = [crtc for moment, crtc in changes if moment <= dump.time]
+        if not driving:
+            continue  # before the first mode set
+        crtc = driving[-1]
+        wanted = plan.shows[crtc]
+        check(dump.shown == wanted,
+              f"{dump.time - run.machine.started:.2f} s after boot, with CRTC {crtc} driving "
+              f"the screen, it showed {dump.shown.value} instead of {wanted.value} {dump.detail}")
+        counted[crtc] = counted.get(crtc, 0) + 1
+    for crtc in plan.shows:
+        check(counted.get(crtc, 0) > 0, f"no screendump was taken while CRTC {crtc} drove the screen")
+
+
+def check_program_output(run: Run, plan: Plan) -> None:
+    output = [line for line in run.program_output() if line.strip()]
+    expected = [f"Using screen {run.display.screen}, resolution "
+                f"{run.display.width}x{run.display.height}"]
+    if plan.last_refused:
+        expected.append(REFUSED_HANDOVER_MESSAGE)
+    check(output == expected,
+          "program output:\n  " + "\n  ".join(output) + "\nexpected:\n  " + "\n  ".join(expected))
+
+
+def run_display(name: str, program: pathlib.Path, testpattern: pathlib.Path,
+                work: pathlib.Path, cache: pathlib.Path | None) -> list[str]:
+    display = DISPLAYS[name]
+    plan = plan_for(display)
+    work.mkdir(parents=True, exist_ok=True)
+    kernel = kernel_cache.ensure_kernel(cache)
+    initrd = work / "initramfs.cpio"
+    initrd.write_bytes(make_initramfs.build(kernel, program))
+    expected = reference_picture(testpattern, display.width, display.height, work)
+    rom = work / "radeon.rom"
+    rom.write_bytes(radeon_rom.build_rom())
+    device_args = [arg.replace("{rom}", str(rom)) for arg in display.qemu_args]
+
+    with Machine(kernel.vmlinux, initrd, device_args, [f"relay_driver={name}"],
+                 log_path=work / "console.log") as machine:
+        run = Run(machine, display, expected, work)
+        run.wait_for_program()
+        booted = run.start_line.time - machine.started
+        run.check_screen_line()
+        run.watch(plan)
+        if not plan.last_refused:
+            machine.type_keys(b"\n")
+        try:
+            machine.wait_for_exit(60)
+        except subprocess.TimeoutExpired:
+            raise TestFailure("the guest did not power off after the program") from None
+        status = run.exit_status()
+        check(status == plan.exit_status,
+              f"the program exited with status {status}, expected {plan.exit_status}")
+        check_program_output(run, plan)
+        records = kernel_log.parse([line.text for line in machine.lines])
+        notes = check_kernel_log(run, plan, records)
+        total = time.monotonic() - machine.started
+
+    exact = sum(1 for d in run.dumps if d.shown == Shown.EXACT)
+    black = sum(1 for d in run.dumps if d.shown == Shown.BLACK)
+    return [f"kernel {kernel.version}, {display.driver}: program started {booted:.1f} s after boot, "
+            f"whole run {total:.1f} s",
+            f"{len(run.dumps)} screendumps: {exact} exact, {black} black, "
+            f"{len(run.dumps) - exact - black} other",
+            f"exit status {status}", *notes]
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--display", choices=sorted(DISPLAYS), required=True)
+    parser.add_argument("--program", type=pathlib.Path, required=True)
+    parser.add_argument("--testpattern", type=pathlib.Path, required=True)
+    parser.add_argument("--work", type=pathlib.Path, required=True,
+                        help="folder for the image, console log and screendumps")
+    parser.add_argument("--cache", type=pathlib.Path, default=None, help="kernel cache folder")
+    args = parser.parse_args(argv[1:])
+    try:
+        notes = run_display(args.display, args.program.resolve(), args.testpattern.resolve(),
+                            args.work.resolve(), args.cache)
+    except (TestFailure, kernel_cache.KernelUnavailable, RuntimeError, ValueError) as error:
+        print(f"FAIL {args.display}: {error}", file=sys.stderr)
+        print(f"console log: {args.work.resolve() / 'console.log'}", file=sys.stderr)
+        return 1
+    print(f"PASS {args.display}")
+    for note in notes:
+        print(f"  {note}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,97 @@
+"""Build the initramfs that boots straight into crtc-relay.
+
+It holds busybox, the /init script beside this file, the program with the
+shared libraries and dynamic loader it needs (as ldd lists them, so a
+sanitized build brings its runtime along), and for each emulated display
+the kernel modules of its driver with their dependencies in load order.
+"""
+
+import argparse
+import pathlib
+import re
+import subprocess
+import sys
+
+import kernel_cache
+from cpio_archive import CpioArchive
+from displays import DISPLAYS, MODULE_OPTIONS
+
+HERE = pathlib.Path(__file__).resolve().parent
+BUSYBOX = pathlib.Path("/bin/busybox")
+PROGRAM_PATH = "bin/crtc-relay"
+MODULES_ROOT = "lib/modules"
+
+_LDD_LINE = re.compile(r"^\s*(?:\S+ => )?(/\S+) \(0x[0-9a-f]+\)$")
+
+
+def shared_objects(program: pathlib.Path) -> list[pathlib.Path]:
+    """Every shared object and the loader that `program` needs, as ldd names them."""
+    result = subprocess.run(["ldd", str(program)], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError(f"ldd {program} failed: {result.stderr.strip() or result.stdout.strip()}")
+    paths = []
+    for line in result.stdout.splitlines():
+        if "=> not found" in line:
+            raise RuntimeError(f"{program} needs a library that is missing: {line.strip()}")
+        match = _LDD_LINE.match(line)
+        if match:
+            paths.append(pathlib.Path(match.group(1)))
+    return paths
+
+
+def _module_name(path: pathlib.Path) -> str:
+    return path.name.removesuffix(".ko").replace("-", "_")
+
+
+def add_driver_modules(archive: CpioArchive, kernel: kernel_cache.Kernel) -> None:
+    """Each driver's modules in load order, listed in /etc/drivers/DRIVER."""
+    for name, display in DISPLAYS.items():
+        lines = []
+        seen: set[pathlib.Path] = set()
+        for module in (*display.extra_modules, display.driver):
+            for path in kernel.module_dependencies(module):
+                if path in seen:
+                    continue
+                seen.add(path)
+                inside = f"{MODULES_ROOT}/{path.relative_to(kernel.modules_dir)}"
+                if inside not in archive:
+                    archive.add_file(inside, path.read_bytes())
+                options = MODULE_OPTIONS.get(_module_name(path), "")
+                lines.append(f"/{inside} {options}".rstrip())
+        archive.add_file(f"etc/drivers/{name}", ("\n".join(lines) + "\n").encode())
+
+
+def build(kernel: kernel_cache.Kernel, program: pathlib.Path) -> bytes:
+    if not BUSYBOX.exists():
+        raise RuntimeError(f"{BUSYBOX} is missing; install busybox-static (scripts/setup.sh)")
+    archive = CpioArchive()
+    for folder in ("dev", "proc", "sys", "tmp", "etc"):
+        archive.add_directory(folder)
+    # The kernel opens /dev/console for /init before devtmpfs is mounted.
+    archive.add_char_device("dev/console", 5, 1)
+    archive.add_file("init", (HERE / "init.sh").read_bytes(), 0o755)
+    archive.add_file("bin/busybox", BUSYBOX.read_bytes(), 0o755)
+    archive.add_file(PROGRAM_PATH, program.read_bytes(), 0o755)
+    for library in shared_objects(program):
+        archive.add_file(str(library), library.resolve().read_bytes(), 0o755)
+    add_driver_modules(archive, kernel)
+    return archive.to_bytes()
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--program", type=pathlib.Path, required=True,
+                        help="crtc-relay binary to put in the image")
+    parser.add_argument("--output", type=pathlib.Path, required=True)
+    parser.add_argument("--cache", type=pathlib.Path, default=None,
+                        help="kernel cache folder")
+    args = parser.parse_args(argv[1:])
+    kernel = kernel_cache.ensure_kernel(args.cache)
+    image = build(kernel, args.program)
+    args.output.write_bytes(image)
+    print(f"{args.output}: {len(image) // 1024} KiB for kernel {kernel.version}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
