@@ -1,0 +1,66 @@
+// The JSON description a simulated device is built from (format in
+// sim/README.md), parsed into plain records with every default filled in.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <drm_mode.h>
+
+namespace drmsim {
+
+struct DescriptionError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+enum class PlaneType : uint32_t { overlay = 0, primary = 1, cursor = 2 };
+
+struct ConnectorDescription {
+    uint32_t type = DRM_MODE_CONNECTOR_Unknown;
+    uint32_t connection = 2; // 1 connected, 2 disconnected, 3 unknown
+    std::vector<drm_mode_modeinfo> modes;
+    uint32_t possible_crtcs = 0; // bit i: CRTC i can drive it
+    uint32_t mm_width = 0;
+    uint32_t mm_height = 0;
+};
+
+struct PlaneDescription {
+    PlaneType type = PlaneType::overlay;
+    uint32_t possible_crtcs = 0;
+    std::optional<unsigned> crtc; // CRTC index the plane is on at start
+    std::vector<uint32_t> formats;
+    // Values of the "type" properties the plane reports, in order. Normally
+    // one entry, the plane's own type.
+    std::vector<uint64_t> type_properties;
+};
+
+struct Description {
+    unsigned crtcs = 0;
+    std::vector<ConnectorDescription> connectors;
+    std::vector<PlaneDescription> planes;
+    uint32_t dumb_pitch_align = 256;
+    bool universal_planes_cap = true;
+    uint32_t max_width = 8192;
+    uint32_t max_height = 8192;
+};
+
+// Throws DescriptionError with a readable reason.
+Description parse_description(std::string_view json_text);
+
+// True when the text is a JSON object that means to be a device description
+// (it has "crtcs" or "connectors"), valid or not.
+bool looks_like_description(std::string_view json_text);
+
+// Kernel names of connector types ("HDMI-A", "DP", ...); "Unknown<n>" past
+// the end of the kernel's list.
+std::string connector_type_name(uint32_t type);
+
+// Timings for "1920x1080@60": the CEA/VESA timings for common sizes, a
+// reduced-blanking approximation for others. Name is "WxH".
+drm_mode_modeinfo make_mode(uint32_t width, uint32_t height, uint32_t refresh_hz);
+
+} // namespace drmsim

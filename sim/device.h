@@ -1,0 +1,212 @@
+// One simulated DRM device as seen through one open file: its KMS objects,
+// the framebuffers and dumb buffers of that file, and the ioctl handlers
+// that answer the way the Linux kernel's DRM core and atomic helpers do.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <drm.h>
+#include <drm_mode.h>
+
+#include "description.h"
+#include "formats.h"
+
+namespace drmsim {
+
+// The memory of one dumb buffer: a memfd (which process mappings share)
+// plus the model's own mapping of it. Lives as long as a handle, a
+// framebuffer or a process mapping refers to it, as GEM objects do.
+class BufferObject {
+public:
+    // nullptr with errno set when the memory cannot be had.
+    static std::shared_ptr<BufferObject> create(uint64_t size);
+    ~BufferObject();
+    BufferObject(const BufferObject &) = delete;
+    BufferObject &operator=(const BufferObject &) = delete;
+
+    int memfd() const { return memfd_; }
+    uint64_t size() const { return size_; }
+    std::span<uint8_t> bytes() { return {view_, size_t(size_)}; }
+
+    uint64_t map_offset = 0; // fake offset for mmap of the device descriptor
+
+private:
+    BufferObject(int memfd, uint8_t *view, uint64_t size) : memfd_(memfd), view_(view), size_(size) {}
+    int memfd_;
+    uint8_t *view_;
+    uint64_t size_;
+};
+
+struct Framebuffer {
+    uint32_t id = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t format = 0;
+    const FormatInfo *info = nullptr;
+    std::array<std::shared_ptr<BufferObject>, 4> buffers;
+    std::array<uint32_t, 4> pitches{};
+    std::array<uint32_t, 4> offsets{};
+};
+
+struct Property {
+    uint32_t id = 0;
+    std::string name;
+    uint32_t flags = 0;
+    std::vector<uint64_t> values;
+    std::vector<std::pair<std::string, uint64_t>> enums;
+};
+
+struct PropertyValue {
+    uint32_t property_id;
+    uint64_t value;
+};
+
+struct Plane {
+    uint32_t id = 0;
+    PlaneType type = PlaneType::overlay;
+    uint32_t possible_crtcs = 0;
+    std::vector<uint32_t> formats;
+    std::vector<PropertyValue> properties;
+    // Current state.
+    int crtc = -1; // index, -1 for none
+    std::shared_ptr<Framebuffer> fb;
+    std::array<uint32_t, 4> src{}; // x, y, w, h in 16.16
+    int32_t crtc_x = 0, crtc_y = 0;
+    uint32_t crtc_w = 0, crtc_h = 0;
+};
+
+struct Crtc {
+    uint32_t id = 0;
+    int primary_plane = -1; // index of the plane that carries SETCRTC's fb
+    bool active = false;
+    drm_mode_modeinfo mode{};
+    uint32_t x = 0, y = 0;
+    std::shared_ptr<Framebuffer> fb; // used only without a primary plane
+    std::vector<unsigned> connectors;
+};
+
+struct Encoder {
+    uint32_t id = 0;
+    uint32_t type = 0;
+    uint32_t possible_crtcs = 0;
+};
+
+struct Connector {
+    uint32_t id = 0;
+    uint32_t type = 0;
+    uint32_t type_id = 0; // 1-based number among connectors of its type
+    std::string name;     // the kernel's name, "HDMI-A-1"
+    uint32_t connection = 2;
+    std::vector<drm_mode_modeinfo> modes;
+    uint32_t possible_crtcs = 0;
+    uint32_t mm_width = 0, mm_height = 0;
+    unsigned encoder = 0; // index
+    int crtc = -1;        // index of the CRTC driving it
+    std::vector<PropertyValue> properties;
+};
+
+struct Picture;
+
+class Device {
+public:
+    explicit Device(const Description &description);
+    ~Device();
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+
+    // How a call is counted: its request name ("setcrtc") and whether it is
+    // the first ioctl of a libdrm-level call. Must be called once, right
+    // before ioctl(), for every request; it tracks libdrm's two-call rounds.
+    struct CallInfo {
+        std::string_view name;
+        bool counts = false;
+    };
+    CallInfo begin_call(unsigned long request, const void *arg);
+
+    // Answers one ioctl: 0 or -errno.
+    int ioctl(unsigned long request, void *arg);
+
+    // The buffer that mmap(length, offset) of the device descriptor maps,
+    // or -errno.
+    int find_mapping(uint64_t offset, uint64_t length, std::shared_ptr<BufferObject> &out) const;
+
+    // Teardown when the file is closed: the kernel removes the file's
+    // framebuffers (turning off what shows them) and drops its handles.
+    void release_file();
+
+    // Queries for the test API, the journal and the verbose account.
+    const std::vector<Crtc> &crtcs() const { return crtcs_; }
+    const std::vector<Connector> &connectors() const { return connectors_; }
+    const std::vector<Encoder> &encoders() const { return encoders_; }
+    const std::vector<Plane> &planes() const { return planes_; }
+    int crtc_index(uint32_t id) const;
+    int connector_index(uint32_t id) const;
+    int plane_index(uint32_t id) const;
+    std::vector<uint32_t> framebuffer_ids() const;
+    std::vector<uint32_t> dumb_handles() const;
+    std::shared_ptr<Framebuffer> framebuffer(uint32_t id) const;
+    // Framebuffer a CRTC scans out from (its primary plane's or its own).
+    std::shared_ptr<Framebuffer> crtc_framebuffer(unsigned crtc) const;
+    Picture compose(unsigned crtc) const;
+
+private:
+    int get_resources(drm_mode_card_res &r);
+    int get_connector(drm_mode_get_connector &c);
+    int get_encoder(drm_mode_get_encoder &e);
+    int get_crtc(drm_mode_crtc &c);
+    int get_plane_resources(drm_mode_get_plane_res &r);
+    int get_plane(drm_mode_get_plane &p);
+    int get_properties(drm_mode_obj_get_properties &p);
+    int get_property(drm_mode_get_property &p);
+    int get_cap(drm_get_cap &c);
+    int set_client_cap(drm_set_client_cap &c);
+    int version(drm_version &v);
+    int create_dumb(drm_mode_create_dumb &c);
+    int map_dumb(drm_mode_map_dumb &m);
+    int destroy_dumb(uint32_t handle);
+    int add_fb2(drm_mode_fb_cmd2 &f);
+    int add_fb(drm_mode_fb_cmd &f);
+    int remove_fb(uint32_t id);
+    int set_crtc(drm_mode_crtc &c);
+    int set_plane(drm_mode_set_plane &p);
+
+    int add_framebuffer(const drm_mode_fb_cmd2 &f, uint32_t &id_out);
+    void remove_framebuffer(const std::shared_ptr<Framebuffer> &fb);
+    void disable_crtc(unsigned crtc);
+    uint32_t new_object_id();
+    int properties_of(uint32_t id, uint32_t type, const std::vector<PropertyValue> *&out) const;
+    std::vector<PropertyValue> connector_properties(const Connector &c) const;
+
+    bool universal_planes_cap_allowed_;
+    uint32_t dumb_pitch_align_;
+    uint32_t max_width_, max_height_;
+    std::vector<Property> properties_;
+    std::vector<Plane> planes_;
+    std::vector<Crtc> crtcs_;
+    std::vector<Encoder> encoders_;
+    std::vector<Connector> connectors_;
+    std::vector<PropertyValue> no_properties_;
+    uint32_t first_fb_id_ = 0;
+
+    // Per-file state.
+    bool universal_planes_ = false;
+    bool aspect_ratio_allowed_ = false;
+    std::map<uint32_t, std::shared_ptr<Framebuffer>> framebuffers_;
+    std::map<uint32_t, std::shared_ptr<BufferObject>> handles_;
+    uint64_t next_map_offset_;
+    std::map<unsigned long, bool> awaiting_second_call_;
+    unsigned long round_started_ = 0;
+};
+
+// Name of a request as DRMSIM_FAIL spells it; "ioctl" for ones not known.
+std::string_view request_name(unsigned long request);
+
+} // namespace drmsim

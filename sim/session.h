@@ -1,0 +1,118 @@
+// Process-wide state of the simulation: which descriptors are simulated
+// devices, the mappings of their buffers, call counters, injected failures
+// and delays, the journal, and the outputs chosen by the DRMSIM_*
+// environment variables (read once, on first use).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "description.h"
+#include "device.h"
+#include "drmsim.h"
+
+namespace drmsim {
+
+// Cheap checks that let the interposers pass foreign calls straight on.
+inline std::atomic<int> g_open_devices{0};
+inline std::atomic<int> g_tracked_mappings{0};
+
+class Session {
+public:
+    static Session &get();
+
+    // Opening. try_open answers an open() of `path` when it names a device
+    // description: a descriptor, or -1 with errno set. nullopt: not ours.
+    std::optional<int> try_open(int dirfd, const char *path, int flags);
+    int open_description(const std::string &text, const std::string &label, int flags);
+
+    bool is_device(int fd);
+    // Each returns what the system call would: -1 with errno on failure.
+    int ioctl(int fd, unsigned long request, void *arg);
+    void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset);
+    void unmapped(void *addr, size_t length);
+    int close(int fd); // the device part; the caller closes the descriptor
+
+    // Control and inspection, for the test API.
+    void fail(std::string_view request, unsigned nth, int err);
+    void delay(std::string_view request, unsigned milliseconds);
+    void reset();
+    unsigned request_count(std::string_view request);
+    std::vector<JournalEntry> journal();
+    LeakReport leaks(int fd);
+    int last_opened();
+    // Runs `fn` on the open device of `fd` under the lock; throws
+    // std::invalid_argument when `fd` is not an open simulated device.
+    template <typename Fn> auto with_device(int fd, Fn fn) {
+        std::lock_guard lock(mu_);
+        return fn(device_of(fd));
+    }
+    void set_journal_file(const std::string &path);
+    void set_report_file(const std::string &path);
+    void set_snapshot_dir(const std::string &dir);
+    void set_verbose(bool on);
+
+    // Writes the reports of devices still open (at process exit).
+    void report_open_devices();
+
+private:
+    Session();
+    struct OpenDevice {
+        std::unique_ptr<Device> device;
+        std::string label;
+        double opened_at = 0; // monotonic seconds
+        uint64_t serial = 0;
+    };
+    struct Mapping {
+        uintptr_t start;
+        size_t length;
+        uint64_t device_serial;
+        std::shared_ptr<BufferObject> buffer;
+    };
+    struct Failure {
+        std::string request;
+        unsigned nth;
+        int err;
+    };
+
+    Device &device_of(int fd);
+    double timestamp(const OpenDevice &d) const;
+    LeakReport report_for(const OpenDevice &d, bool closed) const;
+    void publish_report(const OpenDevice &d, int fd, const LeakReport &r);
+    void record(JournalEntry entry, const Device &device);
+    void snapshot(const Device &device, unsigned crtc);
+    JournalEntry describe(const Device &device, unsigned long request, const void *arg) const;
+    std::string account(const JournalEntry &e, const Device &device) const;
+    std::optional<int> injected_failure(std::string_view request, unsigned nth) const;
+    void read_environment();
+
+    std::recursive_mutex mu_;
+    std::map<int, OpenDevice> devices_;
+    std::map<int, LeakReport> closed_reports_;
+    std::vector<Mapping> mappings_;
+    std::map<std::string, unsigned, std::less<>> counts_;
+    std::vector<Failure> failures_;
+    std::map<std::string, unsigned, std::less<>> delays_;
+    std::vector<JournalEntry> journal_;
+    std::string journal_path_, report_path_, snapshot_dir_;
+    bool verbose_ = false;
+    FILE *journal_file_ = nullptr;
+    int last_opened_ = -1;
+    uint64_t next_serial_ = 1;
+    bool exit_hook_installed_ = false;
+};
+
+// "EINVAL" for EINVAL; the number as text when it has no name.
+std::string errno_name(int err);
+// Accepts "EINVAL" or "22"; nullopt otherwise.
+std::optional<int> parse_errno(std::string_view text);
+
+} // namespace drmsim

@@ -1,0 +1,210 @@
+#include "virtual_clock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include "real_calls.h"
+
+namespace drmsim {
+namespace {
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+double parse_seconds(std::string_view text, std::string_view spec) {
+    double v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || !(v >= 0) || std::isinf(v))
+        throw std::invalid_argument("bad time in event \"" + std::string(spec) + "\"");
+    return v;
+}
+
+timespec to_timespec(double seconds) {
+    if (seconds < 0) seconds = 0;
+    timespec ts{};
+    ts.tv_sec = time_t(seconds);
+    ts.tv_nsec = long(std::lround((seconds - double(ts.tv_sec)) * 1e9));
+    if (ts.tv_nsec >= 1000000000L) ts.tv_sec += 1, ts.tv_nsec -= 1000000000L;
+    return ts;
+}
+
+// Lets the program's SIGINT handler run under the wait's signal mask.
+void deliver_sigint(const sigset_t &wait_mask) {
+    sigset_t saved;
+    pthread_sigmask(SIG_SETMASK, &wait_mask, &saved);
+    raise(SIGINT);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+} // namespace
+
+VirtualClock &VirtualClock::get() {
+    static VirtualClock *clock = new VirtualClock; // never destroyed: used until exit
+    return *clock;
+}
+
+VirtualClock::VirtualClock() {
+    const char *mode = std::getenv("DRMSIM_CLOCK");
+    on_ = mode && std::string_view(mode) == "virtual";
+    if (mode && !on_ && *mode && std::string_view(mode) != "real")
+        std::fprintf(stderr, "drmsim: DRMSIM_CLOCK=%s is neither \"virtual\" nor \"real\"\n", mode);
+    if (const char *events = std::getenv("DRMSIM_EVENTS")) {
+        std::string_view rest(events);
+        while (!rest.empty()) {
+            size_t comma = rest.find(',');
+            std::string_view spec = rest.substr(0, comma);
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            if (spec.empty()) continue;
+            try {
+                add_event(spec);
+            } catch (const std::invalid_argument &e) {
+                std::fprintf(stderr, "drmsim: DRMSIM_EVENTS: %s\n", e.what());
+            }
+        }
+    }
+}
+
+bool VirtualClock::on() const {
+    std::lock_guard lock(mu_);
+    return on_;
+}
+
+void VirtualClock::set_on(bool on) {
+    std::lock_guard lock(mu_);
+    on_ = on;
+}
+
+double VirtualClock::now() const {
+    std::lock_guard lock(mu_);
+    return now_;
+}
+
+void VirtualClock::reset() {
+    std::lock_guard lock(mu_);
+    now_ = 0;
+    events_.clear();
+}
+
+void VirtualClock::add_event(std::string_view spec) {
+    Event e{};
+    if (spec.starts_with("input@")) {
+        e.kind = Event::input;
+        e.at = parse_seconds(spec.substr(6), spec);
+    } else if (spec.starts_with("sigint@setcrtc:")) {
+        e.kind = Event::sigint_at_setcrtc;
+        std::string_view n = spec.substr(15);
+        auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), e.nth);
+        if (ec != std::errc() || end != n.data() + n.size() || e.nth == 0)
+            throw std::invalid_argument("bad call number in event \"" + std::string(spec) + "\"");
+    } else if (spec.starts_with("sigint@")) {
+        e.kind = Event::sigint;
+        e.at = parse_seconds(spec.substr(7), spec);
+    } else {
+        throw std::invalid_argument("unknown event \"" + std::string(spec) +
+                                    "\" (expected input@T, sigint@T or sigint@setcrtc:N)");
+    }
+    std::lock_guard lock(mu_);
+    events_.push_back(e);
+}
+
+bool VirtualClock::sigint_at_setcrtc(unsigned nth) {
+    std::lock_guard lock(mu_);
+    for (Event &e : events_)
+        if (e.kind == Event::sigint_at_setcrtc && !e.done && e.nth == nth) {
+            e.done = true;
+            return true;
+        }
+    return false;
+}
+
+std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
+                                      const timespec *timeout, const sigset_t *mask, timespec *remaining) {
+    if (!on() || nfds <= 0 || !readfds || !FD_ISSET(0, readfds)) return std::nullopt;
+    if (timeout && (timeout->tv_sec < 0 || timeout->tv_nsec < 0 || timeout->tv_nsec >= 1000000000L)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const double length = timeout ? double(timeout->tv_sec) + double(timeout->tv_nsec) / 1e9 : kNever;
+    if (remaining && timeout) *remaining = *timeout;
+
+    // (a) Whatever is true right now wins: a readable or closed stdin, a
+    // signal the real wait reports.
+    fd_set r = *readfds, w, e;
+    if (writefds) w = *writefds;
+    if (exceptfds) e = *exceptfds;
+    timespec zero{};
+    int now_result = real::pselect(nfds, &r, writefds ? &w : nullptr, exceptfds ? &e : nullptr, &zero, mask);
+    if (now_result != 0) {
+        if (now_result > 0) {
+            *readfds = r;
+            if (writefds) *writefds = w;
+            if (exceptfds) *exceptfds = e;
+        }
+        return now_result;
+    }
+
+    sigset_t wait_mask;
+    if (mask) wait_mask = *mask;
+    else pthread_sigmask(SIG_BLOCK, nullptr, &wait_mask);
+
+    // (b) A SIGINT left pending (raised where the program blocks it) ends
+    // the wait as soon as the wait's mask lets it through.
+    sigset_t pending;
+    sigpending(&pending);
+    if (sigismember(&pending, SIGINT) && !sigismember(&wait_mask, SIGINT)) {
+        deliver_sigint(wait_mask);
+        errno = EINTR;
+        return -1;
+    }
+
+    // (c) Move the clock to whatever comes first.
+    std::unique_lock lock(mu_);
+    const double deadline = now_ + length;
+    for (;;) {
+        double input_at = kNever, sigint_at = kNever;
+        Event *sigint = nullptr;
+        for (Event &ev : events_) {
+            if (ev.kind == Event::input) input_at = std::min(input_at, ev.at);
+            if (ev.kind == Event::sigint && !ev.done && ev.at < sigint_at) sigint_at = ev.at, sigint = &ev;
+        }
+        input_at = std::max(input_at, now_);
+        sigint_at = std::max(sigint_at, now_);
+        const double next = std::min({deadline, input_at, sigint_at});
+        if (next == kNever) {
+            lock.unlock();
+            return std::nullopt; // nothing will ever happen: really block
+        }
+        now_ = next;
+        if (remaining && timeout) *remaining = to_timespec(deadline - now_);
+        if (input_at == next) {
+            FD_ZERO(readfds);
+            FD_SET(0, readfds);
+            if (writefds) FD_ZERO(writefds);
+            if (exceptfds) FD_ZERO(exceptfds);
+            return 1;
+        }
+        if (sigint_at == next) {
+            sigint->done = true;
+            lock.unlock();
+            deliver_sigint(wait_mask);
+            if (!sigismember(&wait_mask, SIGINT)) {
+                errno = EINTR;
+                return -1;
+            }
+            lock.lock(); // blocked during the wait: it stays pending, go on waiting
+            continue;
+        }
+        FD_ZERO(readfds);
+        if (writefds) FD_ZERO(writefds);
+        if (exceptfds) FD_ZERO(exceptfds);
+        return 0;
+    }
+}
+
+} // namespace drmsim
