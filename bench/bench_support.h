@@ -9,13 +9,10 @@
 
 namespace pattern_bench {
 
-// Bytes per second of the faster of memset and a loop of 32-byte stores over
-// a buffer of `bytes` bytes, measured once per size and kept.
-double baseline_bytes_per_second(size_t bytes);
-
 // Registers "<pattern>/<format>/<W>x<H>": fill_test_pattern into buffers of
 // the format's plane sizes at the tightest stride. Reports bytes/s of the
-// planes written and the ratio to the baseline over the same byte count.
+// planes written and, as vs_baseline, the pattern's speed over that of the
+// faster of memset and a loop of 32-byte stores writing the same planes.
 void register_case(TestPattern pattern, const char *format, uint32_t width, uint32_t height);
 
 // Registers the two baseline cases over a buffer of `bytes` bytes.

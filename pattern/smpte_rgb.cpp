@@ -107,17 +107,18 @@ struct SmpteDrawing {
             draw_row_piece<Bpp>(piece, 0, width, runs, &fillers[color_base]);
             for (uint32_t i = 1; i < rows_per_copy; ++i)
                 std::memcpy(piece + i * row_bytes, piece, row_bytes);
-            for (uint32_t y = first; y < end; y += rows_per_copy) {
-                const uint32_t rows = std::min(rows_per_copy, end - y);
-                std::memcpy(mem + size_t{y} * stride, piece, rows * row_bytes);
+            // 64-bit counters: stepping past a height near 2^32 must not wrap.
+            for (uint64_t y = first; y < end; y += rows_per_copy) {
+                const uint64_t rows = std::min<uint64_t>(rows_per_copy, end - y);
+                std::memcpy(mem + y * stride, piece, rows * row_bytes);
             }
             return;
         }
-        for (uint32_t x = 0; x < width; x += chunk_pixels<Bpp>) {
-            const auto count = static_cast<uint32_t>(std::min<size_t>(chunk_pixels<Bpp>, width - x));
-            draw_row_piece<Bpp>(piece, x, count, runs, &fillers[color_base]);
+        for (uint64_t x = 0; x < width; x += chunk_pixels<Bpp>) {
+            const auto count = static_cast<uint32_t>(std::min<uint64_t>(chunk_pixels<Bpp>, width - x));
+            draw_row_piece<Bpp>(piece, static_cast<uint32_t>(x), count, runs, &fillers[color_base]);
             for (uint32_t y = first; y < end; ++y)
-                std::memcpy(mem + size_t{y} * stride + size_t{x} * Bpp, piece, size_t{count} * Bpp);
+                std::memcpy(mem + size_t{y} * stride + x * Bpp, piece, size_t{count} * Bpp);
         }
     }
 
