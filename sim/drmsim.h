@@ -30,8 +30,8 @@ int open_device_file(const std::string &path);
 void fail(std::string_view request, unsigned nth, int err);
 // Makes every call of `request` sleep this long (real time) before answering.
 void delay(std::string_view request, unsigned milliseconds);
-// Clears failures, delays, counters, the journal, events, and sets the
-// virtual clock back to 0 (and off). Open devices stay open.
+// Clears failures, delays, counters, the journal and events, and sets the
+// virtual clock back to 0 (it stays on or off). Open devices stay open.
 void reset();
 
 // Number of libdrm-level calls seen for `request` since the last reset().
