@@ -1,10 +1,12 @@
-// Fills a run of identical pixels whose bytes are given one by one, so the
-// memory layout never depends on the host's byte order.
+// Stores runs of identical pixels and runs of identical rows. Pixels are
+// given byte by byte, so the memory layout never depends on the host's byte
+// order, and the buffer is never read back.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 // Room for one row drawn ahead in local memory and then copied into the
@@ -75,5 +77,39 @@ inline void fill_chroma_samples(uint8_t *cb_row, uint8_t *cr_row, uint32_t chrom
             cb_row[i] = cb;
             cr_row[i] = cr;
         }
+    }
+}
+
+// Rows [first, end) of a plane, `step` bytes apart, that all look alike:
+// `draw_row(row)` draws one of them into local memory, which is then copied
+// to each row, top to bottom. Rows too wide for the scratch line are drawn
+// one by one in place.
+template <typename DrawRow>
+void draw_equal_rows(uint8_t *plane, uint64_t step, uint32_t first, uint32_t end,
+                     size_t row_bytes, DrawRow draw_row)
+{
+    if (first >= end)
+        return;
+    if (row_bytes > scratch_line_bytes) {
+        for (uint32_t y = first; y < end; ++y)
+            draw_row(plane + y * step);
+        return;
+    }
+    uint8_t line[scratch_line_bytes];
+    draw_row(line);
+    if (step != row_bytes || row_bytes == 0) {
+        for (uint32_t y = first; y < end; ++y)
+            std::memcpy(plane + y * step, line, row_bytes);
+        return;
+    }
+    // Rows without padding are one contiguous run of bytes: copy as many
+    // rows at once as the scratch line holds.
+    const uint32_t rows_per_copy = static_cast<uint32_t>(
+        std::min<uint64_t>(scratch_line_bytes / row_bytes, end - first));
+    for (uint32_t i = 1; i < rows_per_copy; ++i)
+        std::memcpy(line + i * row_bytes, line, row_bytes);
+    for (uint32_t y = first; y < end; y += rows_per_copy) {
+        const uint32_t rows = std::min(rows_per_copy, end - y);
+        std::memcpy(plane + y * step, line, rows * row_bytes);
     }
 }

@@ -1,8 +1,8 @@
 // Gradient: a grey ramp, 10-bit in the upper half and 8-bit in the lower.
 //
 // A pair's value depends only on its band and on the pair number modulo
-// 1024, and all rows of a band are equal, so one period of each band is
-// encoded once into a small table and the rows are copied from it.
+// 1024, and all rows of a band are equal: one period of each band is encoded
+// once, one row is assembled from it and copied to the band's rows.
 #include "gradient.h"
 
 #include <algorithm>
@@ -49,23 +49,20 @@ void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
     uint8_t table[ramp_pairs * 2 * N];
 
     const uint32_t upper_end = height / 2;
-    const struct {
-        uint32_t first, end;
-        bool upper;
-    } bands[] = {{0, upper_end, true}, {upper_end, height, false}};
-    for (const auto &band : bands) {
-        if (band.first == band.end)
+    for (const bool upper : {true, false}) {
+        const uint32_t first = upper ? 0 : upper_end;
+        const uint32_t end = upper ? upper_end : height;
+        if (first == end)
             continue;
         for (uint32_t x = 0; x < period; ++x) {
-            const PixelBytes<N> pixel = little_endian_bytes<N>(pair_value(x, band.upper));
+            const PixelBytes<N> pixel = little_endian_bytes<N>(pair_value(x, upper));
             std::memcpy(table + size_t{x} * 2 * N, pixel.data(), N);
             std::memcpy(table + size_t{x} * 2 * N + N, pixel.data(), N);
         }
-        for (uint32_t y = band.first; y < band.end; ++y) {
-            uint8_t *row = mem + uint64_t{y} * stride;
+        draw_equal_rows(mem, stride, first, end, row_bytes, [&](uint8_t *row) {
             for (size_t done = 0; done < row_bytes; done += period_bytes)
                 std::memcpy(row + done, table, std::min(period_bytes, row_bytes - done));
-        }
+        });
     }
 }
 

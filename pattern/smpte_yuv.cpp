@@ -144,39 +144,6 @@ void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &ord
     }
 }
 
-// Rows [first, end) of a band all look alike: the band's row is drawn once
-// into local memory and copied to each of them, top to bottom. Rows too wide
-// for the scratch line are drawn one by one.
-template <typename DrawRow>
-void draw_band_rows(uint8_t *plane, uint64_t step, uint32_t first, uint32_t end,
-                    size_t row_bytes, DrawRow draw_row)
-{
-    if (first >= end)
-        return;
-    if (row_bytes > scratch_line_bytes) {
-        for (uint32_t y = first; y < end; ++y)
-            draw_row(plane + y * step);
-        return;
-    }
-    uint8_t line[scratch_line_bytes];
-    draw_row(line);
-    if (step != row_bytes || row_bytes == 0) {
-        for (uint32_t y = first; y < end; ++y)
-            std::memcpy(plane + y * step, line, row_bytes);
-        return;
-    }
-    // Rows without padding are one contiguous run of bytes: copy as many
-    // rows at once as the scratch line holds.
-    const uint32_t rows_per_copy = static_cast<uint32_t>(
-        std::min<uint64_t>(scratch_line_bytes / row_bytes, end - first));
-    for (uint32_t i = 1; i < rows_per_copy; ++i)
-        std::memcpy(line + i * row_bytes, line, row_bytes);
-    for (uint32_t y = first; y < end; y += rows_per_copy) {
-        const uint32_t rows = std::min(rows_per_copy, end - y);
-        std::memcpy(plane + y * step, line, rows * row_bytes);
-    }
-}
-
 // Calls draw(band, first, end) for the three bands of `picture` in order.
 template <typename Draw>
 void for_each_band(const SmptePicture &picture, uint32_t rows, Draw draw)
@@ -201,7 +168,7 @@ void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width
         return;
     }
     for_each_band(picture, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
-        draw_band_rows(mem, stride, first, end, row_bytes,
+        draw_equal_rows(mem, stride, first, end, row_bytes,
                        [&](uint8_t *row) { draw_packed_row(band, order, row, width); });
     });
 }
@@ -214,7 +181,7 @@ void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *c
 
     const SmptePicture luma(width, height);
     for_each_band(luma, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
-        draw_band_rows(y_plane, stride, first, end, width, [&](uint8_t *row) {
+        draw_equal_rows(y_plane, stride, first, end, width, [&](uint8_t *row) {
             for (const SmpteRun &run : band.runs)
                 fill_pixels(row + run.begin, PixelBytes<1>{band.color(run).y},
                             run.end - run.begin);
@@ -240,7 +207,7 @@ void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *c
             // A plane for each component: the Cb rows, then the Cr rows.
             for (auto [plane, component] : {std::pair{cb_plane, &YuvColor::cb},
                                             std::pair{cr_plane, &YuvColor::cr}}) {
-                draw_band_rows(plane, step, first, end, samples, [&](uint8_t *row) {
+                draw_equal_rows(plane, step, first, end, samples, [&](uint8_t *row) {
                     for (const SmpteRun &run : band.runs) {
                         const uint32_t k0 = steps_reaching(run.begin, layout.xsub);
                         const uint32_t k1 = steps_reaching(run.end, layout.xsub);
@@ -252,7 +219,7 @@ void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *c
             // Cb and Cr alternate in one plane: one row holds both.
             const ptrdiff_t cb_at = cb_plane < cr_plane ? 0 : 1;
             uint8_t *plane = cb_plane - cb_at;
-            draw_band_rows(plane, step, first, end, 2 * size_t{samples}, [&](uint8_t *row) {
+            draw_equal_rows(plane, step, first, end, 2 * size_t{samples}, [&](uint8_t *row) {
                 draw_samples(band, row + cb_at, row + 1 - cb_at);
             });
         } else {
