@@ -1,6 +1,5 @@
 // Enumeration of one DRM device into kms_device records, and its teardown.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <span>
