@@ -1,63 +1,69 @@
 #!/bin/busybox sh
 # /init of the test initramfs. Loads the DRM driver named by relay_driver=
 # on the kernel command line, runs crtc-relay on the serial console (so a
-# newline typed on the host ends it), reports its exit status and the
-# kernel log, and powers off. relay_shell=1 gives a shell instead.
+# key typed on the host ends it), reports its exit status and the kernel
+# log, and powers off. relay_shell=1 gives a shell instead.
+# The host reads the "crtc-relay-init:" lines; keep them as they are.
 
-/bin/busybox --install -s /bin
 export PATH=/bin
-
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-exec </dev/ttyS0 >/dev/ttyS0 2>&1
 
 say() {
     echo "crtc-relay-init: $*"
     echo "crtc-relay-init: $*" >/dev/kmsg
 }
 
-finish() {
+print_kernel_log() {
     echo "crtc-relay-init: kernel log begins"
     dmesg -r
     echo "crtc-relay-init: kernel log ends"
+}
+
+# Second stage, started below as "/init session": the leader of a session
+# whose controlling terminal is the console, so that Ctrl-C there reaches
+# the program as SIGINT. Everything is printed from here because the
+# console is hung up when the session leader exits.
+if [ "$1" = session ]; then
+    trap : INT  # Ctrl-C is for the program; exec resets this for it
+    if [ "${relay_shell:-0}" = 1 ]; then
+        echo "Run: crtc-relay /dev/dri/card0 (Enter or Ctrl-C ends it); exit powers off."
+        sh
+        exit
+    fi
+    say "starting crtc-relay"
+    crtc-relay /dev/dri/card0
+    say "crtc-relay exit status: $?"
+    print_kernel_log
+    exit
+fi
+
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+exec </dev/ttyS0 >/dev/ttyS0 2>&1
+
+give_up() {
+    say "$*"
+    print_kernel_log
     poweroff -f
 }
 
 modules_file="/etc/drivers/${relay_driver:-none}"
-if [ ! -f "$modules_file" ]; then
-    say "no module list for driver '${relay_driver}'"
-    finish
-fi
+[ -f "$modules_file" ] || give_up "no module list for driver '${relay_driver}'"
 
 while read -r module options; do
-    # Options come unquoted from our own list, one word each.
+    # Options come from our own list, one word each.
     # shellcheck disable=SC2086
-    if ! insmod "$module" $options; then
-        say "insmod $module failed"
-        finish
-    fi
+    insmod "$module" $options || give_up "insmod $module failed"
 done <"$modules_file"
 
 waited=0
 while [ ! -c /dev/dri/card0 ]; do
-    if [ "$waited" -ge 50 ]; then
-        say "no /dev/dri/card0 after loading ${relay_driver}"
-        finish
-    fi
+    [ "$waited" -lt 50 ] || give_up "no /dev/dri/card0 after loading ${relay_driver}"
     sleep 0.2
     waited=$((waited + 1))
 done
 say "driver ${relay_driver} ready"
 
-if [ "${relay_shell:-0}" = 1 ]; then
-    echo "Run: crtc-relay /dev/dri/card0 (Enter ends it); leave the shell to power off."
-    setsid cttyhack sh
-    finish
-fi
-
-say "starting crtc-relay"
-crtc-relay /dev/dri/card0
-status=$?
-say "crtc-relay exit status: $status"
-finish
+setsid -c /init session
+poweroff -f

@@ -42,6 +42,10 @@ SCREENDUMP_INTERVAL = 0.25
 REFUSED_HANDOVER_MESSAGE = "kms_screen_set() failed: -22"
 REFUSED_HANDOVER_STATUS = 1
 
+# How the user ends a run that has no failure: Enter, or Ctrl-C, which the
+# console's line discipline turns into SIGINT.
+ENDINGS = {"enter": b"\n", "ctrl-c": b"\x03"}
+
 _SCREEN_LINE = re.compile(r"^Using screen (\S+), resolution (\d+)x(\d+)$")
 _EXIT_LINE = re.compile(r"crtc-relay-init: crtc-relay exit status: (\d+)$")
 
@@ -250,7 +254,7 @@ def check_program_output(run: Run, plan: Plan) -> None:
 
 
 def run_display(name: str, program: pathlib.Path, testpattern: pathlib.Path,
-                work: pathlib.Path, cache: pathlib.Path | None) -> list[str]:
+                work: pathlib.Path, cache: pathlib.Path | None, ending: str) -> list[str]:
     display = DISPLAYS[name]
     plan = plan_for(display)
     work.mkdir(parents=True, exist_ok=True)
@@ -270,7 +274,7 @@ def run_display(name: str, program: pathlib.Path, testpattern: pathlib.Path,
         run.check_screen_line()
         run.watch(plan)
         if not plan.last_refused:
-            machine.type_keys(b"\n")
+            machine.type_keys(ENDINGS[ending])
         try:
             machine.wait_for_exit(60)
         except subprocess.TimeoutExpired:
@@ -283,13 +287,14 @@ def run_display(name: str, program: pathlib.Path, testpattern: pathlib.Path,
         notes = check_kernel_log(run, plan, records)
         total = time.monotonic() - machine.started
 
+    initrd.unlink()  # 25 MB; the console log and screendumps stay for a look
     exact = sum(1 for d in run.dumps if d.shown == Shown.EXACT)
     black = sum(1 for d in run.dumps if d.shown == Shown.BLACK)
     return [f"kernel {kernel.version}, {display.driver}: program started {booted:.1f} s after boot, "
             f"whole run {total:.1f} s",
             f"{len(run.dumps)} screendumps: {exact} exact, {black} black, "
             f"{len(run.dumps) - exact - black} other",
-            f"exit status {status}", *notes]
+            f"exit status {status}" + ("" if plan.last_refused else f" after {ending}"), *notes]
 
 
 def main(argv: list[str]) -> int:
@@ -300,10 +305,12 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--work", type=pathlib.Path, required=True,
                         help="folder for the image, console log and screendumps")
     parser.add_argument("--cache", type=pathlib.Path, default=None, help="kernel cache folder")
+    parser.add_argument("--end-with", choices=sorted(ENDINGS), default="enter",
+                        help="key that ends a run without failure")
     args = parser.parse_args(argv[1:])
     try:
         notes = run_display(args.display, args.program.resolve(), args.testpattern.resolve(),
-                            args.work.resolve(), args.cache)
+                            args.work.resolve(), args.cache, args.end_with)
     except (TestFailure, kernel_cache.KernelUnavailable, RuntimeError, ValueError) as error:
         print(f"FAIL {args.display}: {error}", file=sys.stderr)
         print(f"console log: {args.work.resolve() / 'console.log'}", file=sys.stderr)

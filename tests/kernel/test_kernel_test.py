@@ -1,0 +1,126 @@
+"""The checks kernel_test.py makes after a run, on made-up runs."""
+
+import types
+import unittest
+
+import kernel_log
+import kernel_test
+from displays import DISPLAYS
+from kernel_test import Plan, Screendump, TestFailure, plan_for
+from picture import Shown
+
+HOST_OFFSET = 100.0   # host clock minus guest clock in the made-up runs
+START = 2.0           # guest time /init starts the program
+
+
+def records(calls, rmfb_time, extra=()):
+    """A kernel log: start marker, one framebuffer, the SETCRTC calls, RMFB."""
+    log = [kernel_log.Record(6, 1.0, "[drm] Initialized"),
+           kernel_log.Record(4, START, kernel_log.PROGRAM_STARTS),
+           kernel_log.Record(7, START + 0.1, "[drm:drm_mode_addfb2 [drm]] [FB:37]")]
+    log += [kernel_log.Record(7, t, f"[drm:drm_mode_setcrtc [drm]] [CRTC:{30 + i}:crtc-{i}]")
+            for t, i in calls]
+    if rmfb_time is not None:
+        log.append(kernel_log.Record(7, rmfb_time, "[drm:drm_mode_rmfb_work_fn [drm]] "
+                                     "Removing [FB:37] from all active usage due to RMFB ioctl"))
+    log += extra
+    return sorted(log, key=lambda r: r.time)
+
+
+def run_with(dumps):
+    """The parts of a kernel_test.Run that the checks read."""
+    return types.SimpleNamespace(
+        dumps=[Screendump(guest_time + HOST_OFFSET, shown, "") for guest_time, shown in dumps],
+        start_line=types.SimpleNamespace(time=START + HOST_OFFSET),
+        machine=types.SimpleNamespace(started=HOST_OFFSET))
+
+
+HANDOVER = Plan([0, 1, 0], last_refused=False, exit_status=0,
+                shows={0: Shown.EXACT, 1: Shown.BLACK})
+REFUSED = Plan([0, 1], last_refused=True, exit_status=1, shows={0: Shown.EXACT})
+HANDOVER_CALLS = [(2.5, 0), (7.6, 1), (12.7, 0)]
+HANDOVER_DUMPS = [(3.5, Shown.EXACT), (7.7, Shown.OTHER),  # mid-change, skipped
+                  (9.0, Shown.BLACK), (13.0, Shown.OTHER), (14.0, Shown.EXACT),
+                  (15.0, Shown.OTHER)]                        # after teardown began
+
+
+class PlanTest(unittest.TestCase):
+    def test_plans_per_display(self) -> None:
+        expected = {
+            "virtio_gpu": ([0, 1], True, 1),
+            "radeon": ([0, 1, 0], False, 0),
+            "bochs": ([0, 0], False, 0),
+            "cirrus": ([0, 0], False, 0),
+        }
+        self.assertEqual(set(expected), set(DISPLAYS))
+        for name, (sequence, refused, status) in expected.items():
+            plan = plan_for(DISPLAYS[name])
+            with self.subTest(name):
+                self.assertEqual((plan.crtc_sequence, plan.last_refused, plan.exit_status),
+                                 (sequence, refused, status))
+                self.assertEqual(plan.shows[0], Shown.EXACT)
+
+
+class KernelLogCheckTest(unittest.TestCase):
+    def check(self, plan, calls, rmfb_time=15.1, extra=(), dumps=HANDOVER_DUMPS):
+        return kernel_test.check_kernel_log(run_with(dumps), plan,
+                                            records(calls, rmfb_time, extra))
+
+    def test_a_good_run_passes_with_notes(self) -> None:
+        notes = self.check(HANDOVER, HANDOVER_CALLS,
+                           extra=[kernel_log.Record(3, 1.5, "[drm:x] *ERROR* no firmware")])
+        self.assertIn("before the program (not its doing): [drm:x] *ERROR* no firmware", notes)
+        self.assertIn("SETCRTC: crtc-0 at 2.50 s, crtc-1 at 7.60 s, crtc-0 at 12.70 s", notes)
+
+    def test_faults_are_caught(self) -> None:
+        cases = (
+            ("wrong order", dict(calls=[(2.5, 0), (7.6, 0), (12.7, 1)]), "SETCRTC named CRTCs"),
+            ("one call short", dict(calls=HANDOVER_CALLS[:2]), "SETCRTC named CRTCs"),
+            ("too fast", dict(calls=[(2.5, 0), (6.6, 1), (12.7, 0)]), "apart"),
+            ("too slow", dict(calls=[(2.5, 0), (7.6, 1), (14.0, 0)]), "apart"),
+            ("no RMFB", dict(calls=HANDOVER_CALLS, rmfb_time=None), "not taken down"),
+            ("DRM error while running",
+             dict(calls=HANDOVER_CALLS,
+                  extra=[kernel_log.Record(3, 8.0, "[drm:radeon_crtc] *ERROR* bad")]),
+             "kernel errors while the program ran"),
+            ("warning before the program",
+             dict(calls=HANDOVER_CALLS,
+                  extra=[kernel_log.Record(4, 1.2, "WARNING: CPU: 0 at mm/x.c:1")]),
+             "kernel trouble"),
+        )
+        for name, arguments, message in cases:
+            with self.subTest(name), self.assertRaisesRegex(TestFailure, message):
+                self.check(HANDOVER, **arguments)
+
+
+class ScreendumpCheckTest(unittest.TestCase):
+    def check(self, plan, calls, dumps, rmfb_time=15.1):
+        log = records(calls, rmfb_time)
+        kernel_test.check_screendumps(run_with(dumps), plan, log,
+                                      kernel_log.setcrtc_calls(log), teardown=rmfb_time)
+
+    def test_dumps_are_judged_by_the_crtc_driving_the_screen(self) -> None:
+        self.check(HANDOVER, HANDOVER_CALLS, HANDOVER_DUMPS)
+
+    def test_a_wrong_picture_fails(self) -> None:
+        cases = (
+            ("black while CRTC 0 drives", [(3.5, Shown.BLACK), (9.0, Shown.BLACK),
+                                           (14.0, Shown.EXACT)], "CRTC 0 driving"),
+            ("picture while CRTC 1 drives", [(3.5, Shown.EXACT), (9.0, Shown.EXACT),
+                                             (14.0, Shown.EXACT)], "CRTC 1 driving"),
+            ("nothing seen of CRTC 1", [(3.5, Shown.EXACT), (14.0, Shown.EXACT)],
+             "no screendump was taken while CRTC 1"),
+        )
+        for name, dumps, message in cases:
+            with self.subTest(name), self.assertRaisesRegex(TestFailure, message):
+                self.check(HANDOVER, HANDOVER_CALLS, dumps)
+
+    def test_a_refused_handover_leaves_crtc_0_driving(self) -> None:
+        calls = [(2.5, 0), (7.6, 1)]
+        self.check(REFUSED, calls, [(3.0, Shown.EXACT), (8.5, Shown.EXACT)], rmfb_time=9.5)
+        with self.assertRaisesRegex(TestFailure, "CRTC 0 driving"):
+            self.check(REFUSED, calls, [(3.0, Shown.EXACT), (8.5, Shown.BLACK)], rmfb_time=9.5)
+
+
+if __name__ == "__main__":
+    unittest.main()
