@@ -2,10 +2,13 @@
 // that screen from CRTC to CRTC every five seconds until a key, SIGINT or a
 // failure ends it.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <unistd.h>
+#include <vector>
 
 #include "kms_objects.h"
 #include "relay.h"
@@ -15,6 +18,31 @@ namespace {
 // Does nothing: its only effect is that SIGINT ends the wait with EINTR
 // instead of killing the process, so teardown runs.
 void on_sigint(int) {}
+
+// Opens the device node read-write on a descriptor above 2. A program started
+// with standard input, output or error closed would otherwise get the device
+// in their place: its wait on "standard input" would watch the device, and
+// its messages would be written to the device.
+int open_device_node(const char *path)
+{
+    std::vector<int> placeholders;
+    for (;;) {
+        const int placeholder = open("/dev/null", O_RDWR);
+        if (placeholder < 0)
+            break;
+        if (placeholder > 2) {
+            close(placeholder);
+            break;
+        }
+        placeholders.push_back(placeholder);
+    }
+    const int fd = open(path, O_RDWR);
+    const int open_errno = errno;
+    for (const int placeholder : placeholders)
+        close(placeholder);
+    errno = open_errno;
+    return fd;
+}
 
 struct DeviceCloser {
     void operator()(kms_device *device) const { kms_device_close(device); }
@@ -50,7 +78,7 @@ int main(int argc, char **argv)
     }
     sigdelset(&wait_mask, SIGINT);
 
-    const int fd = open(argv[1], O_RDWR);
+    const int fd = open_device_node(argv[1]);
     if (fd < 0) {
         std::fprintf(stderr, "open() failed: %m\n");
         return 1;

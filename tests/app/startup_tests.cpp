@@ -24,6 +24,8 @@ struct BadPathCase {
     std::string expected_err;
 };
 
+void PrintTo(const BadPathCase &c, std::ostream *os) { *os << c.name; }
+
 class BadPath : public testing::TestWithParam<BadPathCase> {};
 
 TEST_P(BadPath, IsReportedWithExitStatus1)
@@ -62,6 +64,8 @@ struct StartupFailureCase {
     std::string expected_err;
 };
 
+void PrintTo(const StartupFailureCase &c, std::ostream *os) { *os << c.name; }
+
 class StartupFailure : public testing::TestWithParam<StartupFailureCase> {};
 
 TEST_P(StartupFailure, PrintsItsMessageExitsWith1AndLeavesNothingBehind)
@@ -88,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         StartupFailureCase{"DisconnectedFirstScreen", "disconnected-first.json", {},
                            "Using screen HDMI-A-0, resolution 0x0\n",
                            "kms_framebuffer_create() failed\n"},
-        StartupFailureCase{"NoCrtcs", "no-crtcs.json", {}, using_hdmi, "no CRTCs found\n"},
+        StartupFailureCase{"NoCrtcs", "no-crtcs.json", {},
+                           "Using screen HDMI-A-0, resolution 640x480\n", "no CRTCs found\n"},
         StartupFailureCase{"DumbBufferRefused", "hdmi-3crtc.json", {"createdumb:1:ENOMEM"},
                            using_hdmi, "kms_framebuffer_create() failed\n"},
         StartupFailureCase{"FramebufferRefused", "hdmi-3crtc.json", {"addfb2:1:EINVAL"},
