@@ -111,6 +111,21 @@ TEST_P(SweepTest, TilesMatchReferenceInTallNarrowBuffers)
             check_against_reference(format, TestPattern::tiles, size, stride, 3);
 }
 
+// Rows too wide for the lines and rows drawn ahead in local memory, which
+// are then drawn in place.
+TEST_P(SweepTest, MatchesReferenceInVeryWideRows)
+{
+    const PixelFormatInfo &format = *GetParam();
+    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
+        if (pattern == TestPattern::smpte && !plane_layout::is_yuv(format))
+            continue;
+        for (Size size : {Size{4100, 3}, Size{16500, 2}, Size{66000, 1}})
+            check_against_reference(format, pattern, size,
+                                    static_cast<uint32_t>(size.width * bpp + 5), 5);
+    }
+}
+
 class SmpteYuvSweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
 
 TEST_P(SmpteYuvSweepTest, MatchesReferenceAtFullHdRowsAndOddHeights)
