@@ -98,6 +98,13 @@ def parse_ppm(data: bytes) -> Picture:
     return Picture(width, height, pixels)
 
 
+def command_line(kernel: pathlib.Path, initrd: pathlib.Path, device_args: list[str],
+                 kernel_args: list[str]) -> list[str]:
+    """QEMU's command line up to where the console goes."""
+    return [QEMU, *BASE_ARGS, "-kernel", str(kernel), "-initrd", str(initrd),
+            "-append", " ".join((*KERNEL_ARGS, *kernel_args)), *device_args]
+
+
 class Machine:
     """A running guest. Use as a context manager: leaving it kills QEMU."""
 
@@ -108,11 +115,8 @@ class Machine:
         # A short private path: unix socket names are limited to 108 bytes.
         self._tmp = tempfile.TemporaryDirectory(prefix="crtc-relay-qmp-")
         qmp_path = pathlib.Path(self._tmp.name) / "qmp"
-        argv = [QEMU, *BASE_ARGS,
-                "-kernel", str(kernel), "-initrd", str(initrd),
-                "-append", " ".join((*KERNEL_ARGS, *kernel_args)),
-                "-serial", "stdio", "-qmp", f"unix:{qmp_path},server=on,wait=off",
-                *device_args]
+        argv = [*command_line(kernel, initrd, device_args, kernel_args),
+                "-serial", "stdio", "-qmp", f"unix:{qmp_path},server=on,wait=off"]
         self.started = time.monotonic()
         self._process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                          stderr=subprocess.STDOUT)
