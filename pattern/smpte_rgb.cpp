@@ -62,11 +62,13 @@ SmpteValues pack_smpte_colors(Pack pack)
     return values;
 }
 
-// Bytes of the row piece that is drawn once and then copied into every row of
-// its band: whole pixels, enough for a 3840-pixel half-float row, and small
-// enough for the stack and the first-level cache.
+// Pixels of the row piece that is drawn once into local memory and then
+// copied into every row of its band: 64 KiB, several whole rows of a
+// 3840-pixel picture per copy. Measured on a 4K XR24 picture, copies of this
+// size kept up with 0.8 to 0.9 of memset's speed, 32 KiB ones swung between
+// 0.35 and 0.75.
 template <uint32_t Bpp>
-constexpr size_t chunk_pixels = 32768 / Bpp;
+constexpr size_t chunk_pixels = 65536 / Bpp;
 
 // Draws columns [first, first + count) of a row made of `runs` into `dst`.
 template <uint32_t Bpp>
