@@ -55,7 +55,7 @@ TEST_P(SmpteSweep, LargeOddSizes)
     const std::pair<uint32_t, uint32_t> sizes[] = {
         {1923, 31}, {641, 487}, {4099, 13}, {35, 1081}, {7, 1001}, {1920, 18}, {97, 97},
         // Rows longer than the piece the routines draw at once.
-        {16411, 5}, {32771, 2},
+        {16411, 5}, {32771, 2}, {65539, 2},
     };
     for (const auto &[width, height] : sizes) {
         expect_same_as_reference(format, width, height, 0);
