@@ -3,10 +3,10 @@
 // order, and the buffer is never read back.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 
 // Room for one row drawn ahead in local memory and then copied into the
@@ -14,11 +14,9 @@
 inline constexpr size_t scratch_line_bytes = 32 * 1024;
 
 // The bytes of one pixel, least significant first.
-template <size_t N>
-using PixelBytes = std::array<uint8_t, N>;
+template <size_t N> using PixelBytes = std::array<uint8_t, N>;
 
-template <size_t N>
-constexpr PixelBytes<N> little_endian_bytes(uint64_t value)
+template <size_t N> constexpr PixelBytes<N> little_endian_bytes(uint64_t value)
 {
     PixelBytes<N> bytes{};
     for (size_t i = 0; i < N; ++i)
@@ -27,8 +25,7 @@ constexpr PixelBytes<N> little_endian_bytes(uint64_t value)
 }
 
 // Stores `count` copies of `pixel` from dst on, and nothing past them.
-template <size_t N>
-inline void fill_pixels(uint8_t *dst, const PixelBytes<N> &pixel, size_t count)
+template <size_t N> inline void fill_pixels(uint8_t *dst, const PixelBytes<N> &pixel, size_t count)
 {
     if constexpr (N == 1) {
         std::memset(dst, pixel[0], count);
@@ -85,8 +82,8 @@ inline void fill_chroma_samples(uint8_t *cb_row, uint8_t *cr_row, uint32_t chrom
 // to each row, top to bottom. Rows too wide for the scratch line are drawn
 // one by one in place.
 template <typename DrawRow>
-void draw_equal_rows(uint8_t *plane, uint64_t step, uint32_t first, uint32_t end,
-                     size_t row_bytes, DrawRow draw_row)
+void draw_equal_rows(uint8_t *plane, uint64_t step, uint32_t first, uint32_t end, size_t row_bytes,
+                     DrawRow draw_row)
 {
     if (first >= end)
         return;
@@ -104,8 +101,8 @@ void draw_equal_rows(uint8_t *plane, uint64_t step, uint32_t first, uint32_t end
     }
     // Rows without padding are one contiguous run of bytes: copy as many
     // rows at once as the scratch line holds.
-    const uint32_t rows_per_copy = static_cast<uint32_t>(
-        std::min<uint64_t>(scratch_line_bytes / row_bytes, end - first));
+    const uint32_t rows_per_copy =
+        static_cast<uint32_t>(std::min<uint64_t>(scratch_line_bytes / row_bytes, end - first));
     for (uint32_t i = 1; i < rows_per_copy; ++i)
         std::memcpy(line + i * row_bytes, line, row_bytes);
     for (uint32_t y = first; y < end; y += rows_per_copy) {

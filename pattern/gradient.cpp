@@ -12,7 +12,8 @@
 
 #include "byte_fill.h"
 
-namespace {
+namespace
+{
 
 constexpr uint32_t ramp_pairs = 1024; // the ramp starts again after this many pairs
 
@@ -37,8 +38,7 @@ uint16_t half_level(uint32_t x, bool upper)
 }
 
 template <size_t N, typename PairValue>
-void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
-               PairValue pair_value)
+void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride, PairValue pair_value)
 {
     const uint32_t pairs = width / 2;
     if (pairs == 0 || height == 0)

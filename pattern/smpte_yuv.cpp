@@ -14,20 +14,37 @@
 #include "smpte.h"
 #include "smpte_geometry.h"
 
-namespace {
+namespace
+{
 
 // BT.601 limited-range images of the RGB bar colours, entry for entry.
 constexpr std::array<YuvColor, smpte_bar_count> smpte_top_yuv{{
-    {181, 128, 128}, {162, 44, 142}, {132, 157, 44}, {113, 73, 58},
-    {84, 184, 199},  {66, 100, 212}, {35, 212, 115},
+    {181, 128, 128},
+    {162, 44, 142},
+    {132, 157, 44},
+    {113, 73, 58},
+    {84, 184, 199},
+    {66, 100, 212},
+    {35, 212, 115},
 }};
 constexpr std::array<YuvColor, smpte_bar_count> smpte_middle_yuv{{
-    {35, 212, 115}, {32, 128, 128}, {84, 184, 199},  {32, 128, 128},
-    {132, 157, 44}, {32, 128, 128}, {181, 128, 128},
+    {35, 212, 115},
+    {32, 128, 128},
+    {84, 184, 199},
+    {32, 128, 128},
+    {132, 157, 44},
+    {32, 128, 128},
+    {181, 128, 128},
 }};
 constexpr std::array<YuvColor, smpte_bottom_count> smpte_bottom_yuv{{
-    {40, 152, 111}, {235, 128, 128}, {39, 167, 142}, {32, 128, 128},
-    {24, 128, 128}, {32, 128, 128},  {41, 128, 128}, {32, 128, 128},
+    {40, 152, 111},
+    {235, 128, 128},
+    {39, 167, 142},
+    {32, 128, 128},
+    {24, 128, 128},
+    {32, 128, 128},
+    {41, 128, 128},
+    {32, 128, 128},
 }};
 
 // The runs of one band together with the colours they show.
@@ -43,10 +60,9 @@ struct SmptePicture {
     BandPicture top, middle, bottom;
 
     SmptePicture(uint32_t width, uint32_t height)
-        : rows(smpte_band_rows(height)),
-          top{smpte_bar_runs(width), smpte_top_yuv.data()},
-          middle{smpte_bar_runs(width), smpte_middle_yuv.data()},
-          bottom{smpte_bottom_runs(width), smpte_bottom_yuv.data()}
+        : rows(smpte_band_rows(height)), top{smpte_bar_runs(width), smpte_top_yuv.data()},
+          middle{smpte_bar_runs(width), smpte_middle_yuv.data()}, bottom{smpte_bottom_runs(width),
+                                                                         smpte_bottom_yuv.data()}
     {
     }
 
@@ -68,7 +84,7 @@ uint32_t steps_reaching(uint32_t x, uint32_t step)
 
 // Byte positions within the 4 bytes of a packed pixel pair.
 struct PackedOrder {
-    uint32_t luma;     // of the left pixel; the right one's is 2 further
+    uint32_t luma; // of the left pixel; the right one's is 2 further
     uint32_t cb;
     uint32_t cr;
 
@@ -145,8 +161,7 @@ void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &ord
 }
 
 // Calls draw(band, first, end) for the three bands of `picture` in order.
-template <typename Draw>
-void for_each_band(const SmptePicture &picture, uint32_t rows, Draw draw)
+template <typename Draw> void for_each_band(const SmptePicture &picture, uint32_t rows, Draw draw)
 {
     draw(picture.top, 0, picture.rows.top_end);
     draw(picture.middle, picture.rows.top_end, picture.rows.middle_end);
@@ -169,7 +184,7 @@ void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width
     }
     for_each_band(picture, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
         draw_equal_rows(mem, stride, first, end, row_bytes,
-                       [&](uint8_t *row) { draw_packed_row(band, order, row, width); });
+                        [&](uint8_t *row) { draw_packed_row(band, order, row, width); });
     });
 }
 
@@ -183,8 +198,7 @@ void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *c
     for_each_band(luma, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
         draw_equal_rows(y_plane, stride, first, end, width, [&](uint8_t *row) {
             for (const SmpteRun &run : band.runs)
-                fill_pixels(row + run.begin, PixelBytes<1>{band.color(run).y},
-                            run.end - run.begin);
+                fill_pixels(row + run.begin, PixelBytes<1>{band.color(run).y}, run.end - run.begin);
         });
     });
 
@@ -205,17 +219,21 @@ void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *c
     for_each_band(chroma, rows, [&](const BandPicture &band, uint32_t first, uint32_t end) {
         if (layout.chroma_stride == 1) {
             // A plane for each component: the Cb rows, then the Cr rows.
-            for (auto [plane, component] : {std::pair{cb_plane, &YuvColor::cb},
-                                            std::pair{cr_plane, &YuvColor::cr}}) {
-                draw_equal_rows(plane, step, first, end, samples, [&](uint8_t *row) {
-                    for (const SmpteRun &run : band.runs) {
-                        const uint32_t k0 = steps_reaching(run.begin, layout.xsub);
-                        const uint32_t k1 = steps_reaching(run.end, layout.xsub);
-                        fill_pixels(row + k0, PixelBytes<1>{band.color(run).*component}, k1 - k0);
-                    }
-                });
+            for (const auto &plane_and_component :
+                 {std::pair{cb_plane, &YuvColor::cb}, std::pair{cr_plane, &YuvColor::cr}}) {
+                uint8_t YuvColor::*component = plane_and_component.second;
+                draw_equal_rows(
+                    plane_and_component.first, step, first, end, samples, [&](uint8_t *row) {
+                        for (const SmpteRun &run : band.runs) {
+                            const uint32_t k0 = steps_reaching(run.begin, layout.xsub);
+                            const uint32_t k1 = steps_reaching(run.end, layout.xsub);
+                            fill_pixels(row + k0, PixelBytes<1>{band.color(run).*component},
+                                        k1 - k0);
+                        }
+                    });
             }
-        } else if (layout.chroma_stride == 2 && (cr_plane == cb_plane + 1 || cb_plane == cr_plane + 1)) {
+        } else if (layout.chroma_stride == 2 &&
+                   (cr_plane == cb_plane + 1 || cb_plane == cr_plane + 1)) {
             // Cb and Cr alternate in one plane: one row holds both.
             const ptrdiff_t cb_at = cb_plane < cr_plane ? 0 : 1;
             uint8_t *plane = cb_plane - cb_at;

@@ -20,7 +20,8 @@
 
 #include "byte_fill.h"
 
-namespace {
+namespace
+{
 
 constexpr uint32_t tile_size = 64;
 
@@ -41,8 +42,9 @@ uint32_t q_term_of(uint32_t n, uint32_t width)
 
 // Steps along n, keeping it as quotient and remainder by the width so that
 // no division is needed per run.
-class TileWalker {
-public:
+class TileWalker
+{
+  public:
     TileWalker(uint32_t n, uint32_t width) : width_(width), q_(n / width), r_(n % width) {}
 
     // Values of n from here on that share the current colour.
@@ -58,7 +60,7 @@ public:
         }
     }
 
-private:
+  private:
     uint32_t width_;
     uint32_t q_;
     uint32_t r_;
@@ -76,9 +78,9 @@ private:
 // (width - 2) back to 0: one cycle, even remainders first. When room
 // allows, each cycle is stored twice in a row, so that any window of at
 // most one cycle is a single copy.
-template <size_t N, typename Encode>
-class TileSequenceWriter {
-public:
+template <size_t N, typename Encode> class TileSequenceWriter
+{
+  public:
     TileSequenceWriter(uint32_t width, uint32_t step, std::span<uint8_t> scratch, Encode encode)
         : width_(width), step_(step), line_(scratch.data()), encode_(encode)
     {
@@ -123,7 +125,7 @@ public:
         }
     }
 
-private:
+  private:
     // n mod width, found from the previous call's when n moved on by less
     // than the width (the next row, as a rule) rather than by a division.
     uint32_t remainder(uint32_t n)
@@ -139,10 +141,7 @@ private:
         return last_r_;
     }
 
-    uint32_t cycle_of(uint32_t r) const
-    {
-        return step_ == 2 && width_ % 2 == 0 ? r % 2 : 0;
-    }
+    uint32_t cycle_of(uint32_t r) const { return step_ == 2 && width_ % 2 == 0 ? r % 2 : 0; }
     uint32_t offset_in_cycle(uint32_t r) const
     {
         if (step_ == 1 || width_ % 2 == 0)
@@ -154,8 +153,8 @@ private:
     void fill_entries(uint32_t cycle, uint32_t first, uint32_t end, const PixelBytes<N> &value)
     {
         for (uint32_t copy = 0; copy < copies_; ++copy) {
-            const size_t at = size_t{cycle} * cycle_length_ * copies_ +
-                              size_t{copy} * cycle_length_ + first;
+            const size_t at =
+                size_t{cycle} * cycle_length_ * copies_ + size_t{copy} * cycle_length_ + first;
             fill_pixels(line_ + at * N, value, end - first);
         }
     }
@@ -184,8 +183,7 @@ private:
     {
         TileWalker walker(n, width_);
         for (uint32_t i = 0; i < count;) {
-            const uint32_t values =
-                std::min((walker.run_length() + step_ - 1) / step_, count - i);
+            const uint32_t values = std::min((walker.run_length() + step_ - 1) / step_, count - i);
             fill_pixels(dst + size_t{i} * N, encode_(walker.color(), alpha), values);
             walker.advance(step_ * values);
             i += values;
@@ -227,7 +225,8 @@ void draw_tiles_rgb(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stri
     };
     uint8_t scratch[tile_scratch_bytes];
     const std::span<uint8_t> whole(scratch);
-    const std::span<uint8_t> translucent_part = alpha_quarter ? whole.first(whole.size() / 2) : whole.first(0);
+    const std::span<uint8_t> translucent_part =
+        alpha_quarter ? whole.first(whole.size() / 2) : whole.first(0);
     const std::span<uint8_t> opaque_part = alpha_quarter ? whole.last(whole.size() / 2) : whole;
     TileSequenceWriter<N, decltype(encode)> translucent(width, 1, translucent_part, encode);
     TileSequenceWriter<N, decltype(encode)> opaque(width, 1, opaque_part, encode);
@@ -360,24 +359,24 @@ void draw_tiles_yuv_planar(const PixelFormatInfo &format, uint8_t *y_plane, uint
     }
 }
 
-void draw_tiles_rgb16(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                      uint32_t height, uint32_t stride)
+void draw_tiles_rgb16(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                      uint32_t stride)
 {
     draw_tiles_rgb<2>(mem, width, height, stride, false, [&](const TileRgb &c, uint8_t) {
         return pack_rgba(format.rgb, c.r, c.g, c.b, 255);
     });
 }
 
-void draw_tiles_rgb24(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                      uint32_t height, uint32_t stride)
+void draw_tiles_rgb24(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                      uint32_t stride)
 {
     draw_tiles_rgb<3>(mem, width, height, stride, false, [&](const TileRgb &c, uint8_t) {
         return pack_rgba(format.rgb, c.r, c.g, c.b, 255);
     });
 }
 
-void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                      uint32_t height, uint32_t stride)
+void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                      uint32_t stride)
 {
     const bool has_alpha = format.rgb.alpha.length != 0;
     draw_tiles_rgb<4>(mem, width, height, stride, has_alpha, [&](const TileRgb &c, uint8_t alpha) {

@@ -7,7 +7,8 @@
 
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 constexpr TestPattern gradient = TestPattern::gradient;
 
@@ -23,7 +24,9 @@ void PrintTo(const PairCase &c, std::ostream *os)
     *os << c.format << (c.upper ? " upper" : " lower") << " pair " << c.pair;
 }
 
-class GradientPairs : public testing::TestWithParam<PairCase> {};
+class GradientPairs : public testing::TestWithParam<PairCase>
+{
+};
 
 TEST_P(GradientPairs, HoldTheRampLevel)
 {
@@ -36,43 +39,46 @@ TEST_P(GradientPairs, HoldTheRampLevel)
     EXPECT_EQ(d.pixel(2 * c.pair + 1, y, size), c.expected) << "second pixel of the pair";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Xr24, GradientPairs,
-    testing::Values(PairCase{"XR24", true, 0, 0}, PairCase{"XR24", true, 3, 0},
-                    PairCase{"XR24", true, 4, 0x00010101}, PairCase{"XR24", true, 7, 0x00010101},
-                    PairCase{"XR24", true, 512, 0x00808080},
-                    PairCase{"XR24", true, 1023, 0x00FFFFFF}, PairCase{"XR24", true, 1024, 0},
-                    PairCase{"XR24", false, 4, 0x00010101},
-                    PairCase{"XR24", false, 512, 0x00808080},
-                    PairCase{"XR24", false, 1023, 0x00FFFFFF},
-                    // Alpha formats get alpha 0.
-                    PairCase{"AR24", true, 512, 0x00808080},
-                    PairCase{"AR24", false, 1023, 0x00FFFFFF},
-                    PairCase{"RA24", true, 1023, 0xFFFFFF00}));
+INSTANTIATE_TEST_SUITE_P(Xr24, GradientPairs,
+                         testing::Values(PairCase{"XR24", true, 0, 0}, PairCase{"XR24", true, 3, 0},
+                                         PairCase{"XR24", true, 4, 0x00010101},
+                                         PairCase{"XR24", true, 7, 0x00010101},
+                                         PairCase{"XR24", true, 512, 0x00808080},
+                                         PairCase{"XR24", true, 1023, 0x00FFFFFF},
+                                         PairCase{"XR24", true, 1024, 0},
+                                         PairCase{"XR24", false, 4, 0x00010101},
+                                         PairCase{"XR24", false, 512, 0x00808080},
+                                         PairCase{"XR24", false, 1023, 0x00FFFFFF},
+                                         // Alpha formats get alpha 0.
+                                         PairCase{"AR24", true, 512, 0x00808080},
+                                         PairCase{"AR24", false, 1023, 0x00FFFFFF},
+                                         PairCase{"RA24", true, 1023, 0xFFFFFF00}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Xr30, GradientPairs,
-    testing::Values(PairCase{"XR30", true, 1, 0x00100401}, PairCase{"XR30", true, 5, 0x00501405},
-                    PairCase{"XR30", true, 1023, 0x3FFFFFFF}, PairCase{"XR30", false, 1, 0},
-                    PairCase{"XR30", false, 5, 0x00401004},
-                    PairCase{"XR30", false, 1023, 0x3FCFF3FC},
-                    PairCase{"AR30", true, 1023, 0x3FFFFFFF}));
+INSTANTIATE_TEST_SUITE_P(Xr30, GradientPairs,
+                         testing::Values(PairCase{"XR30", true, 1, 0x00100401},
+                                         PairCase{"XR30", true, 5, 0x00501405},
+                                         PairCase{"XR30", true, 1023, 0x3FFFFFFF},
+                                         PairCase{"XR30", false, 1, 0},
+                                         PairCase{"XR30", false, 5, 0x00401004},
+                                         PairCase{"XR30", false, 1023, 0x3FCFF3FC},
+                                         PairCase{"AR30", true, 1023, 0x3FFFFFFF}));
 
-INSTANTIATE_TEST_SUITE_P(
-    HalfFloat, GradientPairs,
-    testing::Values(PairCase{"AB4H", true, 0, 0}, PairCase{"AB4H", true, 1, 0x0000140014001400},
-                    PairCase{"AB4H", true, 5, 0x00001D001D001D00},
-                    PairCase{"AB4H", true, 512, 0x0000380038003800},
-                    PairCase{"AB4H", true, 1023, 0x00003BFE3BFE3BFE},
-                    PairCase{"AB4H", false, 3, 0}, PairCase{"AB4H", false, 4, 0x00001C001C001C00},
-                    PairCase{"AB4H", false, 5, 0x00001C001C001C00},
-                    PairCase{"AB4H", false, 1023, 0x00003BF83BF83BF8},
-                    PairCase{"XR4H", true, 1023, 0x00003BFE3BFE3BFE}));
+INSTANTIATE_TEST_SUITE_P(HalfFloat, GradientPairs,
+                         testing::Values(PairCase{"AB4H", true, 0, 0},
+                                         PairCase{"AB4H", true, 1, 0x0000140014001400},
+                                         PairCase{"AB4H", true, 5, 0x00001D001D001D00},
+                                         PairCase{"AB4H", true, 512, 0x0000380038003800},
+                                         PairCase{"AB4H", true, 1023, 0x00003BFE3BFE3BFE},
+                                         PairCase{"AB4H", false, 3, 0},
+                                         PairCase{"AB4H", false, 4, 0x00001C001C001C00},
+                                         PairCase{"AB4H", false, 5, 0x00001C001C001C00},
+                                         PairCase{"AB4H", false, 1023, 0x00003BF83BF83BF8},
+                                         PairCase{"XR4H", true, 1023, 0x00003BFE3BFE3BFE}));
 
 TEST(GradientBands, Height1IsALowerBandRow)
 {
     const Drawing d("XR30", gradient, 12, 1, 48);
-    EXPECT_EQ(d.pixel(2, 0, 4), 0u); // pair 1 in the lower band
+    EXPECT_EQ(d.pixel(2, 0, 4), 0u);           // pair 1 in the lower band
     EXPECT_EQ(d.pixel(10, 0, 4), 0x00401004u); // pair 5
 }
 
@@ -88,7 +94,9 @@ struct SizeCase {
     uint32_t written_pixels; // per row
 };
 
-class GradientSizes : public testing::TestWithParam<SizeCase> {};
+class GradientSizes : public testing::TestWithParam<SizeCase>
+{
+};
 
 TEST_P(GradientSizes, WriteWholePairsOnly)
 {
@@ -104,11 +112,12 @@ TEST_P(GradientSizes, WriteWholePairsOnly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, GradientSizes,
-                         testing::Values(SizeCase{0, 3, 0}, SizeCase{1, 3, 0},
-                                         SizeCase{5, 3, 4}, SizeCase{6, 2, 6},
-                                         SizeCase{7, 0, 0}));
+                         testing::Values(SizeCase{0, 3, 0}, SizeCase{1, 3, 0}, SizeCase{5, 3, 4},
+                                         SizeCase{6, 2, 6}, SizeCase{7, 0, 0}));
 
-class GradientSkips : public testing::TestWithParam<std::string> {};
+class GradientSkips : public testing::TestWithParam<std::string>
+{
+};
 
 TEST_P(GradientSkips, LeavesTheBufferUntouched)
 {

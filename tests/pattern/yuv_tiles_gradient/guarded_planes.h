@@ -11,17 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "plane_layout.h"
+#include "plane_bounds.h"
 #include "test_pattern.h"
 
-class GuardedPlanes {
-public:
+class GuardedPlanes
+{
+  public:
     static constexpr size_t guard = 48;
 
     // seed 0 presets every byte to 0xA5; other seeds give a byte pattern that
     // varies with the position, so a missed store rarely meets its own value.
-    explicit GuardedPlanes(const plane_layout::Planes &layout, uint8_t seed = 0)
-        : layout_(layout)
+    explicit GuardedPlanes(const plane_bounds::Planes &layout, uint8_t seed = 0) : layout_(layout)
     {
         for (size_t p = 0; p < 3; ++p) {
             storage_[p].resize(guard + layout.bytes[p] + guard);
@@ -33,8 +33,7 @@ public:
 
     PlanePointers pointers()
     {
-        return {storage_[0].data() + guard, storage_[1].data() + guard,
-                storage_[2].data() + guard};
+        return {storage_[0].data() + guard, storage_[1].data() + guard, storage_[2].data() + guard};
     }
 
     std::span<const uint8_t> plane(size_t p) const
@@ -56,14 +55,15 @@ public:
                     continue;
                 if (storage_[p][i] != initial_[p][i])
                     return "plane " + std::to_string(p) + " byte " +
-                           std::to_string(static_cast<long long>(i) - static_cast<long long>(guard)) +
+                           std::to_string(static_cast<long long>(i) -
+                                          static_cast<long long>(guard)) +
                            (inside ? " (inside the plane)" : " (guard)");
             }
         }
         return std::nullopt;
     }
 
-private:
+  private:
     static uint8_t preset(uint8_t seed, size_t plane, size_t i)
     {
         if (seed == 0)
@@ -71,7 +71,7 @@ private:
         return static_cast<uint8_t>((i * 7 + plane * 13 + seed) ^ (i >> 8));
     }
 
-    plane_layout::Planes layout_;
+    plane_bounds::Planes layout_;
     std::array<std::vector<uint8_t>, 3> storage_;
     std::array<std::vector<uint8_t>, 3> initial_;
 };

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdlib>
 
-namespace reference {
-namespace {
+namespace reference
+{
+namespace
+{
 
 constexpr std::array<YuvColor, 7> top{{{181, 128, 128},
                                        {162, 44, 142},
@@ -190,8 +192,7 @@ void tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t 
                 store_le(row + 4ull * x, pack_rgba(format.rgb, c.r, c.g, c.b, alpha(x, y)), 4);
                 break;
             case PixelFamily::rgb_half:
-                store_le(row + 8ull * x, pack_rgba_half(format.rgb, c.r, c.g, c.b, alpha(x, y)),
-                         8);
+                store_le(row + 8ull * x, pack_rgba_half(format.rgb, c.r, c.g, c.b, alpha(x, y)), 8);
                 break;
             }
         }

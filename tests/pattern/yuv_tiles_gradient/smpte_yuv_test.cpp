@@ -8,7 +8,8 @@
 #include "smpte.h"
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 constexpr TestPattern smpte = TestPattern::smpte;
 
@@ -26,7 +27,9 @@ void PrintTo(const RowCase &c, std::ostream *os)
         << c.offset;
 }
 
-class SmpteYuvBytes : public testing::TestWithParam<RowCase> {};
+class SmpteYuvBytes : public testing::TestWithParam<RowCase>
+{
+};
 
 TEST_P(SmpteYuvBytes, HoldTheWorkedValues)
 {
@@ -41,41 +44,59 @@ TEST_P(SmpteYuvBytes, HoldTheWorkedValues)
 INSTANTIATE_TEST_SUITE_P(
     PackedLayouts, SmpteYuvBytes,
     testing::Values(
-        RowCase{"YUYV", 8, 1, 16, 0, 0,
+        RowCase{"YUYV",
+                8,
+                1,
+                16,
+                0,
+                0,
                 {40, 152, 40, 111, 235, 128, 39, 128, 32, 128, 24, 128, 32, 128, 32, 128}},
-        RowCase{"UYVY", 8, 1, 16, 0, 0,
+        RowCase{"UYVY",
+                8,
+                1,
+                16,
+                0,
+                0,
                 {152, 40, 111, 40, 128, 235, 128, 39, 128, 32, 128, 24, 128, 32, 128, 32}},
-        RowCase{"VYUY", 8, 1, 16, 0, 0,
+        RowCase{"VYUY",
+                8,
+                1,
+                16,
+                0,
+                0,
                 {111, 40, 152, 40, 128, 235, 128, 39, 128, 32, 128, 24, 128, 32, 128, 32}},
-        RowCase{"YVYU", 8, 1, 16, 0, 0,
+        RowCase{"YVYU",
+                8,
+                1,
+                16,
+                0,
+                0,
                 {40, 111, 40, 152, 235, 128, 39, 128, 32, 128, 24, 128, 32, 128, 32, 128}},
         // A top-band row 10 wide: luma of bars 0 0 1 2 2 3 4 4 5 6, the five
         // pairs with the chroma of bars 0 1 2 4 5.
-        RowCase{"YUYV", 10, 3, 20, 0, 0,
-                {181, 128, 181, 128, 162, 44,  132, 142, 132, 157,
-                 113, 44,  84,  184, 84,  199, 66,  100, 35,  212}}));
+        RowCase{"YUYV", 10, 3, 20, 0, 0, {181, 128, 181, 128, 162, 44,  132, 142, 132, 157,
+                                          113, 44,  84,  184, 84,  199, 66,  100, 35,  212}}));
 
 INSTANTIATE_TEST_SUITE_P(
     PlanarLayouts, SmpteYuvBytes,
-    testing::Values(
-        RowCase{"NV12", 8, 2, 8, 0, 0, {181, 181, 162, 132, 113, 84, 66, 35}},
-        RowCase{"NV12", 8, 2, 8, 0, 8, {40, 40, 235, 39, 32, 24, 32, 32}},
-        RowCase{"NV12", 8, 2, 8, 1, 0, {152, 111, 128, 128, 128, 128, 128, 128}},
-        RowCase{"NV21", 8, 2, 8, 1, 0, {111, 152, 128, 128, 128, 128, 128, 128}},
-        RowCase{"YV12", 8, 2, 8, 0, 8, {40, 40, 235, 39, 32, 24, 32, 32}},
-        RowCase{"YV12", 8, 2, 8, 1, 0, {111, 128, 128, 128}},
-        RowCase{"YV12", 8, 2, 8, 2, 0, {152, 128, 128, 128}},
-        RowCase{"YU12", 8, 2, 8, 1, 0, {152, 128, 128, 128}},
-        RowCase{"YU12", 8, 2, 8, 2, 0, {111, 128, 128, 128}},
-        // Odd width 7, stride 8: the chroma rows of NV12 are 8 bytes apart.
-        RowCase{"NV12", 7, 4, 8, 1, 0, {128, 128, 157, 44, 184, 199, 212, 115}},
-        RowCase{"NV12", 7, 4, 8, 1, 8, {152, 111, 128, 128, 128, 128, 128, 128}},
-        // ... and those of YU12 4 bytes apart.
-        RowCase{"YU12", 7, 4, 8, 1, 0, {128, 157, 184, 212, 152, 128, 128, 128}},
-        RowCase{"YU12", 7, 4, 8, 2, 0, {128, 44, 199, 115, 111, 128, 128, 128}},
-        // NV16 has a chroma row for every luma row, each with its own band.
-        RowCase{"NV16", 8, 2, 8, 1, 0, {128, 128, 44, 142, 73, 58, 100, 212}},
-        RowCase{"NV16", 8, 2, 8, 1, 8, {152, 111, 128, 128, 128, 128, 128, 128}}));
+    testing::Values(RowCase{"NV12", 8, 2, 8, 0, 0, {181, 181, 162, 132, 113, 84, 66, 35}},
+                    RowCase{"NV12", 8, 2, 8, 0, 8, {40, 40, 235, 39, 32, 24, 32, 32}},
+                    RowCase{"NV12", 8, 2, 8, 1, 0, {152, 111, 128, 128, 128, 128, 128, 128}},
+                    RowCase{"NV21", 8, 2, 8, 1, 0, {111, 152, 128, 128, 128, 128, 128, 128}},
+                    RowCase{"YV12", 8, 2, 8, 0, 8, {40, 40, 235, 39, 32, 24, 32, 32}},
+                    RowCase{"YV12", 8, 2, 8, 1, 0, {111, 128, 128, 128}},
+                    RowCase{"YV12", 8, 2, 8, 2, 0, {152, 128, 128, 128}},
+                    RowCase{"YU12", 8, 2, 8, 1, 0, {152, 128, 128, 128}},
+                    RowCase{"YU12", 8, 2, 8, 2, 0, {111, 128, 128, 128}},
+                    // Odd width 7, stride 8: the chroma rows of NV12 are 8 bytes apart.
+                    RowCase{"NV12", 7, 4, 8, 1, 0, {128, 128, 157, 44, 184, 199, 212, 115}},
+                    RowCase{"NV12", 7, 4, 8, 1, 8, {152, 111, 128, 128, 128, 128, 128, 128}},
+                    // ... and those of YU12 4 bytes apart.
+                    RowCase{"YU12", 7, 4, 8, 1, 0, {128, 157, 184, 212, 152, 128, 128, 128}},
+                    RowCase{"YU12", 7, 4, 8, 2, 0, {128, 44, 199, 115, 111, 128, 128, 128}},
+                    // NV16 has a chroma row for every luma row, each with its own band.
+                    RowCase{"NV16", 8, 2, 8, 1, 0, {128, 128, 44, 142, 73, 58, 100, 212}},
+                    RowCase{"NV16", 8, 2, 8, 1, 8, {152, 111, 128, 128, 128, 128, 128, 128}}));
 
 // Widths 4 to 6 leave the narrow steps one column with width / 7 = 0: that
 // column is black (Y 32), like the last column of the steps elsewhere.
@@ -91,14 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
 // An odd width in the packed formats: the unpaired last pixel (top-band
 // blue: Y 35, Cb 212, Cr 115) keeps its luma and the first chroma byte of
 // its pair; nothing is written from byte 2 x width on.
-INSTANTIATE_TEST_SUITE_P(
-    PackedOddWidth, SmpteYuvBytes,
-    testing::Values(RowCase{"YUYV", 7, 3, 16, 0, 12, {35, 212}},
-                    RowCase{"YVYU", 7, 3, 16, 0, 12, {35, 115}},
-                    RowCase{"UYVY", 7, 3, 16, 0, 12, {212, 35}},
-                    RowCase{"VYUY", 7, 3, 16, 0, 12, {115, 35}},
-                    RowCase{"YUYV", 7, 3, 16, 0, 14, {0xA5, 0xA5}},
-                    RowCase{"UYVY", 7, 3, 14, 0, 14 + 12, {212, 35}}));
+INSTANTIATE_TEST_SUITE_P(PackedOddWidth, SmpteYuvBytes,
+                         testing::Values(RowCase{"YUYV", 7, 3, 16, 0, 12, {35, 212}},
+                                         RowCase{"YVYU", 7, 3, 16, 0, 12, {35, 115}},
+                                         RowCase{"UYVY", 7, 3, 16, 0, 12, {212, 35}},
+                                         RowCase{"VYUY", 7, 3, 16, 0, 12, {115, 35}},
+                                         RowCase{"YUYV", 7, 3, 16, 0, 14, {0xA5, 0xA5}},
+                                         RowCase{"UYVY", 7, 3, 14, 0, 14 + 12, {212, 35}}));
 
 struct BandCase {
     uint32_t row;
@@ -112,8 +132,8 @@ TEST(SmpteYuvBands, ChromaRowsHaveTheirOwnBandsAtHeight900)
     // 350-449; column 0 shows grey (181/128), blue (35/212), in-phase (40/152).
     const uint32_t stride = 16;
     const Drawing d("NV12", smpte, 14, 900, stride);
-    const std::vector<BandCase> luma_rows{{0, 181, 0}, {599, 181, 0}, {600, 35, 0},
-                                          {699, 35, 0}, {700, 40, 0}, {899, 40, 0}};
+    const std::vector<BandCase> luma_rows{{0, 181, 0},  {599, 181, 0}, {600, 35, 0},
+                                          {699, 35, 0}, {700, 40, 0},  {899, 40, 0}};
     for (const BandCase &c : luma_rows)
         EXPECT_EQ(d.byte(0, uint64_t{c.row} * stride), c.luma) << "luma row " << c.row;
     const std::vector<BandCase> chroma_rows{{0, 0, 128},   {299, 0, 128}, {300, 0, 212},
@@ -147,7 +167,9 @@ TEST(SmpteYuvBands, Yu12OddHeightLeavesTheThirdChromaRow)
     EXPECT_EQ(d.bytes(2, 8, 4), repeat({0xA5}, 4));
 }
 
-class SmpteYuvUntouched : public testing::TestWithParam<std::string> {};
+class SmpteYuvUntouched : public testing::TestWithParam<std::string>
+{
+};
 
 TEST_P(SmpteYuvUntouched, EmptySizesWriteNothing)
 {
@@ -181,8 +203,8 @@ TEST(SmpteYuvPlanar, SeparateChromaBuffersGetTheSameSamples)
     const uint32_t width = 11, height = 9, stride = 12;
     std::vector<uint8_t> luma(stride * height), interleaved(stride * 5, 0xA5);
     std::vector<uint8_t> cb(stride * 5, 0xA5), cr(stride * 5, 0xA5);
-    draw_smpte_yuv_planar(nv12.yuv, luma.data(), interleaved.data(), interleaved.data() + 1,
-                          width, height, stride);
+    draw_smpte_yuv_planar(nv12.yuv, luma.data(), interleaved.data(), interleaved.data() + 1, width,
+                          height, stride);
     draw_smpte_yuv_planar(nv12.yuv, luma.data(), cb.data(), cr.data(), width, height, stride);
     for (size_t i = 0; i < cb.size(); i += 2) {
         EXPECT_EQ(cb[i], interleaved[i]) << i;

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "guarded_planes.h"
-#include "plane_layout.h"
+#include "plane_bounds.h"
 #include "reference.h"
 #include "test_pattern.h"
 
-namespace {
+namespace
+{
 
 struct Size {
     uint32_t width, height;
@@ -25,8 +26,8 @@ std::vector<Size> small_and_odd_sizes()
         for (uint32_t h = 1; h <= 12; ++h)
             sizes.push_back({w, h});
     // Wide and odd, several tiles across and a few colour bands down.
-    for (Size s : {Size{0, 0}, Size{7, 0}, Size{131, 3}, Size{333, 17}, Size{641, 9},
-                   Size{1283, 5}, Size{2049, 4}, Size{2050, 3}})
+    for (Size s : {Size{0, 0}, Size{7, 0}, Size{131, 3}, Size{333, 17}, Size{641, 9}, Size{1283, 5},
+                   Size{2049, 4}, Size{2050, 3}})
         sizes.push_back(s);
     return sizes;
 }
@@ -49,8 +50,7 @@ std::vector<uint32_t> strides_for(uint64_t row_bytes, bool with_overlap)
     return strides;
 }
 
-std::string describe(const PixelFormatInfo &format, TestPattern pattern, Size size,
-                     uint32_t stride)
+std::string describe(const PixelFormatInfo &format, TestPattern pattern, Size size, uint32_t stride)
 {
     return std::string(format.name) + " " + pattern_name(pattern) + " " +
            std::to_string(size.width) + "x" + std::to_string(size.height) + " stride " +
@@ -63,8 +63,8 @@ void check_against_reference(const PixelFormatInfo &format, TestPattern pattern,
                              uint32_t stride, uint8_t seed)
 {
     SCOPED_TRACE(describe(format, pattern, size, stride));
-    const plane_layout::Planes layout =
-        plane_layout::describe(format, pattern, size.width, size.height, stride);
+    const plane_bounds::Planes layout =
+        plane_bounds::describe(format, pattern, size.width, size.height, stride);
     GuardedPlanes fast(layout, seed);
     GuardedPlanes expected(layout, seed);
     fill_test_pattern(format.fourcc, pattern, fast.pointers(), size.width, size.height, stride);
@@ -80,12 +80,14 @@ void check_against_reference(const PixelFormatInfo &format, TestPattern pattern,
         const auto [at, _] = std::mismatch(got.begin(), got.end(), want.begin());
         ASSERT_TRUE(at == got.end())
             << "plane " << p << " byte "
-            << static_cast<long>(at - got.begin()) - static_cast<long>(GuardedPlanes::guard)
-            << ": " << int{*at} << " instead of " << int{want[at - got.begin()]};
+            << static_cast<long>(at - got.begin()) - static_cast<long>(GuardedPlanes::guard) << ": "
+            << int{*at} << " instead of " << int{want[at - got.begin()]};
     }
 }
 
-class SweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
+class SweepTest : public testing::TestWithParam<const PixelFormatInfo *>
+{
+};
 
 TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride)
 {
@@ -93,7 +95,7 @@ TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride)
     const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
         // SMPTE in the RGB and C8 formats is not drawn by these routines.
-        if (pattern == TestPattern::smpte && !plane_layout::is_yuv(format))
+        if (pattern == TestPattern::smpte && !plane_bounds::is_yuv(format))
             continue;
         uint8_t seed = 1;
         for (Size size : small_and_odd_sizes())
@@ -118,7 +120,7 @@ TEST_P(SweepTest, MatchesReferenceInVeryWideRows)
     const PixelFormatInfo &format = *GetParam();
     const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
-        if (pattern == TestPattern::smpte && !plane_layout::is_yuv(format))
+        if (pattern == TestPattern::smpte && !plane_bounds::is_yuv(format))
             continue;
         for (Size size : {Size{4100, 3}, Size{16500, 2}, Size{66000, 1}})
             check_against_reference(format, pattern, size,
@@ -126,7 +128,9 @@ TEST_P(SweepTest, MatchesReferenceInVeryWideRows)
     }
 }
 
-class SmpteYuvSweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
+class SmpteYuvSweepTest : public testing::TestWithParam<const PixelFormatInfo *>
+{
+};
 
 TEST_P(SmpteYuvSweepTest, MatchesReferenceAtFullHdRowsAndOddHeights)
 {
@@ -146,7 +150,7 @@ std::vector<const PixelFormatInfo *> formats(bool yuv_only)
 {
     std::vector<const PixelFormatInfo *> rows;
     for (const PixelFormatInfo &row : pixel_format_table)
-        if (!yuv_only || plane_layout::is_yuv(row))
+        if (!yuv_only || plane_bounds::is_yuv(row))
             rows.push_back(&row);
     return rows;
 }

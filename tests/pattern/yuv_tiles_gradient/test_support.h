@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "guarded_planes.h"
-#include "plane_layout.h"
+#include "plane_bounds.h"
 #include "test_pattern.h"
 
 inline const PixelFormatInfo &format_named(const std::string &name)
@@ -28,8 +28,7 @@ struct Drawing {
     Drawing(const std::string &format_name, TestPattern pattern, uint32_t width, uint32_t height,
             uint32_t stride)
         : format(format_name),
-          planes(plane_layout::describe(format_named(format_name), pattern, width, height,
-                                        stride)),
+          planes(plane_bounds::describe(format_named(format_name), pattern, width, height, stride)),
           stride(stride)
     {
         fill_test_pattern(format_named(format_name).fourcc, pattern, planes.pointers(), width,

@@ -8,7 +8,8 @@
 #include "test_support.h"
 #include "tiles.h"
 
-namespace {
+namespace
+{
 
 constexpr TestPattern tiles = TestPattern::tiles;
 
@@ -22,7 +23,9 @@ void PrintTo(const ColorCase &c, std::ostream *os)
     *os << "(" << c.x << ", " << c.y << ") width " << c.width;
 }
 
-class TileColor : public testing::TestWithParam<ColorCase> {};
+class TileColor : public testing::TestWithParam<ColorCase>
+{
+};
 
 TEST_P(TileColor, FollowsTheBandsAndTheQuotientTerm)
 {
@@ -61,7 +64,9 @@ void PrintTo(const PixelCase &c, std::ostream *os)
     *os << c.format << " " << c.width << "x" << c.height << " (" << c.x << ", " << c.y << ")";
 }
 
-class TilePixels : public testing::TestWithParam<PixelCase> {};
+class TilePixels : public testing::TestWithParam<PixelCase>
+{
+};
 
 TEST_P(TilePixels, HoldTheWorkedValues)
 {
@@ -90,16 +95,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Band 1, (10, 17, 32): (64, 0) lies in the top-left quarter of a 640 x 2
 // buffer, (63, 1) outside it.
-INSTANTIATE_TEST_SUITE_P(
-    BandOneInEveryLayout, TilePixels,
-    testing::Values(PixelCase{"RG16", 640, 2, 63, 1, 2, 0x0884},
-                    PixelCase{"AR12", 640, 2, 64, 0, 2, 0xF012}, // 16-bit: alpha always full
-                    PixelCase{"AR15", 640, 2, 64, 0, 2, 0x8444},
-                    PixelCase{"AR30", 640, 2, 63, 1, 4, 0xC2811080},
-                    PixelCase{"AR30", 640, 2, 64, 0, 4, 0x42811080},
-                    PixelCase{"BG24", 640, 2, 63, 1, 3, 0x20110A},
-                    PixelCase{"RG24", 640, 2, 63, 1, 3, 0x0A1120},
-                    PixelCase{"XR4H", 640, 2, 64, 0, 8, 0x000029002C403000}));
+INSTANTIATE_TEST_SUITE_P(BandOneInEveryLayout, TilePixels,
+                         testing::Values(PixelCase{"RG16", 640, 2, 63, 1, 2, 0x0884},
+                                         PixelCase{"AR12", 640, 2, 64, 0, 2,
+                                                   0xF012}, // 16-bit: alpha always full
+                                         PixelCase{"AR15", 640, 2, 64, 0, 2, 0x8444},
+                                         PixelCase{"AR30", 640, 2, 63, 1, 4, 0xC2811080},
+                                         PixelCase{"AR30", 640, 2, 64, 0, 4, 0x42811080},
+                                         PixelCase{"BG24", 640, 2, 63, 1, 3, 0x20110A},
+                                         PixelCase{"RG24", 640, 2, 63, 1, 3, 0x0A1120},
+                                         PixelCase{"XR4H", 640, 2, 64, 0, 8, 0x000029002C403000}));
 
 struct YuvBandCase {
     uint32_t band;
@@ -108,10 +113,10 @@ struct YuvBandCase {
 
 TEST(TileYuv, EachBandHasItsBt601Bytes)
 {
-    const std::vector<YuvBandCase> bands{
-        {0, 16, 128, 128}, {1, 30, 136, 124}, {2, 45, 143, 120}, {3, 59, 151, 116},
-        {4, 73, 158, 112}, {5, 87, 166, 107}, {6, 102, 174, 103}, {7, 116, 181, 99},
-        {8, 106, 77, 113}, {9, 120, 84, 109}};
+    const std::vector<YuvBandCase> bands{{0, 16, 128, 128},  {1, 30, 136, 124}, {2, 45, 143, 120},
+                                         {3, 59, 151, 116},  {4, 73, 158, 112}, {5, 87, 166, 107},
+                                         {6, 102, 174, 103}, {7, 116, 181, 99}, {8, 106, 77, 113},
+                                         {9, 120, 84, 109}};
     // NV16, one row: the luma of column 64k, the Cb-Cr pair of columns
     // 64k and 64k + 1 at byte 64k of plane 1.
     const Drawing d("NV16", tiles, 640, 1, 640);
@@ -165,7 +170,9 @@ void PrintTo(const PackedCase &c, std::ostream *os)
     *os << c.format << " width " << c.width << " row " << c.y << " @" << c.offset;
 }
 
-class TilePacked : public testing::TestWithParam<PackedCase> {};
+class TilePacked : public testing::TestWithParam<PackedCase>
+{
+};
 
 TEST_P(TilePacked, PairsTakeTheLeftPixelsColour)
 {
@@ -177,21 +184,24 @@ TEST_P(TilePacked, PairsTakeTheLeftPixelsColour)
     EXPECT_FALSE(stray.has_value()) << *stray;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, TilePacked,
-    testing::Values(
-        // (63, 1) lies in band 1 but shows the colour of (62, 1), band 0.
-        PackedCase{"YUYV", 640, 1, 124, {16, 128, 16, 128, 30, 136, 30, 124}},
-        PackedCase{"UYVY", 640, 1, 124, {128, 16, 128, 16, 136, 30, 124, 30}},
-        PackedCase{"VYUY", 640, 1, 124, {128, 16, 128, 16, 124, 30, 136, 30}},
-        PackedCase{"YVYU", 640, 1, 124, {16, 128, 16, 128, 30, 124, 30, 136}},
-        // Odd width 65: the unpaired pixel 64 (band 1) keeps its luma and the
-        // first chroma byte of its pair; the row's 130 bytes end there.
-        PackedCase{"YUYV", 65, 0, 128, {30, 136}}, PackedCase{"YVYU", 65, 0, 128, {30, 124}},
-        PackedCase{"UYVY", 65, 0, 128, {136, 30}}, PackedCase{"VYUY", 65, 0, 128, {124, 30}},
-        PackedCase{"YUYV", 65, 0, 130, {0xA5, 0xA5}}));
+INSTANTIATE_TEST_SUITE_P(Layouts, TilePacked,
+                         testing::Values(
+                             // (63, 1) lies in band 1 but shows the colour of (62, 1), band 0.
+                             PackedCase{"YUYV", 640, 1, 124, {16, 128, 16, 128, 30, 136, 30, 124}},
+                             PackedCase{"UYVY", 640, 1, 124, {128, 16, 128, 16, 136, 30, 124, 30}},
+                             PackedCase{"VYUY", 640, 1, 124, {128, 16, 128, 16, 124, 30, 136, 30}},
+                             PackedCase{"YVYU", 640, 1, 124, {16, 128, 16, 128, 30, 124, 30, 136}},
+                             // Odd width 65: the unpaired pixel 64 (band 1) keeps its luma and the
+                             // first chroma byte of its pair; the row's 130 bytes end there.
+                             PackedCase{"YUYV", 65, 0, 128, {30, 136}},
+                             PackedCase{"YVYU", 65, 0, 128, {30, 124}},
+                             PackedCase{"UYVY", 65, 0, 128, {136, 30}},
+                             PackedCase{"VYUY", 65, 0, 128, {124, 30}},
+                             PackedCase{"YUYV", 65, 0, 130, {0xA5, 0xA5}}));
 
-class TileUntouched : public testing::TestWithParam<std::string> {};
+class TileUntouched : public testing::TestWithParam<std::string>
+{
+};
 
 TEST_P(TileUntouched, EmptySizesWriteNothing)
 {

@@ -11,10 +11,11 @@
 #include "pixel_formats.h"
 #include "test_pattern.h"
 
-namespace plane_layout {
+namespace plane_bounds
+{
 
 struct Planes {
-    std::array<size_t, 3> bytes{};            // size of each plane; 0 = not used
+    std::array<size_t, 3> bytes{};             // size of each plane; 0 = not used
     std::array<std::vector<bool>, 3> writable; // per byte of each plane
 };
 
@@ -98,4 +99,4 @@ inline Planes describe(const PixelFormatInfo &format, TestPattern pattern, uint3
     return p;
 }
 
-} // namespace plane_layout
+} // namespace plane_bounds

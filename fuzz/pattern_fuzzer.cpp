@@ -1,0 +1,76 @@
+// Draws every pattern into every pixel format at sizes and strides chosen by
+// the fuzzer, into planes of exactly their documented size between guard
+// bytes. Aborts on any store outside what the drawing may write (guards,
+// row padding, undrawn chroma rows, unused planes) and, for the YUV SMPTE
+// bars, the tiles and the gradient, on any byte that differs from the
+// per-pixel reference drawing.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "guarded_planes.h"
+#include "plane_bounds.h"
+#include "reference.h"
+#include "test_pattern.h"
+
+namespace
+{
+
+constexpr uint32_t max_side = 300;
+constexpr uint32_t max_padding = 64;
+
+[[noreturn]] void fail(const char *what, const PixelFormatInfo &format, TestPattern pattern,
+                       uint32_t width, uint32_t height, uint32_t stride, const std::string &where)
+{
+    std::fprintf(stderr, "%s: %s %s %ux%u stride %u: %s\n", what, format.name,
+                 pattern_name(pattern), width, height, stride, where.c_str());
+    std::abort();
+}
+
+bool has_reference(const PixelFormatInfo &format, TestPattern pattern)
+{
+    return pattern == TestPattern::tiles || pattern == TestPattern::gradient ||
+           (pattern == TestPattern::smpte && plane_bounds::is_yuv(format));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    const auto pattern = static_cast<TestPattern>(input.ConsumeIntegralInRange<uint32_t>(0, 3));
+    const PixelFormatInfo &format =
+        pixel_format_table[input.ConsumeIntegralInRange<size_t>(0, pixel_format_table.size() - 1)];
+    const uint32_t width = input.ConsumeIntegralInRange<uint32_t>(0, max_side);
+    const uint32_t height = input.ConsumeIntegralInRange<uint32_t>(0, max_side);
+    const uint32_t padding = input.ConsumeIntegralInRange<uint32_t>(0, max_padding);
+    const auto seed = input.ConsumeIntegral<uint8_t>();
+
+    const uint32_t tightest = width * plane0_bytes_per_pixel(pixel_family(format));
+    const uint32_t stride = tightest + padding;
+
+    const plane_bounds::Planes layout =
+        plane_bounds::describe(format, pattern, width, height, stride);
+    GuardedPlanes drawn(layout, static_cast<uint8_t>(seed | 1));
+    fill_test_pattern(format.fourcc, pattern, drawn.pointers(), width, height, stride);
+    if (const auto stray = drawn.stray_write())
+        fail("stray write", format, pattern, width, height, stride, *stray);
+
+    if (has_reference(format, pattern)) {
+        GuardedPlanes expected(layout, static_cast<uint8_t>(seed | 1));
+        reference::draw(format, pattern, expected.pointers(), width, height, stride);
+        for (size_t p = 0; p < 3; ++p) {
+            const auto &got = drawn.storage()[p];
+            const auto &want = expected.storage()[p];
+            const auto [at, _] = std::mismatch(got.begin(), got.end(), want.begin());
+            if (at != got.end())
+                fail("differs from the reference", format, pattern, width, height, stride,
+                     "plane " + std::to_string(p) + " byte " +
+                         std::to_string(at - got.begin() - GuardedPlanes::guard));
+        }
+    }
+    return 0;
+}
