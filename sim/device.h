@@ -21,8 +21,10 @@
 
 namespace drmsim {
 
-// The memory of one dumb buffer: a memfd (which process mappings share)
-// plus the model's own mapping of it. Lives as long as a handle, a
+// The memory of one dumb buffer: a shared anonymous mapping that the model
+// reads and writes, and that process mappings of the device descriptor
+// alias. It holds no descriptor, so the program's descriptor numbers stay
+// as they would be with a real device. Lives as long as a handle, a
 // framebuffer or a process mapping refers to it, as GEM objects do.
 class BufferObject {
 public:
@@ -32,15 +34,16 @@ public:
     BufferObject(const BufferObject &) = delete;
     BufferObject &operator=(const BufferObject &) = delete;
 
-    int memfd() const { return memfd_; }
     uint64_t size() const { return size_; }
     std::span<uint8_t> bytes() { return {view_, size_t(size_)}; }
+    // A new mapping of the same pages, as mmap(addr, length, prot, flags)
+    // of the device would make it; MAP_FAILED with errno on failure.
+    void *map(void *addr, size_t length, int prot, int flags) const;
 
     uint64_t map_offset = 0; // fake offset for mmap of the device descriptor
 
 private:
-    BufferObject(int memfd, uint8_t *view, uint64_t size) : memfd_(memfd), view_(view), size_(size) {}
-    int memfd_;
+    BufferObject(uint8_t *view, uint64_t size) : view_(view), size_(size) {}
     uint8_t *view_;
     uint64_t size_;
 };

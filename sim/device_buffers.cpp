@@ -1,6 +1,5 @@
 // Dumb buffers, framebuffers and the memory behind them.
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -17,27 +16,27 @@ uint64_t page_align(uint64_t n) { return (n + kPageSize - 1) & ~(kPageSize - 1);
 } // namespace
 
 std::shared_ptr<BufferObject> BufferObject::create(uint64_t size) {
-    int fd = memfd_create("drmsim-dumb", MFD_CLOEXEC);
-    if (fd < 0) return nullptr;
-    if (ftruncate(fd, off_t(size)) != 0) {
-        int e = errno;
-        real::close(fd);
-        errno = e == EFBIG || e == EINVAL ? ENOMEM : e;
-        return nullptr;
-    }
-    void *view = real::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (view == MAP_FAILED) {
-        int e = errno;
-        real::close(fd);
-        errno = e;
-        return nullptr;
-    }
-    return std::shared_ptr<BufferObject>(new BufferObject(fd, static_cast<uint8_t *>(view), size));
+    void *view = real::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (view == MAP_FAILED) return nullptr;
+    return std::shared_ptr<BufferObject>(new BufferObject(static_cast<uint8_t *>(view), size));
 }
 
-BufferObject::~BufferObject() {
-    real::munmap(view_, size_);
-    real::close(memfd_);
+BufferObject::~BufferObject() { real::munmap(view_, size_); }
+
+void *BufferObject::map(void *addr, size_t length, int prot, int flags) const {
+    // mremap of a shared mapping with old size 0 maps the same pages again.
+    int how = MREMAP_MAYMOVE;
+    void *target = nullptr;
+    if (flags & MAP_FIXED) how |= MREMAP_FIXED, target = addr;
+    void *p = mremap(view_, 0, length, how, target);
+    if (p == MAP_FAILED) return p;
+    if (prot != (PROT_READ | PROT_WRITE) && mprotect(p, length, prot) != 0) {
+        int e = errno;
+        real::munmap(p, length);
+        errno = e;
+        return MAP_FAILED;
+    }
+    return p;
 }
 
 int Device::create_dumb(drm_mode_create_dumb &c) {

@@ -84,6 +84,17 @@ std::optional<unsigned> parse_unsigned(std::string_view text) {
     return v;
 }
 
+// Opens, writes and closes at once: a descriptor kept open could take the
+// place of one the program closed (its stdin, say) and change what the
+// program sees there.
+bool append_line(const std::string &path, const std::string &line) {
+    int fd = real::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = ::write(fd, line.data(), line.size()) == ssize_t(line.size());
+    real::close(fd);
+    return ok;
+}
+
 void write_reports_at_exit() { Session::get().report_open_devices(); }
 
 } // namespace
@@ -358,32 +369,27 @@ std::string Session::account(const JournalEntry &e, const Device &device) const 
 void Session::record(JournalEntry entry, const Device &device) {
     if (verbose_) std::fprintf(stderr, "%s\n", account(entry, device).c_str());
     if (!journal_path_.empty()) {
-        if (!journal_file_) journal_file_ = std::fopen(journal_path_.c_str(), "a");
-        if (journal_file_) {
-            nlohmann::json j;
-            j["t"] = entry.t;
-            j["request"] = entry.request;
-            j["crtc"] = entry.crtc;
-            j["crtc_index"] = entry.crtc_index;
-            j["fb"] = entry.fb;
-            j["connectors"] = entry.connectors;
-            j["connector_indices"] = entry.connector_indices;
-            if (entry.mode)
-                j["mode"] = {{"name", entry.mode->name}, {"hdisplay", entry.mode->hdisplay},
-                             {"vdisplay", entry.mode->vdisplay}};
-            else
-                j["mode"] = nullptr;
-            if (entry.request == "SETPLANE") {
-                j["plane"] = entry.plane;
-                j["plane_index"] = entry.plane_index;
-                j["src"] = entry.src;
-                j["dst"] = entry.dst;
-            }
-            j["result"] = entry.result;
-            std::string line = j.dump() + "\n";
-            std::fputs(line.c_str(), journal_file_);
-            std::fflush(journal_file_);
-        } else {
+        nlohmann::json j;
+        j["t"] = entry.t;
+        j["request"] = entry.request;
+        j["crtc"] = entry.crtc;
+        j["crtc_index"] = entry.crtc_index;
+        j["fb"] = entry.fb;
+        j["connectors"] = entry.connectors;
+        j["connector_indices"] = entry.connector_indices;
+        if (entry.mode)
+            j["mode"] = {{"name", entry.mode->name}, {"hdisplay", entry.mode->hdisplay},
+                         {"vdisplay", entry.mode->vdisplay}};
+        else
+            j["mode"] = nullptr;
+        if (entry.request == "SETPLANE") {
+            j["plane"] = entry.plane;
+            j["plane_index"] = entry.plane_index;
+            j["src"] = entry.src;
+            j["dst"] = entry.dst;
+        }
+        j["result"] = entry.result;
+        if (!append_line(journal_path_, j.dump() + "\n")) {
             std::fprintf(stderr, "drmsim: cannot append to journal %s: %s\n", journal_path_.c_str(),
                          std::strerror(errno));
             journal_path_.clear();
@@ -426,7 +432,7 @@ void *Session::mmap(void *addr, size_t length, int prot, int flags, int fd, off_
         errno = -e;
         return MAP_FAILED;
     }
-    void *p = real::mmap(addr, length, prot, flags, buffer->memfd(), 0);
+    void *p = buffer->map(addr, length, prot, flags);
     if (p == MAP_FAILED) return p;
     mappings_.push_back({reinterpret_cast<uintptr_t>(p), length, it->second.serial, buffer});
     ++g_tracked_mappings;
@@ -500,7 +506,6 @@ int Session::close(int fd) {
 void Session::report_open_devices() {
     std::lock_guard lock(mu_);
     for (auto &[fd, d] : devices_) publish_report(d, fd, report_for(d, false));
-    if (journal_file_) std::fflush(journal_file_);
 }
 
 void Session::fail(std::string_view request, unsigned nth, int err) {
@@ -549,8 +554,6 @@ int Session::last_opened() {
 
 void Session::set_journal_file(const std::string &path) {
     std::lock_guard lock(mu_);
-    if (journal_file_) std::fclose(journal_file_);
-    journal_file_ = nullptr;
     journal_path_ = path;
 }
 void Session::set_report_file(const std::string &path) {

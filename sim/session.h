@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -104,7 +103,6 @@ private:
     std::vector<JournalEntry> journal_;
     std::string journal_path_, report_path_, snapshot_dir_;
     bool verbose_ = false;
-    FILE *journal_file_ = nullptr;
     int last_opened_ = -1;
     uint64_t next_serial_ = 1;
     bool exit_hook_installed_ = false;

@@ -1,5 +1,7 @@
 // Dumb buffers, their mappings and framebuffers.
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <drm_fourcc.h>
 #include <xf86drm.h>
@@ -205,6 +207,26 @@ TEST_F(SimTest, FramebufferKeepsDestroyedBufferAlive) {
     EXPECT_EQ(drmsim::framebuffer_bytes(dev.fd(), fb).at(0), 0xab);
     ASSERT_EQ(drmModeRmFB(dev.fd(), fb), 0);
     EXPECT_TRUE(drmsim::leaks(dev.fd()).clean());
+}
+
+// A real driver's dumb buffers take no descriptors of the process, so the
+// program's own descriptor numbers (stdin closed, say) stay as they are.
+TEST_F(SimTest, BuffersTakeNoDescriptors) {
+    Device dev("small-3crtc.json");
+    const int free_before = open("/dev/null", O_RDONLY);
+    ASSERT_GE(free_before, 0);
+    close(free_before);
+    Dumb d;
+    ASSERT_EQ(create_dumb(dev.fd(), 64, 64, 32, d), 0);
+    uint64_t offset = 0;
+    ASSERT_EQ(map_offset(dev.fd(), d.handle, offset), 0);
+    void *p = mmap(nullptr, d.size, PROT_READ, MAP_SHARED, dev.fd(), off_t(offset));
+    ASSERT_NE(p, MAP_FAILED);
+    const int free_after = open("/dev/null", O_RDONLY);
+    EXPECT_EQ(free_after, free_before);
+    close(free_after);
+    munmap(p, d.size);
+    destroy_dumb(dev.fd(), d.handle);
 }
 
 struct AddFbCase {

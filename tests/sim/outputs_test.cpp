@@ -1,5 +1,6 @@
 // What the device writes for people and scripts: the journal, the leak
 // report, snapshots and the verbose account.
+#include <fcntl.h>
 #include <png.h>
 #include <sys/mman.h>
 
@@ -197,6 +198,28 @@ TEST_F(OutputsTest, JournalFileHasOneJsonLinePerModeSet) {
     EXPECT_EQ(lines[2]["plane_index"], 3);
     EXPECT_EQ(lines[2]["src"], nlohmann::json::array({0, 0, 640 << 16, 480 << 16}));
     EXPECT_EQ(lines[2]["dst"], nlohmann::json::array({5, 6, 640, 480}));
+}
+
+// The outputs keep no descriptor open: one could take the number of a
+// descriptor the program closed (its stdin) and change what a wait on it
+// reports.
+TEST_F(OutputsTest, OutputsKeepNoDescriptorOpen) {
+    drmsim::set_journal_file(dir_ / "journal.jsonl");
+    drmsim::set_snapshot_dir(dir_);
+    Device dev("small-3crtc.json");
+    Scene scene(dev.fd(), 0xffffff);
+    const int saved_stdin = dup(0);
+    ASSERT_GE(saved_stdin, 0);
+    close(0);
+    const int shown = scene.show(0);
+    const bool stdin_still_closed = fcntl(0, F_GETFD) == -1 && errno == EBADF;
+    dup2(saved_stdin, 0);
+    close(saved_stdin);
+    EXPECT_EQ(shown, 0);
+    EXPECT_TRUE(stdin_still_closed);
+    EXPECT_TRUE(fs::exists(dir_ / "crtc-0.png"));
+    EXPECT_GT(fs::file_size(dir_ / "journal.jsonl"), 0u);
+    scene.release();
 }
 
 TEST_F(OutputsTest, SnapshotsShowWhatEachCrtcScansOut) {
