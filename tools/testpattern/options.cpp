@@ -15,16 +15,18 @@ constexpr uint32_t pattern_count = 4;
 // no larger than `max`. Leading zeros are decimal, never octal.
 bool parse_number(const std::string &text, uint64_t max, uint64_t &value)
 {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
-        return false;
+    // strtoull would accept a sign or leading blanks; a count may not have them.
+    auto starts_like_a_number = [](const char *p) {
+        return std::isxdigit(static_cast<unsigned char>(*p)) != 0;
+    };
     int base = 10;
     const char *digits = text.c_str();
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
         digits += 2;
-        if (*digits == '-' || *digits == '+' || std::isspace(static_cast<unsigned char>(*digits)))
-            return false;
     }
+    if (!starts_like_a_number(digits))
+        return false;
     char *end = nullptr;
     errno = 0;
     const unsigned long long parsed = std::strtoull(digits, &end, base);
