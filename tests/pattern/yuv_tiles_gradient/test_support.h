@@ -27,8 +27,7 @@ inline const PixelFormatInfo &format_named(const std::string &name)
 struct Drawing {
     Drawing(const std::string &format_name, TestPattern pattern, uint32_t width, uint32_t height,
             uint32_t stride)
-        : format(format_name),
-          planes(plane_bounds::describe(format_named(format_name), pattern, width, height, stride)),
+        : planes(plane_bounds::describe(format_named(format_name), pattern, width, height, stride)),
           stride(stride)
     {
         fill_test_pattern(format_named(format_name).fourcc, pattern, planes.pointers(), width,
@@ -57,7 +56,6 @@ struct Drawing {
         return value;
     }
 
-    std::string format;
     GuardedPlanes planes;
     uint32_t stride;
 };
