@@ -5,9 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -66,8 +69,19 @@ protected:
         close(in[0]);
         Outcome r;
         if (spawned == 0) {
+            // Every run here ends within a second; one that does not has hung
+            // and must fail rather than stall the suite.
             int status = 0;
-            waitpid(pid, &status, 0);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (waitpid(pid, &status, WNOHANG) == 0) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    kill(pid, SIGKILL);
+                    waitpid(pid, &status, 0);
+                    ADD_FAILURE() << "drmsim_probe " << action << " did not end within 60 s";
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
             r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         close(in[1]);
