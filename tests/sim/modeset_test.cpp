@@ -240,6 +240,30 @@ TEST_F(SimTest, RemovingTheShownFramebufferTurnsTheCrtcOff) {
     EXPECT_EQ(drmsim::crtc_state(dev.fd(), 1).fb, keep.id());
 }
 
+// The same for a plane: removing its framebuffer takes it off its CRTC,
+// which keeps running.
+TEST_F(SimTest, RemovingAPlanesFramebufferTurnsThePlaneOff) {
+    Device dev = Device::from_text(kDevice);
+    SolidFb background(dev.fd(), 640, 480, XR24, 0xff0000);
+    drmModeModeInfo mode = first_mode(dev.fd(), 0);
+    ASSERT_EQ(set_crtc(dev.fd(), 0, background.id(), {0}, &mode), 0);
+    const uint32_t overlay = drmsim::plane_id(dev.fd(), 3);
+    {
+        SolidFb square(dev.fd(), 16, 16, XR24, 0x00ff00);
+        ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, drmsim::crtc_id(dev.fd(), 0), square.id(), 0, 0, 0, 16, 16, 0, 0,
+                                  16 << 16, 16 << 16),
+                  0);
+        ASSERT_EQ(drmsim::scanout(dev.fd(), 0).at(0, 0), 0x00ff00u);
+    } // RMFB here
+    drmModePlane *p = drmModeGetPlane(dev.fd(), overlay);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->fb_id, 0u);
+    EXPECT_EQ(p->crtc_id, 0u);
+    drmModeFreePlane(p);
+    EXPECT_TRUE(drmsim::crtc_state(dev.fd(), 0).active);
+    EXPECT_EQ(drmsim::scanout(dev.fd(), 0).at(0, 0), 0xff0000u);
+}
+
 TEST_F(SimTest, KeepCurrentFramebufferReusesIt) {
     Device dev = Device::from_text(kDevice);
     SolidFb fb(dev.fd(), 640, 480, XR24, 0x123456);
