@@ -116,6 +116,8 @@ TEST_F(SimTest, ConnectorsReportTypeStateAndModes) {
     EXPECT_EQ(errno, ENOENT);
 }
 
+// Mirrors GETENCODER: the encoder carries the CRTCs that can drive its
+// connector, and no current CRTC while the connector is not driven.
 TEST_F(SimTest, EncodersCarryTheirConnectorsPossibleCrtcs) {
     Device dev("crtc1-cannot-drive.json");
     drmModeEncoder *e = drmModeGetEncoder(dev.fd(), drmsim::encoder_id(dev.fd(), 0));
@@ -321,6 +323,8 @@ TEST_F(SimTest, RequestCountsCountLibdrmCallsNotIoctls) {
     EXPECT_EQ(drmsim::request_count("setcrtc"), 0u);
 }
 
+// Mirrors the kernel's connector_type_id: numbered from 1 within each
+// connector type, in the order the connectors were created.
 TEST_F(SimTest, ConnectorNamesFollowTheKernel) {
     Device dev("three-screens.json");
     Resources res(drmModeGetResources(dev.fd()));

@@ -212,6 +212,8 @@ TEST_F(SimTest, MovingTheOnlyConnectorDisablesTheOldCrtc) {
     drmModeFreeEncoder(enc);
 }
 
+// Mirrors the atomic helpers: a CRTC is disabled only when its last
+// connector is taken.
 TEST_F(SimTest, CrtcKeepsRunningWhileItStillHasAConnector) {
     Device dev = Device::from_text(kDevice);
     SolidFb fb(dev.fd(), 640, 480, XR24, 0x00ff00);
@@ -264,6 +266,8 @@ TEST_F(SimTest, RemovingAPlanesFramebufferTurnsThePlaneOff) {
     EXPECT_EQ(drmsim::scanout(dev.fd(), 0).at(0, 0), 0xff0000u);
 }
 
+// Mirrors drm_mode_setcrtc's fb_id -1: set the mode with the framebuffer
+// the CRTC already shows.
 TEST_F(SimTest, KeepCurrentFramebufferReusesIt) {
     Device dev = Device::from_text(kDevice);
     SolidFb fb(dev.fd(), 640, 480, XR24, 0x123456);

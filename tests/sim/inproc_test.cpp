@@ -1,0 +1,57 @@
+// The in-process interposers sit in the test executable ahead of the C
+// library and the sanitizer runtime: calls that are not for a simulated
+// device must reach those unchanged, and AddressSanitizer must keep
+// working.
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "sim_test_support.h"
+
+namespace {
+
+using drmsim_test::Device;
+
+TEST(Interposers, ForeignCallsPassThrough) {
+    Device dev("one-crtc.json"); // a device is open, so the slow path is taken
+    ASSERT_GE(dev.fd(), 0);
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    int queued = -1;
+    ASSERT_EQ(ioctl(p[0], FIONREAD, &queued), 0);
+    EXPECT_EQ(queued, 0);
+    ASSERT_EQ(write(p[1], "abc", 3), 3);
+    ASSERT_EQ(ioctl(p[0], FIONREAD, &queued), 0);
+    EXPECT_EQ(queued, 3);
+    winsize ws{};
+    EXPECT_EQ(ioctl(p[0], TIOCGWINSZ, &ws), -1);
+    EXPECT_EQ(errno, ENOTTY);
+
+    void *anon = mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(anon, MAP_FAILED);
+    static_cast<char *>(anon)[8191] = 1;
+    EXPECT_EQ(munmap(anon, 8192), 0);
+    EXPECT_EQ(close(p[0]), 0);
+    EXPECT_EQ(close(p[1]), 0);
+    EXPECT_EQ(close(p[1]), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+// Reads one byte past a heap block; only AddressSanitizer stops it.
+int read_past_the_end(int n) {
+    auto block = std::make_unique<char[]>(size_t(n));
+    std::memset(block.get(), 1, size_t(n));
+    volatile char *p = block.get();
+    return p[n];
+}
+
+TEST(Interposers, AddressSanitizerStillCatchesOverflows) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(read_past_the_end(16), "heap-buffer-overflow");
+}
+
+} // namespace
