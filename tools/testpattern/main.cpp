@@ -7,7 +7,7 @@
 #include <string>
 
 #include "options.h"
-#include "png_writer.h"
+#include "png_rgb8.h"
 #include "render.h"
 #include "to_rgb8.h"
 

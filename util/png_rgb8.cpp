@@ -1,8 +1,9 @@
-#include "png_writer.h"
+#include "png_rgb8.h"
 
 #include <png.h>
 
 #include <csetjmp>
+#include <vector>
 
 namespace {
 
@@ -41,13 +42,15 @@ private:
 // Holds no object with a destructor, so that libpng's longjmp out of it on
 // an error skips nothing.
 bool write_rows(png_structp png, png_infop info, std::FILE *out, png_bytep *rows, uint32_t width,
-                uint32_t height)
+                uint32_t height, int compression_level)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_init_io(png, out);
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (compression_level >= 0)
+        png_set_compression_level(png, compression_level);
     png_write_info(png, info);
     png_write_image(png, rows);
     png_write_end(png, nullptr);
@@ -56,8 +59,8 @@ bool write_rows(png_structp png, png_infop info, std::FILE *out, png_bytep *rows
 
 } // namespace
 
-bool write_png_rgb8(std::FILE *out, const std::vector<uint8_t> &rgb, uint32_t width,
-                    uint32_t height, std::string &error)
+bool write_png_rgb8(std::FILE *out, std::span<const uint8_t> rgb, uint32_t width,
+                    uint32_t height, std::string &error, int compression_level)
 {
     std::string png_error;
     PngWriteStruct writer(&png_error);
@@ -68,7 +71,8 @@ bool write_png_rgb8(std::FILE *out, const std::vector<uint8_t> &rgb, uint32_t wi
     std::vector<png_bytep> rows(height);
     for (uint32_t y = 0; y < height; ++y)
         rows[y] = const_cast<png_bytep>(rgb.data() + size_t{y} * width * 3);
-    if (!write_rows(writer.png(), writer.info(), out, rows.data(), width, height)) {
+    if (!write_rows(writer.png(), writer.info(), out, rows.data(), width, height,
+                    compression_level)) {
         error = png_error.empty() ? "PNG writing failed" : png_error;
         return false;
     }
