@@ -70,12 +70,14 @@ inline Planes describe(const PixelFormatInfo &format, TestPattern pattern, uint3
             p.bytes[i] = unused_plane;
         p.writable[i].assign(p.bytes[i], false);
     }
+    // The plain fill covers height x stride bytes whatever the width.
+    if (pattern == TestPattern::plain && height != 0 && stride != 0)
+        std::fill(p.writable[0].begin(), p.writable[0].end(), true);
     if (width == 0 || height == 0)
         return p;
 
     switch (pattern) {
     case TestPattern::plain:
-        std::fill(p.writable[0].begin(), p.writable[0].end(), true);
         break;
     case TestPattern::smpte:
     case TestPattern::tiles:
