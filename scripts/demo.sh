@@ -13,7 +13,9 @@ out=build/release/demo
 rm -rf "$out"
 mkdir -p "$out"
 
-echo "== crtc-relay on devices/hdmi-3crtc.json (lines starting 'drmsim:' are the simulated device's own account)"
+echo "== crtc-relay on devices/hdmi-3crtc.json"
+echo "== lines starting 'drmsim:' are the simulated device's own account; it numbers"
+echo "== connectors from 1 as the kernel does (HDMI-A-1), crtc-relay its screens from 0 (HDMI-A-0)"
 status=0
 { sleep 11.5; echo; } | build/release/sim/drmsim-run --verbose --snapshots "$out" --report "$out/report.json" \
   -- build/release/app/crtc-relay devices/hdmi-3crtc.json || status=$?

@@ -95,7 +95,7 @@ uint32_t plane_id(int fd, unsigned index) {
 }
 
 void use_virtual_clock(bool on) { VirtualClock::get().set_on(on); }
-void add_event(std::string_view spec) { VirtualClock::get().add_event(spec); }
+void add_event(std::string_view event) { VirtualClock::get().add_event(event); }
 double virtual_now() { return VirtualClock::get().now(); }
 
 void set_journal_file(const std::string &path) { Session::get().set_journal_file(path); }

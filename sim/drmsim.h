@@ -112,7 +112,7 @@ uint32_t plane_id(int fd, unsigned index);
 void use_virtual_clock(bool on);
 // "input@T", "sigint@T" (T in seconds) or "sigint@setcrtc:N". Throws
 // std::invalid_argument for anything else.
-void add_event(std::string_view spec);
+void add_event(std::string_view event);
 double virtual_now();
 
 // Outputs that the environment variables also set; empty path turns off.

@@ -131,31 +131,31 @@ void Session::read_environment() {
     snapshot_dir_ = env("DRMSIM_SNAPSHOTS");
     std::string verbose = env("DRMSIM_VERBOSE");
     verbose_ = !verbose.empty() && verbose != "0";
-    for_each_item(env("DRMSIM_FAIL"), [&](std::string_view spec) {
+    for_each_item(env("DRMSIM_FAIL"), [&](std::string_view failure) {
         // request:N:errno
-        size_t a = spec.find(':'), b = spec.find(':', a == spec.npos ? a : a + 1);
+        size_t a = failure.find(':'), b = failure.find(':', a == failure.npos ? a : a + 1);
         std::optional<unsigned> nth;
         std::optional<int> err;
-        if (a != spec.npos && b != spec.npos) {
-            nth = parse_unsigned(spec.substr(a + 1, b - a - 1));
-            err = parse_errno(spec.substr(b + 1));
+        if (a != failure.npos && b != failure.npos) {
+            nth = parse_unsigned(failure.substr(a + 1, b - a - 1));
+            err = parse_errno(failure.substr(b + 1));
         }
-        if (!nth || !*nth || !err || !known_request(spec.substr(0, a))) {
+        if (!nth || !*nth || !err || !known_request(failure.substr(0, a))) {
             std::fprintf(stderr, "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno)\n",
-                         int(spec.size()), spec.data());
+                         int(failure.size()), failure.data());
             return;
         }
-        failures_.push_back({std::string(spec.substr(0, a)), *nth, *err});
+        failures_.push_back({std::string(failure.substr(0, a)), *nth, *err});
     });
-    for_each_item(env("DRMSIM_DELAY"), [&](std::string_view spec) {
-        size_t a = spec.find(':');
-        auto ms = a == spec.npos ? std::nullopt : parse_unsigned(spec.substr(a + 1));
-        if (!ms || !known_request(spec.substr(0, a))) {
+    for_each_item(env("DRMSIM_DELAY"), [&](std::string_view failure) {
+        size_t a = failure.find(':');
+        auto ms = a == failure.npos ? std::nullopt : parse_unsigned(failure.substr(a + 1));
+        if (!ms || !known_request(failure.substr(0, a))) {
             std::fprintf(stderr, "drmsim: DRMSIM_DELAY: ignoring \"%.*s\" (expected request:MS)\n",
-                         int(spec.size()), spec.data());
+                         int(failure.size()), failure.data());
             return;
         }
-        delays_[std::string(spec.substr(0, a))] = *ms;
+        delays_[std::string(failure.substr(0, a))] = *ms;
     });
 }
 

@@ -17,11 +17,11 @@ namespace {
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
 
-double parse_seconds(std::string_view text, std::string_view spec) {
+double parse_seconds(std::string_view text, std::string_view event) {
     double v = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || end != text.data() + text.size() || !(v >= 0) || std::isinf(v))
-        throw std::invalid_argument("bad time in event \"" + std::string(spec) + "\"");
+        throw std::invalid_argument("bad time in event \"" + std::string(event) + "\"");
     return v;
 }
 
@@ -58,11 +58,11 @@ VirtualClock::VirtualClock() {
         std::string_view rest(events);
         while (!rest.empty()) {
             size_t comma = rest.find(',');
-            std::string_view spec = rest.substr(0, comma);
+            std::string_view event = rest.substr(0, comma);
             rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-            if (spec.empty()) continue;
+            if (event.empty()) continue;
             try {
-                add_event(spec);
+                add_event(event);
             } catch (const std::invalid_argument &e) {
                 std::fprintf(stderr, "drmsim: DRMSIM_EVENTS: %s\n", e.what());
             }
@@ -91,22 +91,22 @@ void VirtualClock::reset() {
     events_.clear();
 }
 
-void VirtualClock::add_event(std::string_view spec) {
+void VirtualClock::add_event(std::string_view event) {
     Event e{};
-    if (spec.starts_with("input@")) {
+    if (event.starts_with("input@")) {
         e.kind = Event::input;
-        e.at = parse_seconds(spec.substr(6), spec);
-    } else if (spec.starts_with("sigint@setcrtc:")) {
+        e.at = parse_seconds(event.substr(6), event);
+    } else if (event.starts_with("sigint@setcrtc:")) {
         e.kind = Event::sigint_at_setcrtc;
-        std::string_view n = spec.substr(15);
+        std::string_view n = event.substr(15);
         auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), e.nth);
         if (ec != std::errc() || end != n.data() + n.size() || e.nth == 0)
-            throw std::invalid_argument("bad call number in event \"" + std::string(spec) + "\"");
-    } else if (spec.starts_with("sigint@")) {
+            throw std::invalid_argument("bad call number in event \"" + std::string(event) + "\"");
+    } else if (event.starts_with("sigint@")) {
         e.kind = Event::sigint;
-        e.at = parse_seconds(spec.substr(7), spec);
+        e.at = parse_seconds(event.substr(7), event);
     } else {
-        throw std::invalid_argument("unknown event \"" + std::string(spec) +
+        throw std::invalid_argument("unknown event \"" + std::string(event) +
                                     "\" (expected input@T, sigint@T or sigint@setcrtc:N)");
     }
     std::lock_guard lock(mu_);

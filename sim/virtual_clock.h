@@ -25,7 +25,7 @@ public:
     // Back to time 0 with no events.
     void reset();
     // "input@T", "sigint@T" or "sigint@setcrtc:N"; throws std::invalid_argument.
-    void add_event(std::string_view spec);
+    void add_event(std::string_view event);
     // True (once) when an event asks for SIGINT inside the nth SETCRTC.
     bool sigint_at_setcrtc(unsigned nth);
 

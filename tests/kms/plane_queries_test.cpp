@@ -18,12 +18,12 @@ struct PlaneSpec {
 
 std::unique_ptr<kms_device> make_device(const std::vector<PlaneSpec> &planes) {
     auto device = std::make_unique<kms_device>();
-    for (const auto &spec : planes) {
+    for (const auto &wanted : planes) {
         auto plane = std::make_unique<kms_plane>();
         plane->device = device.get();
-        plane->id = spec.id;
-        plane->type = spec.type;
-        plane->formats = spec.formats;
+        plane->id = wanted.id;
+        plane->type = wanted.type;
+        plane->formats = wanted.formats;
         device->planes.push_back(std::move(plane));
     }
     return device;
