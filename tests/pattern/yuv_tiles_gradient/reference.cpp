@@ -1,5 +1,7 @@
 #include "reference.h"
 
+#include "../rgb/smpte_reference.h"
+
 #include <array>
 #include <cstdlib>
 
@@ -95,16 +97,10 @@ void store_le(uint8_t *p, uint64_t value, unsigned bytes)
 
 } // namespace
 
+// The bottom band's columns are the same in every family.
 uint32_t smpte_bottom_entry(uint32_t x, uint32_t width)
 {
-    const uint32_t x1 = width * 5 / 7;
-    const uint32_t x2 = width * 6 / 7;
-    const uint32_t n = width / 7;
-    if (x < x1)
-        return x * 4 / x1;
-    if (x < x2)
-        return n == 0 ? 7 : (x - x1) * 3 / n + 4;
-    return 7;
+    return smpte_reference::bottom_entry(x, width);
 }
 
 void smpte_yuv(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
