@@ -23,8 +23,7 @@ void on_sigint(int) {}
 // with standard input, output or error closed would otherwise get the device
 // in their place: its wait on "standard input" would watch the device, and
 // its messages would be written to the device.
-int open_device_node(const char *path)
-{
+int open_device_node(const char *path) {
     std::vector<int> placeholders;
     for (;;) {
         const int placeholder = open("/dev/null", O_RDWR);
@@ -53,8 +52,7 @@ struct FramebufferDestroyer {
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s DEVICE\n", argv[0]);
         return 1;

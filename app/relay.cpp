@@ -14,8 +14,7 @@ constexpr time_t handover_period_s = 5;
 
 } // namespace
 
-bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out)
-{
+bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out) {
     kms_framebuffer *fb =
         kms_framebuffer_create(device, screen->width, screen->height, scanout_format);
     *fb_out = fb;
@@ -29,8 +28,9 @@ bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_frameb
         std::fprintf(stderr, "kms_framebuffer_map() failed: %d\n", err);
         return false;
     }
-    fill_test_pattern(fb->format, TestPattern::smpte, {static_cast<uint8_t *>(map), nullptr, nullptr},
-                      fb->width, fb->height, fb->pitch);
+    fill_test_pattern(fb->format, TestPattern::smpte,
+                      {static_cast<uint8_t *>(map), nullptr, nullptr}, fb->width, fb->height,
+                      fb->pitch);
     kms_framebuffer_unmap(fb);
 
     if (int err = kms_screen_set(screen, device->crtcs[0].get(), fb); err < 0) {
@@ -41,8 +41,7 @@ bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_frameb
 }
 
 bool cycle_crtcs(kms_device *device, kms_screen *screen, kms_framebuffer *fb,
-                 const sigset_t &wait_mask)
-{
+                 const sigset_t &wait_mask) {
     uint32_t cursor = 1;
     for (;;) {
         fd_set readable;

@@ -18,8 +18,6 @@ void register_case(TestPattern pattern, const char *format, uint32_t width, uint
 // Registers the two baseline cases over a buffer of `bytes` bytes.
 void register_baselines(size_t bytes, const char *label);
 
-inline constexpr struct {
-    uint32_t width, height;
-} sizes[] = {{1920, 1080}, {3840, 2160}};
+inline constexpr struct { uint32_t width, height; } sizes[] = {{1920, 1080}, {3840, 2160}};
 
 } // namespace pattern_bench

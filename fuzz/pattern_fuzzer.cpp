@@ -16,30 +16,26 @@
 #include "reference.h"
 #include "test_pattern.h"
 
-namespace
-{
+namespace {
 
 constexpr uint32_t max_side = 300;
 constexpr uint32_t max_padding = 64;
 
 [[noreturn]] void fail(const char *what, const PixelFormatInfo &format, TestPattern pattern,
-                       uint32_t width, uint32_t height, uint32_t stride, const std::string &where)
-{
+                       uint32_t width, uint32_t height, uint32_t stride, const std::string &where) {
     std::fprintf(stderr, "%s: %s %s %ux%u stride %u: %s\n", what, format.name,
                  pattern_name(pattern), width, height, stride, where.c_str());
     std::abort();
 }
 
-bool has_reference(const PixelFormatInfo &format, TestPattern pattern)
-{
+bool has_reference(const PixelFormatInfo &format, TestPattern pattern) {
     return pattern == TestPattern::tiles || pattern == TestPattern::gradient ||
            (pattern == TestPattern::smpte && plane_bounds::is_yuv(format));
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider input(data, size);
     const auto pattern = static_cast<TestPattern>(input.ConsumeIntegralInRange<uint32_t>(0, 3));
     const PixelFormatInfo &format =

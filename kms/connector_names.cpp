@@ -9,9 +9,9 @@ namespace {
 
 // KMS connector types 0..16, names as users know them from other tools.
 constexpr std::array<std::string_view, 17> kConnectorTypeNames = {
-    "Unknown",   "VGA",     "DVI-I", "DVI-D",     "DVI-A",   "Composite",
-    "SVIDEO",    "LVDS",    "Component", "9PinDIN", "DisplayPort", "HDMI-A",
-    "HDMI-B",    "TV",      "eDP",   "Virtual",   "DSI",
+    "Unknown", "VGA",  "DVI-I",     "DVI-D",   "DVI-A",       "Composite",
+    "SVIDEO",  "LVDS", "Component", "9PinDIN", "DisplayPort", "HDMI-A",
+    "HDMI-B",  "TV",   "eDP",       "Virtual", "DSI",
 };
 
 constexpr std::string_view kUnknownName = kConnectorTypeNames[0];
@@ -37,6 +37,8 @@ std::string ScreenNamer::peek(uint32_t type) const {
     return text;
 }
 
-void ScreenNamer::advance(uint32_t type) { ++next_number_[connector_type_name(type)]; }
+void ScreenNamer::advance(uint32_t type) {
+    ++next_number_[connector_type_name(type)];
+}
 
 } // namespace kms_detail

@@ -172,7 +172,9 @@ kms_screen *kms_screen_create(kms_device *device, uint32_t id) {
     return screen;
 }
 
-void kms_screen_destroy(kms_screen *screen) { delete screen; }
+void kms_screen_destroy(kms_screen *screen) {
+    delete screen;
+}
 
 kms_crtc *kms_crtc_create(kms_device *device, uint32_t id) {
     auto *crtc = new (std::nothrow) kms_crtc;
@@ -183,7 +185,9 @@ kms_crtc *kms_crtc_create(kms_device *device, uint32_t id) {
     return crtc;
 }
 
-void kms_crtc_destroy(kms_crtc *crtc) { delete crtc; }
+void kms_crtc_destroy(kms_crtc *crtc) {
+    delete crtc;
+}
 
 kms_plane *kms_plane_create(kms_device *device, uint32_t id) {
     auto *plane = new (std::nothrow) kms_plane;
@@ -212,4 +216,6 @@ kms_plane *kms_plane_create(kms_device *device, uint32_t id) {
     return plane;
 }
 
-void kms_plane_destroy(kms_plane *plane) { delete plane; }
+void kms_plane_destroy(kms_plane *plane) {
+    delete plane;
+}

@@ -23,7 +23,9 @@ using PlaneOwner = DrmOwner<drmModePlane, drmModeFreePlane>;
 using ObjectPropertiesOwner = DrmOwner<drmModeObjectProperties, drmModeFreeObjectProperties>;
 using PropertyOwner = DrmOwner<drmModePropertyRes, drmModeFreeProperty>;
 
-inline ResourcesOwner read_resources(int fd) { return ResourcesOwner(drmModeGetResources(fd)); }
+inline ResourcesOwner read_resources(int fd) {
+    return ResourcesOwner(drmModeGetResources(fd));
+}
 
 inline ConnectorOwner read_connector(int fd, uint32_t id) {
     return ConnectorOwner(drmModeGetConnector(fd, id));
@@ -33,7 +35,9 @@ inline PlaneResourcesOwner read_plane_resources(int fd) {
     return PlaneResourcesOwner(drmModeGetPlaneResources(fd));
 }
 
-inline PlaneOwner read_plane(int fd, uint32_t id) { return PlaneOwner(drmModeGetPlane(fd, id)); }
+inline PlaneOwner read_plane(int fd, uint32_t id) {
+    return PlaneOwner(drmModeGetPlane(fd, id));
+}
 
 inline ObjectPropertiesOwner read_object_properties(int fd, uint32_t id, uint32_t type) {
     return ObjectPropertiesOwner(drmModeObjectGetProperties(fd, id, type));

@@ -34,10 +34,10 @@ struct kms_crtc {
 };
 
 struct kms_plane {
-    kms_device *device = nullptr; // not owned
-    kms_crtc *crtc = nullptr;     // the CRTC this plane is assigned to, not owned
-    uint32_t type = 0;            // "type" property: 0 overlay, 1 primary, 2 cursor
-    uint32_t id = 0;              // KMS plane object id
+    kms_device *device = nullptr;  // not owned
+    kms_crtc *crtc = nullptr;      // the CRTC this plane is assigned to, not owned
+    uint32_t type = 0;             // "type" property: 0 overlay, 1 primary, 2 cursor
+    uint32_t id = 0;               // KMS plane object id
     std::vector<uint32_t> formats; // fourcc codes, in the kernel's order
 
     uint32_t num_formats() const { return static_cast<uint32_t>(formats.size()); }

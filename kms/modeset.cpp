@@ -28,15 +28,15 @@ int kms_plane_set(kms_plane *plane, kms_framebuffer *fb, uint32_t x, uint32_t y)
     if (fb->width > kMaxSourceSize || fb->height > kMaxSourceSize)
         return -EINVAL;
     if (drmModeSetPlane(plane->device->fd, plane->id, plane->crtc->id, fb->id, 0,
-                        static_cast<int32_t>(x), static_cast<int32_t>(y), fb->width, fb->height,
-                        0, 0, fb->width << 16, fb->height << 16) < 0)
+                        static_cast<int32_t>(x), static_cast<int32_t>(y), fb->width, fb->height, 0,
+                        0, fb->width << 16, fb->height << 16) < 0)
         return negated_errno();
     return 0;
 }
 
 bool kms_plane_supports_format(const kms_plane *plane, uint32_t format) {
-    return plane && std::find(plane->formats.begin(), plane->formats.end(), format) !=
-                        plane->formats.end();
+    return plane &&
+           std::find(plane->formats.begin(), plane->formats.end(), format) != plane->formats.end();
 }
 
 kms_plane *kms_device_find_plane_by_type(kms_device *device, uint32_t type, uint32_t index) {

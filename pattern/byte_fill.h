@@ -14,10 +14,11 @@
 inline constexpr size_t scratch_line_bytes = 32 * 1024;
 
 // The bytes of one pixel, least significant first.
-template <size_t N> using PixelBytes = std::array<uint8_t, N>;
+template <size_t N>
+using PixelBytes = std::array<uint8_t, N>;
 
-template <size_t N> constexpr PixelBytes<N> little_endian_bytes(uint64_t value)
-{
+template <size_t N>
+constexpr PixelBytes<N> little_endian_bytes(uint64_t value) {
     PixelBytes<N> bytes{};
     for (size_t i = 0; i < N; ++i)
         bytes[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -25,8 +26,8 @@ template <size_t N> constexpr PixelBytes<N> little_endian_bytes(uint64_t value)
 }
 
 // Stores `count` copies of `pixel` from dst on, and nothing past them.
-template <size_t N> inline void fill_pixels(uint8_t *dst, const PixelBytes<N> &pixel, size_t count)
-{
+template <size_t N>
+inline void fill_pixels(uint8_t *dst, const PixelBytes<N> &pixel, size_t count) {
     if constexpr (N == 1) {
         std::memset(dst, pixel[0], count);
     } else {
@@ -56,8 +57,7 @@ template <size_t N> inline void fill_pixels(uint8_t *dst, const PixelBytes<N> &p
 // k x chroma_stride of both component rows. Where Cb and Cr alternate in one
 // plane the pair is stored as one 2-byte pixel.
 inline void fill_chroma_samples(uint8_t *cb_row, uint8_t *cr_row, uint32_t chroma_stride,
-                                uint32_t first, uint32_t last, uint8_t cb, uint8_t cr)
-{
+                                uint32_t first, uint32_t last, uint8_t cb, uint8_t cr) {
     if (first >= last)
         return;
     const size_t count = last - first;
@@ -83,8 +83,7 @@ inline void fill_chroma_samples(uint8_t *cb_row, uint8_t *cr_row, uint32_t chrom
 // one by one in place.
 template <typename DrawRow>
 void draw_equal_rows(uint8_t *plane, uint64_t step, uint32_t first, uint32_t end, size_t row_bytes,
-                     DrawRow draw_row)
-{
+                     DrawRow draw_row) {
     if (first >= end)
         return;
     if (row_bytes > scratch_line_bytes) {

@@ -12,15 +12,13 @@
 
 #include "byte_fill.h"
 
-namespace
-{
+namespace {
 
 constexpr uint32_t ramp_pairs = 1024; // the ramp starts again after this many pairs
 
 // 16-bit grey of pair x: the 10-bit level L = x mod 1024 in the top bits,
 // its top six bits repeated below them; the lower band clears L's low bits.
-uint16_t grey_level(uint32_t x, bool upper)
-{
+uint16_t grey_level(uint32_t x, bool upper) {
     uint32_t v = (x * 64) & 0xFFFF;
     if (!upper)
         v &= 0xFF00;
@@ -29,8 +27,7 @@ uint16_t grey_level(uint32_t x, bool upper)
 
 // The same ramp as a fraction for the half-float formats, without the
 // repeated low bits.
-uint16_t half_level(uint32_t x, bool upper)
-{
+uint16_t half_level(uint32_t x, bool upper) {
     uint32_t v = (x * 64) & 0xFFFF;
     if (!upper)
         v &= 0xFF00;
@@ -38,8 +35,8 @@ uint16_t half_level(uint32_t x, bool upper)
 }
 
 template <size_t N, typename PairValue>
-void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride, PairValue pair_value)
-{
+void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
+               PairValue pair_value) {
     const uint32_t pairs = width / 2;
     if (pairs == 0 || height == 0)
         return;
@@ -69,8 +66,7 @@ void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride, P
 } // namespace
 
 void draw_gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                   uint32_t stride)
-{
+                   uint32_t stride) {
     const RgbLayout &rgb = format.rgb;
     switch (pixel_family(format)) {
     case PixelFamily::rgb32:

@@ -2,24 +2,21 @@
 
 #include <cstring>
 
-const PixelFormatInfo *find_pixel_format(uint32_t fourcc)
-{
+const PixelFormatInfo *find_pixel_format(uint32_t fourcc) {
     for (const PixelFormatInfo &row : pixel_format_table)
         if (row.fourcc == fourcc)
             return &row;
     return nullptr;
 }
 
-uint32_t pixel_format_from_name(const char *name)
-{
+uint32_t pixel_format_from_name(const char *name) {
     for (const PixelFormatInfo &row : pixel_format_table)
         if (std::strcmp(row.name, name) == 0)
             return row.fourcc;
     return 0;
 }
 
-PixelFamily pixel_family(const PixelFormatInfo &format)
-{
+PixelFamily pixel_family(const PixelFormatInfo &format) {
     const YuvLayout &yuv = format.yuv;
     if (yuv.xsub != 0) {
         if (yuv.order & (luma_first | chroma_first))
@@ -42,8 +39,7 @@ PixelFamily pixel_family(const PixelFormatInfo &format)
     return second == 'G' ? PixelFamily::rgb24 : PixelFamily::rgb32;
 }
 
-uint32_t plane0_bytes_per_pixel(PixelFamily family)
-{
+uint32_t plane0_bytes_per_pixel(PixelFamily family) {
     switch (family) {
     case PixelFamily::indexed:
     case PixelFamily::yuv_semi_planar:
@@ -62,26 +58,22 @@ uint32_t plane0_bytes_per_pixel(PixelFamily family)
     return 0;
 }
 
-static uint64_t pack_component(const ColorComponent &c, uint16_t v)
-{
+static uint64_t pack_component(const ColorComponent &c, uint16_t v) {
     // A 64-bit shift by 16 clears any 16-bit value, so absent channels vanish.
     return (static_cast<uint64_t>(v) >> (16 - c.length)) << c.offset;
 }
 
-uint64_t pack_rgba16(const RgbLayout &layout, uint16_t r, uint16_t g, uint16_t b, uint16_t a)
-{
+uint64_t pack_rgba16(const RgbLayout &layout, uint16_t r, uint16_t g, uint16_t b, uint16_t a) {
     return pack_component(layout.red, r) | pack_component(layout.green, g) |
            pack_component(layout.blue, b) | pack_component(layout.alpha, a);
 }
 
-uint32_t pack_rgba(const RgbLayout &layout, uint8_t r, uint8_t g, uint8_t b, uint8_t a)
-{
+uint32_t pack_rgba(const RgbLayout &layout, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
     auto widen = [](uint8_t c) { return static_cast<uint16_t>(c * 257); };
     return static_cast<uint32_t>(pack_rgba16(layout, widen(r), widen(g), widen(b), widen(a)));
 }
 
-uint16_t float_to_half(uint16_t v)
-{
+uint16_t float_to_half(uint16_t v) {
     if (v <= 3)
         return 0;
     unsigned p = 15;
@@ -92,14 +84,12 @@ uint16_t float_to_half(uint16_t v)
     return static_cast<uint16_t>(exponent * 1024 + mantissa);
 }
 
-uint64_t pack_rgba_half(const RgbLayout &layout, uint8_t r, uint8_t g, uint8_t b, uint8_t a)
-{
+uint64_t pack_rgba_half(const RgbLayout &layout, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
     auto half = [](uint8_t c) { return float_to_half(static_cast<uint16_t>(c << 8)); };
     return pack_rgba16(layout, half(r), half(g), half(b), half(a));
 }
 
-YuvColor rgb_to_yuv601(uint8_t r, uint8_t g, uint8_t b)
-{
+YuvColor rgb_to_yuv601(uint8_t r, uint8_t g, uint8_t b) {
     const int32_t ri = r, gi = g, bi = b;
     // >> on a negative int is an arithmetic shift in C++20.
     const int32_t y = ((66 * ri + 129 * gi + 25 * bi + 128) >> 8) + 16;

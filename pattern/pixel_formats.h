@@ -6,8 +6,7 @@
 #include <cstdint>
 
 // A fourcc: four ASCII characters, the first in the least significant byte.
-constexpr uint32_t fourcc_code(char c0, char c1, char c2, char c3)
-{
+constexpr uint32_t fourcc_code(char c0, char c1, char c2, char c3) {
     return static_cast<uint32_t>(static_cast<uint8_t>(c0)) |
            static_cast<uint32_t>(static_cast<uint8_t>(c1)) << 8 |
            static_cast<uint32_t>(static_cast<uint8_t>(c2)) << 16 |
@@ -57,6 +56,7 @@ struct YuvColor {
 };
 
 // Every format the generator draws. The lookups search it in this order.
+// clang-format off: one row a line, as the table reads best.
 inline constexpr std::array<PixelFormatInfo, 51> pixel_format_table{{
     {fourcc_code('C', '8', ' ', ' '), "C8", {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {0, 0, 0, 0}},
     {fourcc_code('U', 'Y', 'V', 'Y'), "UYVY", {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {9, 2, 2, 2}},
@@ -107,9 +107,16 @@ inline constexpr std::array<PixelFormatInfo, 51> pixel_format_table{{
     {fourcc_code('B', 'X', '3', '0'), "BX30", {{10, 2}, {10, 12}, {10, 22}, {0, 0}}, {0, 0, 0, 0}},
     {fourcc_code('X', 'R', '4', 'H'), "XR4H", {{16, 32}, {16, 16}, {16, 0}, {0, 0}}, {0, 0, 0, 0}},
     {fourcc_code('X', 'B', '4', 'H'), "XB4H", {{16, 0}, {16, 16}, {16, 32}, {0, 0}}, {0, 0, 0, 0}},
-    {fourcc_code('A', 'R', '4', 'H'), "AR4H", {{16, 32}, {16, 16}, {16, 0}, {16, 48}}, {0, 0, 0, 0}},
-    {fourcc_code('A', 'B', '4', 'H'), "AB4H", {{16, 0}, {16, 16}, {16, 32}, {16, 48}}, {0, 0, 0, 0}},
+    {fourcc_code('A', 'R', '4', 'H'),
+     "AR4H",
+     {{16, 32}, {16, 16}, {16, 0}, {16, 48}},
+     {0, 0, 0, 0}},
+    {fourcc_code('A', 'B', '4', 'H'),
+     "AB4H",
+     {{16, 0}, {16, 16}, {16, 32}, {16, 48}},
+     {0, 0, 0, 0}},
 }};
+// clang-format on
 
 // How a format's pixels are stored; the drawing routines are chosen by it.
 enum class PixelFamily {

@@ -12,8 +12,7 @@ uint8_t plain_fill_value(const PixelFormatInfo &format);
 
 // height x stride, formed in 64 bits: a tall buffer with a wide stride
 // passes 4 GiB, where a 32-bit product would wrap and fill only a sliver.
-constexpr uint64_t plain_fill_bytes(uint32_t height, uint32_t stride)
-{
+constexpr uint64_t plain_fill_bytes(uint32_t height, uint32_t stride) {
     return uint64_t{height} * stride;
 }
 

@@ -17,8 +17,7 @@ struct PlaneLayout {
 
 // The tightest plane-0 stride: width times the bytes of one plane-0 pixel
 // (the luma plane for semi-planar and planar YUV).
-inline uint64_t tightest_stride(const PixelFormatInfo &format, uint32_t width)
-{
+inline uint64_t tightest_stride(const PixelFormatInfo &format, uint32_t width) {
     return uint64_t{width} * plane0_bytes_per_pixel(pixel_family(format));
 }
 
@@ -28,8 +27,7 @@ inline uint64_t tightest_stride(const PixelFormatInfo &format, uint32_t width)
 // Cb/Cr pair, or its last planar sample, sits on the half pixel past the
 // edge), so each chroma plane then gets one byte of slack.
 inline PlaneLayout plane_layout(const PixelFormatInfo &format, uint32_t width, uint32_t height,
-                                uint32_t stride)
-{
+                                uint32_t stride) {
     PlaneLayout layout{1, {uint64_t{height} * stride, 0, 0}, 0, 0};
     const PixelFamily family = pixel_family(format);
     if (family != PixelFamily::yuv_semi_planar && family != PixelFamily::yuv_planar)

@@ -33,14 +33,14 @@ inline constexpr std::array<SmpteRgb, 7> smpte_middle_rgb{{
     {192, 192, 192, 127}, // grey, 75 %
 }};
 inline constexpr std::array<SmpteRgb, 8> smpte_bottom_rgb{{
-    {0, 33, 76, 255},    // in-phase
+    {0, 33, 76, 255},     // in-phase
     {255, 255, 255, 255}, // white, 100 %
-    {50, 0, 106, 255},   // quadrature
-    {19, 19, 19, 255},   // black
-    {9, 9, 9, 255},      // darker than black
-    {19, 19, 19, 255},   // black
-    {29, 29, 29, 255},   // lighter than black
-    {19, 19, 19, 255},   // black
+    {50, 0, 106, 255},    // quadrature
+    {19, 19, 19, 255},    // black
+    {9, 9, 9, 255},       // darker than black
+    {19, 19, 19, 255},    // black
+    {29, 29, 29, 255},    // lighter than black
+    {19, 19, 19, 255},    // black
 }};
 
 // C8 index of the first colour of each band.

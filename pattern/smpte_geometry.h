@@ -42,8 +42,7 @@ struct SmpteBandRows {
 // Y1 = height * 6 / 9 and Y2 = height * 7 / 9 in 32-bit arithmetic. A band
 // whose end is not beyond the row reached so far is empty, so middle_end is
 // never below top_end and neither passes height.
-constexpr SmpteBandRows smpte_band_rows(uint32_t height)
-{
+constexpr SmpteBandRows smpte_band_rows(uint32_t height) {
     uint32_t y1 = height * 6 / 9;
     uint32_t y2 = height * 7 / 9;
     if (y1 > height)
@@ -56,8 +55,7 @@ constexpr SmpteBandRows smpte_band_rows(uint32_t height)
 }
 
 // Entry of column x in the top and middle bands, 0..6. width must be > x.
-constexpr uint32_t smpte_bar_entry(uint32_t x, uint32_t width)
-{
+constexpr uint32_t smpte_bar_entry(uint32_t x, uint32_t width) {
     return static_cast<uint32_t>(uint64_t{x} * 7 / width);
 }
 
@@ -67,15 +65,13 @@ struct SmpteBottomColumns {
     uint32_t narrow; // N = width / 7, the nominal width of the narrow segment
 };
 
-constexpr SmpteBottomColumns smpte_bottom_columns(uint32_t width)
-{
+constexpr SmpteBottomColumns smpte_bottom_columns(uint32_t width) {
     return {static_cast<uint32_t>(uint64_t{width} * 5 / 7),
             static_cast<uint32_t>(uint64_t{width} * 6 / 7), width / 7};
 }
 
 // Entry of column x in the bottom band, 0..7. width must be > x.
-constexpr uint32_t smpte_bottom_entry(uint32_t x, uint32_t width)
-{
+constexpr uint32_t smpte_bottom_entry(uint32_t x, uint32_t width) {
     const SmpteBottomColumns c = smpte_bottom_columns(width);
     if (x < c.x1)
         return static_cast<uint32_t>(uint64_t{x} * 4 / c.x1);
@@ -100,8 +96,7 @@ struct SmpteRowRuns {
     std::array<SmpteRun, 9> runs{};
     uint32_t count = 0;
 
-    constexpr void add(uint32_t begin, uint32_t end, uint32_t entry)
-    {
+    constexpr void add(uint32_t begin, uint32_t end, uint32_t entry) {
         if (end > begin)
             runs[count++] = {begin, end, entry};
     }
@@ -112,16 +107,14 @@ struct SmpteRowRuns {
 namespace smpte_detail {
 
 // Smallest x >= 0 with x * num / den >= k, i.e. ceil(k * den / num).
-constexpr uint32_t first_column_reaching(uint64_t k, uint64_t den, uint64_t num)
-{
+constexpr uint32_t first_column_reaching(uint64_t k, uint64_t den, uint64_t num) {
     return static_cast<uint32_t>((k * den + num - 1) / num);
 }
 
 } // namespace smpte_detail
 
 // Runs of the top and middle bands: entries 0..6, the same for both bands.
-constexpr SmpteRowRuns smpte_bar_runs(uint32_t width)
-{
+constexpr SmpteRowRuns smpte_bar_runs(uint32_t width) {
     SmpteRowRuns row;
     for (uint32_t e = 0; e < smpte_bar_count; ++e)
         row.add(smpte_detail::first_column_reaching(e, width, 7),
@@ -131,8 +124,7 @@ constexpr SmpteRowRuns smpte_bar_runs(uint32_t width)
 
 // Runs of the bottom band: entries 0..3 over [0, X1), 4..6 (and possibly 7)
 // over [X1, X2), 7 over [X2, width).
-constexpr SmpteRowRuns smpte_bottom_runs(uint32_t width)
-{
+constexpr SmpteRowRuns smpte_bottom_runs(uint32_t width) {
     const SmpteBottomColumns c = smpte_bottom_columns(width);
     SmpteRowRuns row;
     for (uint32_t e = 0; e < 4; ++e)

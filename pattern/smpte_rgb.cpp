@@ -24,14 +24,12 @@ public:
 
     RunFiller() = default;
 
-    explicit RunFiller(uint64_t value)
-    {
+    explicit RunFiller(uint64_t value) {
         for (size_t i = 0; i < block_bytes; ++i)
             block_[i] = static_cast<uint8_t>(value >> (8 * (i % Bpp)));
     }
 
-    void fill(uint8_t *dst, size_t pixels) const
-    {
+    void fill(uint8_t *dst, size_t pixels) const {
         size_t bytes = pixels * Bpp;
         while (bytes >= block_bytes) {
             std::memcpy(dst, block_.data(), block_bytes);
@@ -49,8 +47,7 @@ private:
 using SmpteValues = std::array<uint64_t, smpte_c8_palette_size>;
 
 template <typename Pack>
-SmpteValues pack_smpte_colors(Pack pack)
-{
+SmpteValues pack_smpte_colors(Pack pack) {
     SmpteValues values{};
     size_t i = 0;
     for (const SmpteRgb &c : smpte_top_rgb)
@@ -73,8 +70,7 @@ constexpr size_t chunk_pixels = 65536 / Bpp;
 // Draws columns [first, first + count) of a row made of `runs` into `dst`.
 template <uint32_t Bpp>
 void draw_row_piece(uint8_t *dst, uint32_t first, uint32_t count, const SmpteRowRuns &runs,
-                    const RunFiller<Bpp> *fillers)
-{
+                    const RunFiller<Bpp> *fillers) {
     const uint32_t last = first + count;
     for (const SmpteRun &run : runs) {
         const uint32_t begin = std::max(run.begin, first);
@@ -95,8 +91,7 @@ struct SmpteDrawing {
     // once into local memory and copied to every row: the copies run at the
     // speed of memory, and the caller's buffer, possibly an uncached mapping,
     // is never read.
-    void band(uint32_t first, uint32_t end, const SmpteRowRuns &runs, size_t color_base) const
-    {
+    void band(uint32_t first, uint32_t end, const SmpteRowRuns &runs, size_t color_base) const {
         if (first >= end)
             return;
         alignas(64) uint8_t piece[chunk_pixels<Bpp> * Bpp];
@@ -104,8 +99,8 @@ struct SmpteDrawing {
         if (stride == row_bytes && width <= chunk_pixels<Bpp>) {
             // Rows without padding form one block: copy as many whole rows
             // at a time as the piece holds.
-            const uint32_t rows_per_copy = static_cast<uint32_t>(std::min<size_t>(
-                sizeof(piece) / row_bytes, end - first));
+            const uint32_t rows_per_copy =
+                static_cast<uint32_t>(std::min<size_t>(sizeof(piece) / row_bytes, end - first));
             draw_row_piece<Bpp>(piece, 0, width, runs, &fillers[color_base]);
             for (uint32_t i = 1; i < rows_per_copy; ++i)
                 std::memcpy(piece + i * row_bytes, piece, row_bytes);
@@ -117,7 +112,8 @@ struct SmpteDrawing {
             return;
         }
         for (uint64_t x = 0; x < width; x += chunk_pixels<Bpp>) {
-            const auto count = static_cast<uint32_t>(std::min<uint64_t>(chunk_pixels<Bpp>, width - x));
+            const auto count =
+                static_cast<uint32_t>(std::min<uint64_t>(chunk_pixels<Bpp>, width - x));
             draw_row_piece<Bpp>(piece, static_cast<uint32_t>(x), count, runs, &fillers[color_base]);
             for (uint32_t y = first; y < end; ++y)
                 std::memcpy(mem + size_t{y} * stride + x * Bpp, piece, size_t{count} * Bpp);
@@ -128,8 +124,7 @@ struct SmpteDrawing {
     // place, top to bottom and left to right, so that later rows win exactly
     // as in a pixel-by-pixel drawing.
     void band_in_place(uint32_t first, uint32_t end, const SmpteRowRuns &runs,
-                       size_t color_base) const
-    {
+                       size_t color_base) const {
         for (uint32_t y = first; y < end; ++y)
             draw_row_piece<Bpp>(mem + size_t{y} * stride, 0, width, runs, &fillers[color_base]);
     }
@@ -137,8 +132,7 @@ struct SmpteDrawing {
 
 template <uint32_t Bpp>
 void draw_smpte_rows(const SmpteValues &values, uint8_t *mem, uint32_t width, uint32_t height,
-                     uint32_t stride)
-{
+                     uint32_t stride) {
     if (width == 0 || height == 0)
         return;
 
@@ -161,8 +155,7 @@ void draw_smpte_rows(const SmpteValues &values, uint8_t *mem, uint32_t width, ui
     band(bands.middle_end, height, bottom, smpte_c8_bottom_base);
 }
 
-SmpteValues pack_smpte_rgb(const RgbLayout &layout)
-{
+SmpteValues pack_smpte_rgb(const RgbLayout &layout) {
     return pack_smpte_colors(
         [&](const SmpteRgb &c) -> uint64_t { return pack_rgba(layout, c.r, c.g, c.b, c.a); });
 }
@@ -170,41 +163,35 @@ SmpteValues pack_smpte_rgb(const RgbLayout &layout)
 } // namespace
 
 void draw_smpte_rgb16(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride)
-{
+                      uint32_t stride) {
     draw_smpte_rows<2>(pack_smpte_rgb(layout), mem, width, height, stride);
 }
 
 void draw_smpte_rgb24(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride)
-{
+                      uint32_t stride) {
     draw_smpte_rows<3>(pack_smpte_rgb(layout), mem, width, height, stride);
 }
 
 void draw_smpte_rgb32(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride)
-{
+                      uint32_t stride) {
     draw_smpte_rows<4>(pack_smpte_rgb(layout), mem, width, height, stride);
 }
 
 void draw_smpte_rgb_half(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                         uint32_t stride)
-{
+                         uint32_t stride) {
     const SmpteValues values = pack_smpte_colors(
         [&](const SmpteRgb &c) { return pack_rgba_half(layout, c.r, c.g, c.b, c.a); });
     draw_smpte_rows<8>(values, mem, width, height, stride);
 }
 
-void draw_smpte_c8(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride)
-{
+void draw_smpte_c8(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride) {
     SmpteValues indices{};
     for (size_t i = 0; i < indices.size(); ++i)
         indices[i] = i;
     draw_smpte_rows<1>(indices, mem, width, height, stride);
 }
 
-void build_smpte_c8_palette(uint32_t lut_size, ColorLutEntry *lut)
-{
+void build_smpte_c8_palette(uint32_t lut_size, ColorLutEntry *lut) {
     if (lut_size < smpte_c8_palette_size) {
         std::printf("Error: gamma too small: %d < %d\n", static_cast<int>(lut_size),
                     static_cast<int>(smpte_c8_palette_size));

@@ -14,8 +14,7 @@
 #include "smpte.h"
 #include "smpte_geometry.h"
 
-namespace
-{
+namespace {
 
 // BT.601 limited-range images of the RGB bar colours, entry for entry.
 constexpr std::array<YuvColor, smpte_bar_count> smpte_top_yuv{{
@@ -62,12 +61,9 @@ struct SmptePicture {
     SmptePicture(uint32_t width, uint32_t height)
         : rows(smpte_band_rows(height)), top{smpte_bar_runs(width), smpte_top_yuv.data()},
           middle{smpte_bar_runs(width), smpte_middle_yuv.data()}, bottom{smpte_bottom_runs(width),
-                                                                         smpte_bottom_yuv.data()}
-    {
-    }
+                                                                         smpte_bottom_yuv.data()} {}
 
-    const BandPicture &band_of(uint32_t row) const
-    {
+    const BandPicture &band_of(uint32_t row) const {
         if (row < rows.top_end)
             return top;
         if (row < rows.middle_end)
@@ -77,8 +73,7 @@ struct SmptePicture {
 };
 
 // First multiple of `step` at or after x, counted in steps.
-uint32_t steps_reaching(uint32_t x, uint32_t step)
-{
+uint32_t steps_reaching(uint32_t x, uint32_t step) {
     return static_cast<uint32_t>((uint64_t{x} + step - 1) / step);
 }
 
@@ -88,8 +83,7 @@ struct PackedOrder {
     uint32_t cb;
     uint32_t cr;
 
-    explicit PackedOrder(const YuvLayout &layout)
-    {
+    explicit PackedOrder(const YuvLayout &layout) {
         luma = (layout.order & luma_first) ? 0 : 1;
         const uint32_t chroma = (layout.order & chroma_first) ? 0 : 1;
         cb = chroma + ((layout.order & cr_before_cb) ? 2 : 0);
@@ -102,8 +96,7 @@ struct PackedOrder {
 // unpaired last pixel gets its luma and the first chroma byte of its pair
 // (Cb in UYVY and YUYV, Cr in VYUY and YVYU) and loses the other.
 void draw_packed_row(const BandPicture &band, const PackedOrder &order, uint8_t *row,
-                     uint32_t width)
-{
+                     uint32_t width) {
     const uint64_t row_bytes = 2 * uint64_t{width};
     auto store = [&](uint64_t at, uint8_t value) {
         if (at < row_bytes)
@@ -135,8 +128,7 @@ void draw_packed_row(const BandPicture &band, const PackedOrder &order, uint8_t 
 // first, then chroma. Only needed when rows overlap (stride below 2 x width),
 // where the order of the passes decides which byte survives.
 void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &order, uint8_t *mem,
-                             uint32_t width, uint32_t height, uint32_t stride)
-{
+                             uint32_t width, uint32_t height, uint32_t stride) {
     const uint64_t row_bytes = 2 * uint64_t{width};
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t *row = mem + uint64_t{y} * stride;
@@ -161,8 +153,8 @@ void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &ord
 }
 
 // Calls draw(band, first, end) for the three bands of `picture` in order.
-template <typename Draw> void for_each_band(const SmptePicture &picture, uint32_t rows, Draw draw)
-{
+template <typename Draw>
+void for_each_band(const SmptePicture &picture, uint32_t rows, Draw draw) {
     draw(picture.top, 0, picture.rows.top_end);
     draw(picture.middle, picture.rows.top_end, picture.rows.middle_end);
     draw(picture.bottom, picture.rows.middle_end, rows);
@@ -171,8 +163,7 @@ template <typename Draw> void for_each_band(const SmptePicture &picture, uint32_
 } // namespace
 
 void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                           uint32_t stride)
-{
+                           uint32_t stride) {
     if (width == 0 || height == 0)
         return;
     const SmptePicture picture(width, height);
@@ -189,8 +180,7 @@ void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width
 }
 
 void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *cb_plane,
-                           uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride)
-{
+                           uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
 

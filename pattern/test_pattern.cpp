@@ -15,8 +15,7 @@ namespace {
 constexpr std::array<const char *, 4> pattern_names{"tiles", "plain", "smpte", "gradient"};
 
 void draw_smpte(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
-                uint32_t height, uint32_t stride)
-{
+                uint32_t height, uint32_t stride) {
     uint8_t *p0 = planes[0];
     uint8_t *p1 = planes[1];
     const YuvLayout &yuv = format.yuv;
@@ -55,21 +54,18 @@ void draw_smpte(const PixelFormatInfo &format, const PlanePointers &planes, uint
 
 } // namespace
 
-uint8_t plain_fill_value(const PixelFormatInfo &format)
-{
+uint8_t plain_fill_value(const PixelFormatInfo &format) {
     return pixel_family(format) == PixelFamily::rgb_half ? 0x38 : 0x77;
 }
 
-void fill_plain(const PixelFormatInfo &format, uint8_t *mem, uint32_t height, uint32_t stride)
-{
+void fill_plain(const PixelFormatInfo &format, uint8_t *mem, uint32_t height, uint32_t stride) {
     const uint64_t bytes = plain_fill_bytes(height, stride);
     if (bytes != 0)
         std::memset(mem, plain_fill_value(format), static_cast<size_t>(bytes));
 }
 
 void fill_test_pattern(uint32_t fourcc, TestPattern pattern, const PlanePointers &planes,
-                       uint32_t width, uint32_t height, uint32_t stride)
-{
+                       uint32_t width, uint32_t height, uint32_t stride) {
     const PixelFormatInfo *format = find_pixel_format(fourcc);
     if (format == nullptr)
         return;
@@ -91,8 +87,7 @@ void fill_test_pattern(uint32_t fourcc, TestPattern pattern, const PlanePointers
     std::printf("Error: unsupported test pattern %u.\n", static_cast<uint32_t>(pattern));
 }
 
-TestPattern pattern_from_name(const char *name)
-{
+TestPattern pattern_from_name(const char *name) {
     for (size_t i = 0; i < pattern_names.size(); ++i)
         if (std::strcmp(pattern_names[i], name) == 0)
             return static_cast<TestPattern>(i);
@@ -100,8 +95,7 @@ TestPattern pattern_from_name(const char *name)
     return TestPattern::smpte;
 }
 
-const char *pattern_name(TestPattern pattern)
-{
+const char *pattern_name(TestPattern pattern) {
     const auto value = static_cast<uint32_t>(pattern);
     return value < pattern_names.size() ? pattern_names[value] : nullptr;
 }

@@ -20,8 +20,7 @@
 
 #include "byte_fill.h"
 
-namespace
-{
+namespace {
 
 constexpr uint32_t tile_size = 64;
 
@@ -29,30 +28,26 @@ constexpr uint32_t tile_size = 64;
 constexpr size_t tile_scratch_bytes = 64 * 1024;
 
 // The colour for quotient term q_term = (n / width) >> 6 and remainder r.
-TileRgb color_at(uint32_t q_term, uint32_t r)
-{
+TileRgb color_at(uint32_t q_term, uint32_t r) {
     const uint32_t c = 0x130502u * q_term + 0x0A1120u * (r / tile_size);
     return {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
 }
 
-uint32_t q_term_of(uint32_t n, uint32_t width)
-{
+uint32_t q_term_of(uint32_t n, uint32_t width) {
     return (n / width) >> 6;
 }
 
 // Steps along n, keeping it as quotient and remainder by the width so that
 // no division is needed per run.
-class TileWalker
-{
-  public:
+class TileWalker {
+public:
     TileWalker(uint32_t n, uint32_t width) : width_(width), q_(n / width), r_(n % width) {}
 
     // Values of n from here on that share the current colour.
     uint32_t run_length() const { return std::min(tile_size - r_ % tile_size, width_ - r_); }
     TileRgb color() const { return color_at(q_ >> 6, r_); }
 
-    void advance(uint32_t steps)
-    {
+    void advance(uint32_t steps) {
         r_ += steps;
         while (r_ >= width_) {
             r_ -= width_;
@@ -60,7 +55,7 @@ class TileWalker
         }
     }
 
-  private:
+private:
     uint32_t width_;
     uint32_t q_;
     uint32_t r_;
@@ -78,12 +73,11 @@ class TileWalker
 // (width - 2) back to 0: one cycle, even remainders first. When room
 // allows, each cycle is stored twice in a row, so that any window of at
 // most one cycle is a single copy.
-template <size_t N, typename Encode> class TileSequenceWriter
-{
-  public:
+template <size_t N, typename Encode>
+class TileSequenceWriter {
+public:
     TileSequenceWriter(uint32_t width, uint32_t step, std::span<uint8_t> scratch, Encode encode)
-        : width_(width), step_(step), line_(scratch.data()), encode_(encode)
-    {
+        : width_(width), step_(step), line_(scratch.data()), encode_(encode) {
         const bool two_cycles = step == 2 && width % 2 == 0;
         cycle_length_ = two_cycles ? width / 2 : width;
         const uint64_t line_bytes = uint64_t{width} * N;
@@ -93,8 +87,7 @@ template <size_t N, typename Encode> class TileSequenceWriter
         copies_ = 2 * line_bytes <= scratch.size() ? 2 : 1;
     }
 
-    void write(uint8_t *dst, uint32_t n, uint32_t count, uint8_t alpha)
-    {
+    void write(uint8_t *dst, uint32_t n, uint32_t count, uint8_t alpha) {
         if (count == 0)
             return;
         const uint64_t last = n + uint64_t{step_} * (count - 1);
@@ -125,11 +118,10 @@ template <size_t N, typename Encode> class TileSequenceWriter
         }
     }
 
-  private:
+private:
     // n mod width, found from the previous call's when n moved on by less
     // than the width (the next row, as a rule) rather than by a division.
-    uint32_t remainder(uint32_t n)
-    {
+    uint32_t remainder(uint32_t n) {
         if (n >= last_n_ && n - last_n_ < width_) {
             last_r_ += n - last_n_;
             if (last_r_ >= width_)
@@ -142,16 +134,14 @@ template <size_t N, typename Encode> class TileSequenceWriter
     }
 
     uint32_t cycle_of(uint32_t r) const { return step_ == 2 && width_ % 2 == 0 ? r % 2 : 0; }
-    uint32_t offset_in_cycle(uint32_t r) const
-    {
+    uint32_t offset_in_cycle(uint32_t r) const {
         if (step_ == 1 || width_ % 2 == 0)
             return step_ == 1 ? r : r / 2;
         return r % 2 == 0 ? r / 2 : (width_ + 1) / 2 + r / 2;
     }
 
     // Stores `value` at entries [first, end) of a cycle, in every copy.
-    void fill_entries(uint32_t cycle, uint32_t first, uint32_t end, const PixelBytes<N> &value)
-    {
+    void fill_entries(uint32_t cycle, uint32_t first, uint32_t end, const PixelBytes<N> &value) {
         for (uint32_t copy = 0; copy < copies_; ++copy) {
             const size_t at =
                 size_t{cycle} * cycle_length_ * copies_ + size_t{copy} * cycle_length_ + first;
@@ -159,8 +149,7 @@ template <size_t N, typename Encode> class TileSequenceWriter
         }
     }
 
-    void build_line(uint32_t q_term, uint8_t alpha)
-    {
+    void build_line(uint32_t q_term, uint8_t alpha) {
         for (uint32_t lo = 0; lo < width_; lo += tile_size) {
             const uint32_t hi = std::min(lo + tile_size, width_);
             const PixelBytes<N> value = encode_(color_at(q_term, lo), alpha);
@@ -179,8 +168,7 @@ template <size_t N, typename Encode> class TileSequenceWriter
         line_alpha_ = alpha;
     }
 
-    void write_runs(uint8_t *dst, uint32_t n, uint32_t count, uint8_t alpha) const
-    {
+    void write_runs(uint8_t *dst, uint32_t n, uint32_t count, uint8_t alpha) const {
         TileWalker walker(n, width_);
         for (uint32_t i = 0; i < count;) {
             const uint32_t values = std::min((walker.run_length() + step_ - 1) / step_, count - i);
@@ -205,8 +193,7 @@ template <size_t N, typename Encode> class TileSequenceWriter
     uint32_t last_r_ = 0;
 };
 
-YuvColor tile_yuv(const TileRgb &c)
-{
+YuvColor tile_yuv(const TileRgb &c) {
     return rgb_to_yuv601(c.r, c.g, c.b);
 }
 
@@ -216,8 +203,7 @@ YuvColor tile_yuv(const TileRgb &c)
 // its own so that every row is still written in one pass.
 template <size_t N, typename Pack>
 void draw_tiles_rgb(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
-                    bool alpha_quarter, Pack pack)
-{
+                    bool alpha_quarter, Pack pack) {
     if (width == 0 || height == 0)
         return;
     auto encode = [&](const TileRgb &c, uint8_t alpha) {
@@ -246,15 +232,13 @@ void draw_tiles_rgb(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stri
 
 } // namespace
 
-TileRgb tile_color(uint32_t x, uint32_t y, uint32_t width)
-{
+TileRgb tile_color(uint32_t x, uint32_t y, uint32_t width) {
     const uint32_t n = x + y;
     return color_at(q_term_of(n, width), n % width);
 }
 
 void draw_tiles_yuv_packed(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                           uint32_t height, uint32_t stride)
-{
+                           uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
     const uint32_t order = format.yuv.order;
@@ -287,8 +271,7 @@ void draw_tiles_yuv_packed(const PixelFormatInfo &format, uint8_t *mem, uint32_t
 }
 
 void draw_tiles_yuv_planar(const PixelFormatInfo &format, uint8_t *y_plane, uint8_t *cb_plane,
-                           uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride)
-{
+                           uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
     const YuvLayout &yuv = format.yuv;
@@ -360,24 +343,21 @@ void draw_tiles_yuv_planar(const PixelFormatInfo &format, uint8_t *y_plane, uint
 }
 
 void draw_tiles_rgb16(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride)
-{
+                      uint32_t stride) {
     draw_tiles_rgb<2>(mem, width, height, stride, false, [&](const TileRgb &c, uint8_t) {
         return pack_rgba(format.rgb, c.r, c.g, c.b, 255);
     });
 }
 
 void draw_tiles_rgb24(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride)
-{
+                      uint32_t stride) {
     draw_tiles_rgb<3>(mem, width, height, stride, false, [&](const TileRgb &c, uint8_t) {
         return pack_rgba(format.rgb, c.r, c.g, c.b, 255);
     });
 }
 
 void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride)
-{
+                      uint32_t stride) {
     const bool has_alpha = format.rgb.alpha.length != 0;
     draw_tiles_rgb<4>(mem, width, height, stride, has_alpha, [&](const TileRgb &c, uint8_t alpha) {
         return pack_rgba(format.rgb, c.r, c.g, c.b, alpha);
@@ -385,8 +365,7 @@ void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t widt
 }
 
 void draw_tiles_rgb_half(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                         uint32_t height, uint32_t stride)
-{
+                         uint32_t height, uint32_t stride) {
     const bool has_alpha = format.rgb.alpha.length != 0;
     draw_tiles_rgb<8>(mem, width, height, stride, has_alpha, [&](const TileRgb &c, uint8_t alpha) {
         return pack_rgba_half(format.rgb, c.r, c.g, c.b, alpha);
@@ -394,8 +373,7 @@ void draw_tiles_rgb_half(const PixelFormatInfo &format, uint8_t *mem, uint32_t w
 }
 
 void draw_tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
-                uint32_t height, uint32_t stride)
-{
+                uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
     uint8_t *p0 = planes[0];

@@ -20,11 +20,11 @@ void draw_tiles_yuv_packed(const PixelFormatInfo &format, uint8_t *mem, uint32_t
                            uint32_t height, uint32_t stride);
 void draw_tiles_yuv_planar(const PixelFormatInfo &format, uint8_t *y_plane, uint8_t *cb_plane,
                            uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride);
-void draw_tiles_rgb16(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                      uint32_t height, uint32_t stride);
-void draw_tiles_rgb24(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                      uint32_t height, uint32_t stride);
-void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                      uint32_t height, uint32_t stride);
+void draw_tiles_rgb16(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                      uint32_t stride);
+void draw_tiles_rgb24(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                      uint32_t stride);
+void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                      uint32_t stride);
 void draw_tiles_rgb_half(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
                          uint32_t height, uint32_t stride);

@@ -15,9 +15,9 @@ using nlohmann::json;
 
 // The kernel's connector type names, indexed by type.
 constexpr std::array<const char *, 21> kConnectorNames{
-    "Unknown", "VGA",   "DVI-I",  "DVI-D", "DVI-A",   "Composite", "SVIDEO",
-    "LVDS",    "Component", "DIN", "DP",   "HDMI-A",  "HDMI-B",    "TV",
-    "eDP",     "Virtual", "DSI",  "DPI",   "Writeback", "SPI",     "USB"};
+    "Unknown", "VGA",       "DVI-I", "DVI-D", "DVI-A",     "Composite", "SVIDEO",
+    "LVDS",    "Component", "DIN",   "DP",    "HDMI-A",    "HDMI-B",    "TV",
+    "eDP",     "Virtual",   "DSI",   "DPI",   "Writeback", "SPI",       "USB"};
 
 struct Timing {
     uint32_t width, height, clock;
@@ -29,34 +29,46 @@ struct Timing {
 constexpr std::array<Timing, 7> kTimings{{
     {640, 480, 25175, 656, 752, 800, 490, 492, 525, DRM_MODE_FLAG_NHSYNC | DRM_MODE_FLAG_NVSYNC},
     {800, 600, 40000, 840, 968, 1056, 601, 605, 628, DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
-    {1024, 768, 65000, 1048, 1184, 1344, 771, 777, 806, DRM_MODE_FLAG_NHSYNC | DRM_MODE_FLAG_NVSYNC},
-    {1280, 720, 74250, 1390, 1430, 1650, 725, 730, 750, DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
-    {1280, 1024, 108000, 1328, 1440, 1688, 1025, 1028, 1066, DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
-    {1920, 1080, 148500, 2008, 2052, 2200, 1084, 1089, 1125, DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
-    {3840, 2160, 594000, 4016, 4104, 4400, 2168, 2178, 2250, DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
+    {1024, 768, 65000, 1048, 1184, 1344, 771, 777, 806,
+     DRM_MODE_FLAG_NHSYNC | DRM_MODE_FLAG_NVSYNC},
+    {1280, 720, 74250, 1390, 1430, 1650, 725, 730, 750,
+     DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
+    {1280, 1024, 108000, 1328, 1440, 1688, 1025, 1028, 1066,
+     DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
+    {1920, 1080, 148500, 2008, 2052, 2200, 1084, 1089, 1125,
+     DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
+    {3840, 2160, 594000, 4016, 4104, 4400, 2168, 2178, 2250,
+     DRM_MODE_FLAG_PHSYNC | DRM_MODE_FLAG_PVSYNC},
 }};
 
 [[noreturn]] void fail(const std::string &where, const std::string &what) {
     throw DescriptionError(where + ": " + what);
 }
 
-void check_keys(const json &obj, const std::string &where, std::initializer_list<std::string_view> allowed) {
+void check_keys(const json &obj, const std::string &where,
+                std::initializer_list<std::string_view> allowed) {
     for (const auto &item : obj.items()) {
         bool ok = item.key() == "comment";
-        for (auto a : allowed) ok = ok || item.key() == a;
-        if (!ok) fail(where, "unknown key \"" + item.key() + "\"");
+        for (auto a : allowed)
+            ok = ok || item.key() == a;
+        if (!ok)
+            fail(where, "unknown key \"" + item.key() + "\"");
     }
 }
 
 uint64_t get_uint(const json &v, const std::string &where, uint64_t max) {
-    if (!v.is_number_integer() || (v.is_number_integer() && v.get<int64_t>() < 0 && !v.is_number_unsigned()))
+    if (!v.is_number_integer() ||
+        (v.is_number_integer() && v.get<int64_t>() < 0 && !v.is_number_unsigned()))
         fail(where, "expected a non-negative integer");
     uint64_t n = v.get<uint64_t>();
-    if (n > max) fail(where, "value " + std::to_string(n) + " is too large");
+    if (n > max)
+        fail(where, "value " + std::to_string(n) + " is too large");
     return n;
 }
 
-uint32_t all_crtcs(unsigned crtcs) { return crtcs >= 32 ? 0xffffffffu : (1u << crtcs) - 1; }
+uint32_t all_crtcs(unsigned crtcs) {
+    return crtcs >= 32 ? 0xffffffffu : (1u << crtcs) - 1;
+}
 
 void set_name(drm_mode_modeinfo &m, const std::string &name) {
     std::memset(m.name, 0, sizeof m.name);
@@ -69,15 +81,18 @@ drm_mode_modeinfo parse_mode_string(const std::string &s, const std::string &whe
     const char *p = s.data(), *end = s.data() + s.size();
     auto num = [&](unsigned &out) {
         auto [next, ec] = std::from_chars(p, end, out);
-        if (ec != std::errc() || next == p) fail(where, "mode \"" + s + "\" is not WIDTHxHEIGHT[@HZ]");
+        if (ec != std::errc() || next == p)
+            fail(where, "mode \"" + s + "\" is not WIDTHxHEIGHT[@HZ]");
         p = next;
     };
     num(w);
-    if (p == end || *p != 'x') fail(where, "mode \"" + s + "\" is not WIDTHxHEIGHT[@HZ]");
+    if (p == end || *p != 'x')
+        fail(where, "mode \"" + s + "\" is not WIDTHxHEIGHT[@HZ]");
     ++p;
     num(h);
     if (p != end) {
-        if (*p != '@') fail(where, "mode \"" + s + "\" is not WIDTHxHEIGHT[@HZ]");
+        if (*p != '@')
+            fail(where, "mode \"" + s + "\" is not WIDTHxHEIGHT[@HZ]");
         ++p;
         num(r);
     }
@@ -88,10 +103,12 @@ drm_mode_modeinfo parse_mode_string(const std::string &s, const std::string &whe
 
 drm_mode_modeinfo parse_mode_object(const json &o, const std::string &where) {
     check_keys(o, where,
-               {"name", "clock", "hdisplay", "hsync_start", "hsync_end", "htotal", "hskew", "vdisplay",
-                "vsync_start", "vsync_end", "vtotal", "vscan", "vrefresh", "flags", "type"});
+               {"name", "clock", "hdisplay", "hsync_start", "hsync_end", "htotal", "hskew",
+                "vdisplay", "vsync_start", "vsync_end", "vtotal", "vscan", "vrefresh", "flags",
+                "type"});
     auto field = [&](const char *key, uint64_t max) -> std::optional<uint64_t> {
-        if (!o.contains(key)) return std::nullopt;
+        if (!o.contains(key))
+            return std::nullopt;
         return get_uint(o.at(key), where + "." + key, max);
     };
     uint32_t w = uint32_t(field("hdisplay", 0xffff).value_or(0));
@@ -101,9 +118,11 @@ drm_mode_modeinfo parse_mode_object(const json &o, const std::string &where) {
     drm_mode_modeinfo m = make_mode(w, h, r == 0 ? 60 : r);
     m.vrefresh = r;
     auto set16 = [&](const char *key, uint16_t &dst) {
-        if (auto v = field(key, 0xffff)) dst = uint16_t(*v);
+        if (auto v = field(key, 0xffff))
+            dst = uint16_t(*v);
     };
-    if (auto v = field("clock", 0xffffffffu)) m.clock = uint32_t(*v);
+    if (auto v = field("clock", 0xffffffffu))
+        m.clock = uint32_t(*v);
     set16("hsync_start", m.hsync_start);
     set16("hsync_end", m.hsync_end);
     set16("htotal", m.htotal);
@@ -112,85 +131,114 @@ drm_mode_modeinfo parse_mode_object(const json &o, const std::string &where) {
     set16("vsync_end", m.vsync_end);
     set16("vtotal", m.vtotal);
     set16("vscan", m.vscan);
-    if (auto v = field("flags", 0xffffffffu)) m.flags = uint32_t(*v);
-    if (auto v = field("type", 0xffffffffu)) m.type = uint32_t(*v);
+    if (auto v = field("flags", 0xffffffffu))
+        m.flags = uint32_t(*v);
+    if (auto v = field("type", 0xffffffffu))
+        m.type = uint32_t(*v);
     if (o.contains("name")) {
-        if (!o.at("name").is_string()) fail(where + ".name", "expected a string");
+        if (!o.at("name").is_string())
+            fail(where + ".name", "expected a string");
         set_name(m, o.at("name").get<std::string>());
     }
     return m;
 }
 
 uint32_t parse_connector_type(const json &v, const std::string &where) {
-    if (v.is_number_integer()) return uint32_t(get_uint(v, where, 0xffffffffu));
-    if (!v.is_string()) fail(where, "expected a connector type name or number");
+    if (v.is_number_integer())
+        return uint32_t(get_uint(v, where, 0xffffffffu));
+    if (!v.is_string())
+        fail(where, "expected a connector type name or number");
     std::string name = v.get<std::string>();
-    if (name == "DisplayPort") return DRM_MODE_CONNECTOR_DisplayPort;
-    if (name == "9PinDIN") return DRM_MODE_CONNECTOR_9PinDIN;
+    if (name == "DisplayPort")
+        return DRM_MODE_CONNECTOR_DisplayPort;
+    if (name == "9PinDIN")
+        return DRM_MODE_CONNECTOR_9PinDIN;
     for (size_t i = 0; i < kConnectorNames.size(); ++i)
-        if (name == kConnectorNames[i]) return uint32_t(i);
+        if (name == kConnectorNames[i])
+            return uint32_t(i);
     fail(where, "unknown connector type \"" + name + "\"");
 }
 
 ConnectorDescription parse_connector(const json &c, const std::string &where, unsigned crtcs) {
-    if (!c.is_object()) fail(where, "expected an object");
+    if (!c.is_object())
+        fail(where, "expected an object");
     check_keys(c, where, {"type", "connected", "modes", "possible_crtcs", "mm_width", "mm_height"});
     ConnectorDescription d;
     d.possible_crtcs = all_crtcs(crtcs);
-    if (c.contains("type")) d.type = parse_connector_type(c.at("type"), where + ".type");
+    if (c.contains("type"))
+        d.type = parse_connector_type(c.at("type"), where + ".type");
     if (c.contains("connected")) {
         const json &v = c.at("connected");
-        if (v.is_boolean()) d.connection = v.get<bool>() ? 1 : 2;
-        else if (v == "unknown") d.connection = 3;
-        else fail(where + ".connected", "expected true, false or \"unknown\"");
+        if (v.is_boolean())
+            d.connection = v.get<bool>() ? 1 : 2;
+        else if (v == "unknown")
+            d.connection = 3;
+        else
+            fail(where + ".connected", "expected true, false or \"unknown\"");
     }
     if (c.contains("modes")) {
         const json &modes = c.at("modes");
-        if (!modes.is_array()) fail(where + ".modes", "expected an array");
+        if (!modes.is_array())
+            fail(where + ".modes", "expected an array");
         for (size_t i = 0; i < modes.size(); ++i) {
             std::string w = where + ".modes[" + std::to_string(i) + "]";
-            if (modes[i].is_string()) d.modes.push_back(parse_mode_string(modes[i].get<std::string>(), w));
-            else if (modes[i].is_object()) d.modes.push_back(parse_mode_object(modes[i], w));
-            else fail(w, "expected \"WxH@HZ\" or a timing object");
+            if (modes[i].is_string())
+                d.modes.push_back(parse_mode_string(modes[i].get<std::string>(), w));
+            else if (modes[i].is_object())
+                d.modes.push_back(parse_mode_object(modes[i], w));
+            else
+                fail(w, "expected \"WxH@HZ\" or a timing object");
         }
-        if (!d.modes.empty()) d.modes.front().type |= DRM_MODE_TYPE_PREFERRED;
+        if (!d.modes.empty())
+            d.modes.front().type |= DRM_MODE_TYPE_PREFERRED;
     }
     if (c.contains("possible_crtcs"))
-        d.possible_crtcs = uint32_t(get_uint(c.at("possible_crtcs"), where + ".possible_crtcs", 0xffffffffu));
-    if (c.contains("mm_width")) d.mm_width = uint32_t(get_uint(c.at("mm_width"), where + ".mm_width", 0xffffffffu));
+        d.possible_crtcs =
+            uint32_t(get_uint(c.at("possible_crtcs"), where + ".possible_crtcs", 0xffffffffu));
+    if (c.contains("mm_width"))
+        d.mm_width = uint32_t(get_uint(c.at("mm_width"), where + ".mm_width", 0xffffffffu));
     if (c.contains("mm_height"))
         d.mm_height = uint32_t(get_uint(c.at("mm_height"), where + ".mm_height", 0xffffffffu));
     return d;
 }
 
 std::vector<uint32_t> default_formats(PlaneType type) {
-    if (type == PlaneType::cursor) return {fourcc('A', 'R', '2', '4')};
+    if (type == PlaneType::cursor)
+        return {fourcc('A', 'R', '2', '4')};
     return {fourcc('X', 'R', '2', '4'), fourcc('A', 'R', '2', '4'), fourcc('X', 'B', '2', '4'),
             fourcc('A', 'B', '2', '4'), fourcc('R', 'X', '2', '4'), fourcc('R', 'A', '2', '4'),
             fourcc('R', 'G', '1', '6')};
 }
 
 PlaneDescription parse_plane(const json &p, const std::string &where, unsigned crtcs) {
-    if (!p.is_object()) fail(where, "expected an object");
+    if (!p.is_object())
+        fail(where, "expected an object");
     check_keys(p, where, {"type", "possible_crtcs", "crtc", "formats", "type_properties"});
     PlaneDescription d;
     d.possible_crtcs = all_crtcs(crtcs);
     if (p.contains("type")) {
         const json &t = p.at("type");
-        if (t == "primary") d.type = PlaneType::primary;
-        else if (t == "overlay") d.type = PlaneType::overlay;
-        else if (t == "cursor") d.type = PlaneType::cursor;
-        else fail(where + ".type", "expected \"primary\", \"overlay\" or \"cursor\"");
+        if (t == "primary")
+            d.type = PlaneType::primary;
+        else if (t == "overlay")
+            d.type = PlaneType::overlay;
+        else if (t == "cursor")
+            d.type = PlaneType::cursor;
+        else
+            fail(where + ".type", "expected \"primary\", \"overlay\" or \"cursor\"");
     }
     if (p.contains("possible_crtcs"))
-        d.possible_crtcs = uint32_t(get_uint(p.at("possible_crtcs"), where + ".possible_crtcs", 0xffffffffu));
+        d.possible_crtcs =
+            uint32_t(get_uint(p.at("possible_crtcs"), where + ".possible_crtcs", 0xffffffffu));
     if (p.contains("crtc") && !p.at("crtc").is_null()) {
         d.crtc = unsigned(get_uint(p.at("crtc"), where + ".crtc", 31));
-        if (*d.crtc >= crtcs) fail(where + ".crtc", "no CRTC with index " + std::to_string(*d.crtc));
+        if (*d.crtc >= crtcs)
+            fail(where + ".crtc", "no CRTC with index " + std::to_string(*d.crtc));
     }
     if (p.contains("formats")) {
         const json &f = p.at("formats");
-        if (!f.is_array()) fail(where + ".formats", "expected an array");
+        if (!f.is_array())
+            fail(where + ".formats", "expected an array");
         for (size_t i = 0; i < f.size(); ++i) {
             std::string w = where + ".formats[" + std::to_string(i) + "]";
             if (f[i].is_number_integer()) {
@@ -198,7 +246,8 @@ PlaneDescription parse_plane(const json &p, const std::string &where, unsigned c
                 continue;
             }
             auto code = f[i].is_string() ? parse_fourcc(f[i].get<std::string>()) : std::nullopt;
-            if (!code) fail(w, "expected a four-character code such as \"XR24\"");
+            if (!code)
+                fail(w, "expected a four-character code such as \"XR24\"");
             d.formats.push_back(*code);
         }
     } else {
@@ -206,7 +255,8 @@ PlaneDescription parse_plane(const json &p, const std::string &where, unsigned c
     }
     if (p.contains("type_properties")) {
         const json &t = p.at("type_properties");
-        if (!t.is_array()) fail(where + ".type_properties", "expected an array");
+        if (!t.is_array())
+            fail(where + ".type_properties", "expected an array");
         for (size_t i = 0; i < t.size(); ++i)
             d.type_properties.push_back(
                 get_uint(t[i], where + ".type_properties[" + std::to_string(i) + "]", UINT64_MAX));
@@ -219,7 +269,8 @@ PlaneDescription parse_plane(const json &p, const std::string &where, unsigned c
 } // namespace
 
 std::string connector_type_name(uint32_t type) {
-    if (type < kConnectorNames.size()) return kConnectorNames[type];
+    if (type < kConnectorNames.size())
+        return kConnectorNames[type];
     return "Unknown" + std::to_string(type);
 }
 
@@ -240,7 +291,8 @@ drm_mode_modeinfo make_mode(uint32_t width, uint32_t height, uint32_t refresh_hz
         }
     }
     // Reduced blanking: fixed 160-pixel horizontal blank, short vertical one.
-    if (width == 0 || height == 0) return m; // deliberately invalid, kept as given
+    if (width == 0 || height == 0)
+        return m; // deliberately invalid, kept as given
     m.hsync_start = uint16_t(std::min<uint32_t>(width + 48, 0xffff));
     m.hsync_end = uint16_t(std::min<uint32_t>(width + 80, 0xffff));
     m.htotal = uint16_t(std::min<uint32_t>(width + 160, 0xffff));
@@ -259,22 +311,28 @@ bool looks_like_description(std::string_view text) {
 
 Description parse_description(std::string_view text) {
     json j = json::parse(text, nullptr, false, true);
-    if (j.is_discarded()) throw DescriptionError("not valid JSON");
-    if (!j.is_object()) throw DescriptionError("a device description is a JSON object");
+    if (j.is_discarded())
+        throw DescriptionError("not valid JSON");
+    if (!j.is_object())
+        throw DescriptionError("a device description is a JSON object");
     check_keys(j, "device",
-               {"crtcs", "connectors", "planes", "dumb_pitch_align", "universal_planes_cap", "max_width",
-                "max_height"});
+               {"crtcs", "connectors", "planes", "dumb_pitch_align", "universal_planes_cap",
+                "max_width", "max_height"});
     Description d;
-    if (j.contains("crtcs")) d.crtcs = unsigned(get_uint(j.at("crtcs"), "crtcs", 32));
+    if (j.contains("crtcs"))
+        d.crtcs = unsigned(get_uint(j.at("crtcs"), "crtcs", 32));
     if (j.contains("connectors")) {
         const json &c = j.at("connectors");
-        if (!c.is_array()) fail("connectors", "expected an array");
+        if (!c.is_array())
+            fail("connectors", "expected an array");
         for (size_t i = 0; i < c.size(); ++i)
-            d.connectors.push_back(parse_connector(c[i], "connectors[" + std::to_string(i) + "]", d.crtcs));
+            d.connectors.push_back(
+                parse_connector(c[i], "connectors[" + std::to_string(i) + "]", d.crtcs));
     }
     if (j.contains("planes")) {
         const json &p = j.at("planes");
-        if (!p.is_array()) fail("planes", "expected an array");
+        if (!p.is_array())
+            fail("planes", "expected an array");
         for (size_t i = 0; i < p.size(); ++i)
             d.planes.push_back(parse_plane(p[i], "planes[" + std::to_string(i) + "]", d.crtcs));
     } else {
@@ -289,15 +347,20 @@ Description parse_description(std::string_view text) {
         }
     }
     if (j.contains("dumb_pitch_align")) {
-        d.dumb_pitch_align = uint32_t(get_uint(j.at("dumb_pitch_align"), "dumb_pitch_align", 1u << 20));
-        if (d.dumb_pitch_align == 0) fail("dumb_pitch_align", "must be at least 1");
+        d.dumb_pitch_align =
+            uint32_t(get_uint(j.at("dumb_pitch_align"), "dumb_pitch_align", 1u << 20));
+        if (d.dumb_pitch_align == 0)
+            fail("dumb_pitch_align", "must be at least 1");
     }
     if (j.contains("universal_planes_cap")) {
-        if (!j.at("universal_planes_cap").is_boolean()) fail("universal_planes_cap", "expected true or false");
+        if (!j.at("universal_planes_cap").is_boolean())
+            fail("universal_planes_cap", "expected true or false");
         d.universal_planes_cap = j.at("universal_planes_cap").get<bool>();
     }
-    if (j.contains("max_width")) d.max_width = uint32_t(get_uint(j.at("max_width"), "max_width", 0xffff));
-    if (j.contains("max_height")) d.max_height = uint32_t(get_uint(j.at("max_height"), "max_height", 0xffff));
+    if (j.contains("max_width"))
+        d.max_width = uint32_t(get_uint(j.at("max_width"), "max_width", 0xffff));
+    if (j.contains("max_height"))
+        d.max_height = uint32_t(get_uint(j.at("max_height"), "max_height", 0xffff));
     return d;
 }
 

@@ -13,35 +13,51 @@ constexpr uint32_t kFirstObjectId = 31;
 
 uint32_t encoder_type_for(uint32_t connector_type) {
     switch (connector_type) {
-    case DRM_MODE_CONNECTOR_VGA: return DRM_MODE_ENCODER_DAC;
+    case DRM_MODE_CONNECTOR_VGA:
+        return DRM_MODE_ENCODER_DAC;
     case DRM_MODE_CONNECTOR_LVDS:
-    case DRM_MODE_CONNECTOR_eDP: return DRM_MODE_ENCODER_LVDS;
+    case DRM_MODE_CONNECTOR_eDP:
+        return DRM_MODE_ENCODER_LVDS;
     case DRM_MODE_CONNECTOR_DVII:
     case DRM_MODE_CONNECTOR_DVID:
     case DRM_MODE_CONNECTOR_DVIA:
     case DRM_MODE_CONNECTOR_DisplayPort:
     case DRM_MODE_CONNECTOR_HDMIA:
-    case DRM_MODE_CONNECTOR_HDMIB: return DRM_MODE_ENCODER_TMDS;
+    case DRM_MODE_CONNECTOR_HDMIB:
+        return DRM_MODE_ENCODER_TMDS;
     case DRM_MODE_CONNECTOR_Composite:
     case DRM_MODE_CONNECTOR_SVIDEO:
     case DRM_MODE_CONNECTOR_Component:
-    case DRM_MODE_CONNECTOR_TV: return DRM_MODE_ENCODER_TVDAC;
-    case DRM_MODE_CONNECTOR_VIRTUAL: return DRM_MODE_ENCODER_VIRTUAL;
-    case DRM_MODE_CONNECTOR_DSI: return DRM_MODE_ENCODER_DSI;
-    case DRM_MODE_CONNECTOR_DPI: return DRM_MODE_ENCODER_DPI;
-    default: return DRM_MODE_ENCODER_NONE;
+    case DRM_MODE_CONNECTOR_TV:
+        return DRM_MODE_ENCODER_TVDAC;
+    case DRM_MODE_CONNECTOR_VIRTUAL:
+        return DRM_MODE_ENCODER_VIRTUAL;
+    case DRM_MODE_CONNECTOR_DSI:
+        return DRM_MODE_ENCODER_DSI;
+    case DRM_MODE_CONNECTOR_DPI:
+        return DRM_MODE_ENCODER_DPI;
+    default:
+        return DRM_MODE_ENCODER_NONE;
     }
 }
 
 Property enum_property(uint32_t id, std::string name, uint32_t flags,
                        std::vector<std::pair<std::string, uint64_t>> enums) {
     Property p{id, std::move(name), DRM_MODE_PROP_ENUM | flags, {}, std::move(enums)};
-    for (const auto &e : p.enums) p.values.push_back(e.second);
+    for (const auto &e : p.enums)
+        p.values.push_back(e.second);
     return p;
 }
 
 // Property ids the device creates first, in this order.
-enum CoreProperty : uint32_t { kPlaneType = 1, kZpos, kDpms, kLinkStatus, kNonDesktop, kFirstExtra };
+enum CoreProperty : uint32_t {
+    kPlaneType = 1,
+    kZpos,
+    kDpms,
+    kLinkStatus,
+    kNonDesktop,
+    kFirstExtra
+};
 
 } // namespace
 
@@ -49,14 +65,19 @@ Device::Device(const Description &d)
     : universal_planes_cap_allowed_(d.universal_planes_cap), dumb_pitch_align_(d.dumb_pitch_align),
       max_width_(d.max_width), max_height_(d.max_height),
       next_map_offset_(0x10000000ull) { // where the kernel's fake mmap offsets begin
-    const std::vector<std::pair<std::string, uint64_t>> plane_types{{"Overlay", 0}, {"Primary", 1}, {"Cursor", 2}};
+    const std::vector<std::pair<std::string, uint64_t>> plane_types{
+        {"Overlay", 0}, {"Primary", 1}, {"Cursor", 2}};
     properties_.push_back(enum_property(kPlaneType, "type", DRM_MODE_PROP_IMMUTABLE, plane_types));
-    properties_.push_back({kZpos, "zpos", DRM_MODE_PROP_RANGE | DRM_MODE_PROP_IMMUTABLE,
-                           {0, d.planes.empty() ? 0 : d.planes.size() - 1}, {}});
+    properties_.push_back({kZpos,
+                           "zpos",
+                           DRM_MODE_PROP_RANGE | DRM_MODE_PROP_IMMUTABLE,
+                           {0, d.planes.empty() ? 0 : d.planes.size() - 1},
+                           {}});
     properties_.push_back(
         enum_property(kDpms, "DPMS", 0, {{"On", 0}, {"Standby", 1}, {"Suspend", 2}, {"Off", 3}}));
     properties_.push_back(enum_property(kLinkStatus, "link-status", 0, {{"Good", 0}, {"Bad", 1}}));
-    properties_.push_back({kNonDesktop, "non-desktop", DRM_MODE_PROP_RANGE | DRM_MODE_PROP_IMMUTABLE, {0, 1}, {}});
+    properties_.push_back(
+        {kNonDesktop, "non-desktop", DRM_MODE_PROP_RANGE | DRM_MODE_PROP_IMMUTABLE, {0, 1}, {}});
 
     // A plane's first "type" property is the shared one; any further ones
     // (a description may ask for several) are properties of their own.
@@ -68,7 +89,8 @@ Device::Device(const Description &d)
             uint32_t id = kPlaneType;
             if (k > 0) {
                 id = next_property++;
-                properties_.push_back(enum_property(id, "type", DRM_MODE_PROP_IMMUTABLE, plane_types));
+                properties_.push_back(
+                    enum_property(id, "type", DRM_MODE_PROP_IMMUTABLE, plane_types));
             }
             props.push_back({id, d.planes[i].type_properties[k]});
         }
@@ -98,7 +120,8 @@ Device::Device(const Description &d)
     std::vector<bool> claimed(planes_.size(), false);
     for (unsigned pass = 0; pass < 2; ++pass) {
         for (unsigned c = 0; c < crtcs_.size(); ++c) {
-            if (crtcs_[c].primary_plane >= 0) continue;
+            if (crtcs_[c].primary_plane >= 0)
+                continue;
             for (size_t p = 0; p < planes_.size(); ++p) {
                 const Plane &pl = planes_[p];
                 bool fits = pass == 0 ? pl.crtc == int(c) : (pl.possible_crtcs >> c & 1) != 0;
@@ -141,34 +164,40 @@ Device::~Device() = default;
 uint32_t Device::new_object_id() {
     // The kernel hands out the lowest free id.
     uint32_t id = first_fb_id_;
-    while (framebuffers_.count(id)) ++id;
+    while (framebuffers_.count(id))
+        ++id;
     return id;
 }
 
 int Device::crtc_index(uint32_t id) const {
     for (size_t i = 0; i < crtcs_.size(); ++i)
-        if (crtcs_[i].id == id) return int(i);
+        if (crtcs_[i].id == id)
+            return int(i);
     return -1;
 }
 int Device::connector_index(uint32_t id) const {
     for (size_t i = 0; i < connectors_.size(); ++i)
-        if (connectors_[i].id == id) return int(i);
+        if (connectors_[i].id == id)
+            return int(i);
     return -1;
 }
 int Device::plane_index(uint32_t id) const {
     for (size_t i = 0; i < planes_.size(); ++i)
-        if (planes_[i].id == id) return int(i);
+        if (planes_[i].id == id)
+            return int(i);
     return -1;
 }
 
 std::vector<uint32_t> Device::framebuffer_ids() const {
     std::vector<uint32_t> ids;
-    for (const auto &[id, fb] : framebuffers_) ids.push_back(id);
+    for (const auto &[id, fb] : framebuffers_)
+        ids.push_back(id);
     return ids;
 }
 std::vector<uint32_t> Device::dumb_handles() const {
     std::vector<uint32_t> ids;
-    for (const auto &[h, bo] : handles_) ids.push_back(h);
+    for (const auto &[h, bo] : handles_)
+        ids.push_back(h);
     return ids;
 }
 std::shared_ptr<Framebuffer> Device::framebuffer(uint32_t id) const {
@@ -185,35 +214,59 @@ std::shared_ptr<Framebuffer> Device::crtc_framebuffer(unsigned crtc) const {
 }
 
 void Device::release_file() {
-    while (!framebuffers_.empty()) remove_framebuffer(framebuffers_.begin()->second);
+    while (!framebuffers_.empty())
+        remove_framebuffer(framebuffers_.begin()->second);
     handles_.clear();
 }
 
 std::string_view request_name(unsigned long request) {
     switch (request) {
-    case DRM_IOCTL_VERSION: return "version";
-    case DRM_IOCTL_GET_CAP: return "getcap";
-    case DRM_IOCTL_SET_CLIENT_CAP: return "setclientcap";
-    case DRM_IOCTL_SET_MASTER: return "setmaster";
-    case DRM_IOCTL_DROP_MASTER: return "dropmaster";
-    case DRM_IOCTL_GEM_CLOSE: return "gemclose";
-    case DRM_IOCTL_MODE_GETRESOURCES: return "getresources";
-    case DRM_IOCTL_MODE_GETCRTC: return "getcrtc";
-    case DRM_IOCTL_MODE_SETCRTC: return "setcrtc";
-    case DRM_IOCTL_MODE_GETENCODER: return "getencoder";
-    case DRM_IOCTL_MODE_GETCONNECTOR: return "getconnector";
-    case DRM_IOCTL_MODE_GETPROPERTY: return "getproperty";
-    case DRM_IOCTL_MODE_ADDFB: return "addfb";
-    case DRM_IOCTL_MODE_RMFB: return "rmfb";
-    case DRM_IOCTL_MODE_CREATE_DUMB: return "createdumb";
-    case DRM_IOCTL_MODE_MAP_DUMB: return "mapdumb";
-    case DRM_IOCTL_MODE_DESTROY_DUMB: return "destroydumb";
-    case DRM_IOCTL_MODE_GETPLANERESOURCES: return "getplaneresources";
-    case DRM_IOCTL_MODE_GETPLANE: return "getplane";
-    case DRM_IOCTL_MODE_SETPLANE: return "setplane";
-    case DRM_IOCTL_MODE_ADDFB2: return "addfb2";
-    case DRM_IOCTL_MODE_OBJ_GETPROPERTIES: return "getproperties";
-    default: return "ioctl";
+    case DRM_IOCTL_VERSION:
+        return "version";
+    case DRM_IOCTL_GET_CAP:
+        return "getcap";
+    case DRM_IOCTL_SET_CLIENT_CAP:
+        return "setclientcap";
+    case DRM_IOCTL_SET_MASTER:
+        return "setmaster";
+    case DRM_IOCTL_DROP_MASTER:
+        return "dropmaster";
+    case DRM_IOCTL_GEM_CLOSE:
+        return "gemclose";
+    case DRM_IOCTL_MODE_GETRESOURCES:
+        return "getresources";
+    case DRM_IOCTL_MODE_GETCRTC:
+        return "getcrtc";
+    case DRM_IOCTL_MODE_SETCRTC:
+        return "setcrtc";
+    case DRM_IOCTL_MODE_GETENCODER:
+        return "getencoder";
+    case DRM_IOCTL_MODE_GETCONNECTOR:
+        return "getconnector";
+    case DRM_IOCTL_MODE_GETPROPERTY:
+        return "getproperty";
+    case DRM_IOCTL_MODE_ADDFB:
+        return "addfb";
+    case DRM_IOCTL_MODE_RMFB:
+        return "rmfb";
+    case DRM_IOCTL_MODE_CREATE_DUMB:
+        return "createdumb";
+    case DRM_IOCTL_MODE_MAP_DUMB:
+        return "mapdumb";
+    case DRM_IOCTL_MODE_DESTROY_DUMB:
+        return "destroydumb";
+    case DRM_IOCTL_MODE_GETPLANERESOURCES:
+        return "getplaneresources";
+    case DRM_IOCTL_MODE_GETPLANE:
+        return "getplane";
+    case DRM_IOCTL_MODE_SETPLANE:
+        return "setplane";
+    case DRM_IOCTL_MODE_ADDFB2:
+        return "addfb2";
+    case DRM_IOCTL_MODE_OBJ_GETPROPERTIES:
+        return "getproperties";
+    default:
+        return "ioctl";
     }
 }
 
@@ -228,7 +281,8 @@ Device::CallInfo Device::begin_call(unsigned long request, const void *arg) {
     switch (request) {
     case DRM_IOCTL_MODE_GETRESOURCES: {
         auto *r = static_cast<const drm_mode_card_res *>(arg);
-        pointers_null = !r->fb_id_ptr && !r->crtc_id_ptr && !r->connector_id_ptr && !r->encoder_id_ptr;
+        pointers_null =
+            !r->fb_id_ptr && !r->crtc_id_ptr && !r->connector_id_ptr && !r->encoder_id_ptr;
         break;
     }
     case DRM_IOCTL_MODE_GETCONNECTOR: {
@@ -254,32 +308,47 @@ Device::CallInfo Device::begin_call(unsigned long request, const void *arg) {
         pointers_null = !p->values_ptr && !p->enum_blob_ptr;
         break;
     }
-    default: protocol = false;
+    default:
+        protocol = false;
     }
     round_started_ = 0;
-    if (!protocol) return {request_name(request), true};
+    if (!protocol)
+        return {request_name(request), true};
     bool awaiting = awaiting_second_call_[request];
     awaiting_second_call_[request] = false;
     bool starts = pointers_null && !awaiting;
-    if (starts) round_started_ = request;
+    if (starts)
+        round_started_ = request;
     return {request_name(request), starts};
 }
 
 int Device::ioctl(unsigned long request, void *arg) {
-    if (!arg && request != DRM_IOCTL_SET_MASTER && request != DRM_IOCTL_DROP_MASTER) return -EFAULT;
+    if (!arg && request != DRM_IOCTL_SET_MASTER && request != DRM_IOCTL_DROP_MASTER)
+        return -EFAULT;
     int r = -EINVAL;
     bool all_counts_zero = false;
     switch (request) {
-    case DRM_IOCTL_VERSION: r = version(*static_cast<drm_version *>(arg)); break;
-    case DRM_IOCTL_GET_CAP: r = get_cap(*static_cast<drm_get_cap *>(arg)); break;
-    case DRM_IOCTL_SET_CLIENT_CAP: r = set_client_cap(*static_cast<drm_set_client_cap *>(arg)); break;
+    case DRM_IOCTL_VERSION:
+        r = version(*static_cast<drm_version *>(arg));
+        break;
+    case DRM_IOCTL_GET_CAP:
+        r = get_cap(*static_cast<drm_get_cap *>(arg));
+        break;
+    case DRM_IOCTL_SET_CLIENT_CAP:
+        r = set_client_cap(*static_cast<drm_set_client_cap *>(arg));
+        break;
     case DRM_IOCTL_SET_MASTER:
-    case DRM_IOCTL_DROP_MASTER: r = 0; break; // the only client is always master
-    case DRM_IOCTL_GEM_CLOSE: r = destroy_dumb(static_cast<drm_gem_close *>(arg)->handle); break;
+    case DRM_IOCTL_DROP_MASTER:
+        r = 0;
+        break; // the only client is always master
+    case DRM_IOCTL_GEM_CLOSE:
+        r = destroy_dumb(static_cast<drm_gem_close *>(arg)->handle);
+        break;
     case DRM_IOCTL_MODE_GETRESOURCES: {
         auto &res = *static_cast<drm_mode_card_res *>(arg);
         r = get_resources(res);
-        all_counts_zero = !res.count_fbs && !res.count_crtcs && !res.count_connectors && !res.count_encoders;
+        all_counts_zero =
+            !res.count_fbs && !res.count_crtcs && !res.count_connectors && !res.count_encoders;
         break;
     }
     case DRM_IOCTL_MODE_GETCONNECTOR: {
@@ -288,8 +357,12 @@ int Device::ioctl(unsigned long request, void *arg) {
         all_counts_zero = !c.count_props && !c.count_encoders;
         break;
     }
-    case DRM_IOCTL_MODE_GETENCODER: r = get_encoder(*static_cast<drm_mode_get_encoder *>(arg)); break;
-    case DRM_IOCTL_MODE_GETCRTC: r = get_crtc(*static_cast<drm_mode_crtc *>(arg)); break;
+    case DRM_IOCTL_MODE_GETENCODER:
+        r = get_encoder(*static_cast<drm_mode_get_encoder *>(arg));
+        break;
+    case DRM_IOCTL_MODE_GETCRTC:
+        r = get_crtc(*static_cast<drm_mode_crtc *>(arg));
+        break;
     case DRM_IOCTL_MODE_GETPLANERESOURCES: {
         auto &p = *static_cast<drm_mode_get_plane_res *>(arg);
         r = get_plane_resources(p);
@@ -314,17 +387,36 @@ int Device::ioctl(unsigned long request, void *arg) {
         all_counts_zero = !p.count_values && !p.count_enum_blobs;
         break;
     }
-    case DRM_IOCTL_MODE_CREATE_DUMB: r = create_dumb(*static_cast<drm_mode_create_dumb *>(arg)); break;
-    case DRM_IOCTL_MODE_MAP_DUMB: r = map_dumb(*static_cast<drm_mode_map_dumb *>(arg)); break;
-    case DRM_IOCTL_MODE_DESTROY_DUMB: r = destroy_dumb(static_cast<drm_mode_destroy_dumb *>(arg)->handle); break;
-    case DRM_IOCTL_MODE_ADDFB2: r = add_fb2(*static_cast<drm_mode_fb_cmd2 *>(arg)); break;
-    case DRM_IOCTL_MODE_ADDFB: r = add_fb(*static_cast<drm_mode_fb_cmd *>(arg)); break;
-    case DRM_IOCTL_MODE_RMFB: r = remove_fb(*static_cast<unsigned int *>(arg)); break;
-    case DRM_IOCTL_MODE_SETCRTC: r = set_crtc(*static_cast<drm_mode_crtc *>(arg)); break;
-    case DRM_IOCTL_MODE_SETPLANE: r = set_plane(*static_cast<drm_mode_set_plane *>(arg)); break;
-    default: r = -EINVAL; break;
+    case DRM_IOCTL_MODE_CREATE_DUMB:
+        r = create_dumb(*static_cast<drm_mode_create_dumb *>(arg));
+        break;
+    case DRM_IOCTL_MODE_MAP_DUMB:
+        r = map_dumb(*static_cast<drm_mode_map_dumb *>(arg));
+        break;
+    case DRM_IOCTL_MODE_DESTROY_DUMB:
+        r = destroy_dumb(static_cast<drm_mode_destroy_dumb *>(arg)->handle);
+        break;
+    case DRM_IOCTL_MODE_ADDFB2:
+        r = add_fb2(*static_cast<drm_mode_fb_cmd2 *>(arg));
+        break;
+    case DRM_IOCTL_MODE_ADDFB:
+        r = add_fb(*static_cast<drm_mode_fb_cmd *>(arg));
+        break;
+    case DRM_IOCTL_MODE_RMFB:
+        r = remove_fb(*static_cast<unsigned int *>(arg));
+        break;
+    case DRM_IOCTL_MODE_SETCRTC:
+        r = set_crtc(*static_cast<drm_mode_crtc *>(arg));
+        break;
+    case DRM_IOCTL_MODE_SETPLANE:
+        r = set_plane(*static_cast<drm_mode_set_plane *>(arg));
+        break;
+    default:
+        r = -EINVAL;
+        break;
     }
-    if (round_started_ == request && r == 0 && all_counts_zero) awaiting_second_call_[request] = true;
+    if (round_started_ == request && r == 0 && all_counts_zero)
+        awaiting_second_call_[request] = true;
     round_started_ = 0;
     return r;
 }

@@ -11,10 +11,13 @@ namespace {
 
 // drm_mode_validate_basic: a mode must have a clock and ordered timings.
 bool mode_is_valid(const drm_mode_modeinfo &m) {
-    if (m.clock == 0) return false;
-    if (m.hdisplay == 0 || m.hsync_start < m.hdisplay || m.hsync_end < m.hsync_start || m.htotal < m.hsync_end)
+    if (m.clock == 0)
         return false;
-    if (m.vdisplay == 0 || m.vsync_start < m.vdisplay || m.vsync_end < m.vsync_start || m.vtotal < m.vsync_end)
+    if (m.hdisplay == 0 || m.hsync_start < m.hdisplay || m.hsync_end < m.hsync_start ||
+        m.htotal < m.hsync_end)
+        return false;
+    if (m.vdisplay == 0 || m.vsync_start < m.vdisplay || m.vsync_end < m.vsync_start ||
+        m.vtotal < m.vsync_end)
         return false;
     return true;
 }
@@ -23,13 +26,15 @@ bool mode_is_valid(const drm_mode_modeinfo &m) {
 // inside the framebuffer.
 int check_source(uint32_t x, uint32_t y, uint32_t w, uint32_t h, const Framebuffer &fb) {
     uint64_t fb_w = uint64_t(fb.width) << 16, fb_h = uint64_t(fb.height) << 16;
-    if (w > fb_w || x > fb_w - w || h > fb_h || y > fb_h - h) return -ENOSPC;
+    if (w > fb_w || x > fb_w - w || h > fb_h || y > fb_h - h)
+        return -ENOSPC;
     return 0;
 }
 
 bool has_format(const Plane &p, uint32_t format) {
     for (uint32_t f : p.formats)
-        if (f == format) return true;
+        if (f == format)
+            return true;
     return false;
 }
 
@@ -41,7 +46,8 @@ void Device::disable_crtc(unsigned index) {
     c.mode = {};
     c.x = c.y = 0;
     c.fb.reset();
-    for (unsigned con : c.connectors) connectors_[con].crtc = -1;
+    for (unsigned con : c.connectors)
+        connectors_[con].crtc = -1;
     c.connectors.clear();
     if (c.primary_plane >= 0) {
         Plane &p = planes_[size_t(c.primary_plane)];
@@ -53,9 +59,11 @@ void Device::disable_crtc(unsigned index) {
 }
 
 int Device::set_crtc(drm_mode_crtc &req) {
-    if (req.x & 0xffff0000u || req.y & 0xffff0000u) return -ERANGE;
+    if (req.x & 0xffff0000u || req.y & 0xffff0000u)
+        return -ERANGE;
     int index = crtc_index(req.crtc_id);
-    if (index < 0) return -ENOENT;
+    if (index < 0)
+        return -ENOENT;
     Crtc &crtc = crtcs_[size_t(index)];
     Plane *primary = crtc.primary_plane >= 0 ? &planes_[size_t(crtc.primary_plane)] : nullptr;
 
@@ -64,36 +72,49 @@ int Device::set_crtc(drm_mode_crtc &req) {
     if (with_mode) {
         if (req.fb_id == UINT32_MAX) { // "keep the current framebuffer"
             fb = crtc_framebuffer(unsigned(index));
-            if (!fb) return -EINVAL;
+            if (!fb)
+                return -EINVAL;
         } else {
             fb = framebuffer(req.fb_id);
-            if (!fb) return -ENOENT;
+            if (!fb)
+                return -ENOENT;
         }
-        if (!aspect_ratio_allowed_ && (req.mode.flags & DRM_MODE_FLAG_PIC_AR_MASK)) return -EINVAL;
-        if (req.mode.clock > INT_MAX || req.mode.vrefresh > INT_MAX) return -ERANGE;
-        if (!mode_is_valid(req.mode)) return -EINVAL;
-        if (primary && !has_format(*primary, fb->format)) return -EINVAL;
+        if (!aspect_ratio_allowed_ && (req.mode.flags & DRM_MODE_FLAG_PIC_AR_MASK))
+            return -EINVAL;
+        if (req.mode.clock > INT_MAX || req.mode.vrefresh > INT_MAX)
+            return -ERANGE;
+        if (!mode_is_valid(req.mode))
+            return -EINVAL;
+        if (primary && !has_format(*primary, fb->format))
+            return -EINVAL;
         // drm_crtc_check_viewport
         if (int e = check_source(req.x << 16, req.y << 16, uint32_t(req.mode.hdisplay) << 16,
                                  uint32_t(req.mode.vdisplay) << 16, *fb))
             return e;
     }
-    if (req.count_connectors == 0 && with_mode) return -EINVAL;
-    if (req.count_connectors > 0 && !with_mode) return -EINVAL;
-    if (req.count_connectors > connectors_.size()) return -EINVAL;
+    if (req.count_connectors == 0 && with_mode)
+        return -EINVAL;
+    if (req.count_connectors > 0 && !with_mode)
+        return -EINVAL;
+    if (req.count_connectors > connectors_.size())
+        return -EINVAL;
     std::vector<unsigned> wanted;
     if (req.count_connectors > 0) {
-        if (!req.set_connectors_ptr) return -EFAULT;
-        auto *ids = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(req.set_connectors_ptr));
+        if (!req.set_connectors_ptr)
+            return -EFAULT;
+        auto *ids =
+            reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(req.set_connectors_ptr));
         for (uint32_t i = 0; i < req.count_connectors; ++i) {
             int con = connector_index(ids[i]);
-            if (con < 0) return -ENOENT;
+            if (con < 0)
+                return -ENOENT;
             wanted.push_back(unsigned(con));
         }
     }
     // The atomic check: every connector's encoder must be able to use it.
     for (unsigned con : wanted)
-        if (!(encoders_[connectors_[con].encoder].possible_crtcs >> index & 1)) return -EINVAL;
+        if (!(encoders_[connectors_[con].encoder].possible_crtcs >> index & 1))
+            return -EINVAL;
 
     if (!with_mode) {
         disable_crtc(unsigned(index));
@@ -102,14 +123,16 @@ int Device::set_crtc(drm_mode_crtc &req) {
     // Route the connectors: ones this CRTC drove but no longer wants are let
     // go; wanted ones are taken from other CRTCs, and a CRTC left without
     // connectors is turned off.
-    for (unsigned con : crtc.connectors) connectors_[con].crtc = -1;
+    for (unsigned con : crtc.connectors)
+        connectors_[con].crtc = -1;
     crtc.connectors.clear();
     for (unsigned con : wanted) {
         int previous = connectors_[con].crtc;
         if (previous >= 0 && previous != index) {
             auto &others = crtcs_[size_t(previous)].connectors;
             std::erase(others, con);
-            if (others.empty()) disable_crtc(unsigned(previous));
+            if (others.empty())
+                disable_crtc(unsigned(previous));
         }
         connectors_[con].crtc = index;
         if (std::find(crtc.connectors.begin(), crtc.connectors.end(), con) == crtc.connectors.end())
@@ -135,7 +158,8 @@ int Device::set_crtc(drm_mode_crtc &req) {
 
 int Device::set_plane(drm_mode_set_plane &req) {
     int index = plane_index(req.plane_id);
-    if (index < 0) return -ENOENT;
+    if (index < 0)
+        return -ENOENT;
     Plane &plane = planes_[size_t(index)];
     if (!req.fb_id) { // turn the plane off
         plane.fb.reset();
@@ -143,15 +167,20 @@ int Device::set_plane(drm_mode_set_plane &req) {
         return 0;
     }
     auto fb = framebuffer(req.fb_id);
-    if (!fb) return -ENOENT;
+    if (!fb)
+        return -ENOENT;
     int crtc = crtc_index(req.crtc_id);
-    if (crtc < 0) return -ENOENT;
-    if (!(plane.possible_crtcs >> crtc & 1)) return -EINVAL;
-    if (!has_format(plane, fb->format)) return -EINVAL;
-    if (req.crtc_w > INT_MAX || req.crtc_x > INT_MAX - int32_t(req.crtc_w) || req.crtc_h > INT_MAX ||
-        req.crtc_y > INT_MAX - int32_t(req.crtc_h))
+    if (crtc < 0)
+        return -ENOENT;
+    if (!(plane.possible_crtcs >> crtc & 1))
+        return -EINVAL;
+    if (!has_format(plane, fb->format))
+        return -EINVAL;
+    if (req.crtc_w > INT_MAX || req.crtc_x > INT_MAX - int32_t(req.crtc_w) ||
+        req.crtc_h > INT_MAX || req.crtc_y > INT_MAX - int32_t(req.crtc_h))
         return -ERANGE;
-    if (int e = check_source(req.src_x, req.src_y, req.src_w, req.src_h, *fb)) return e;
+    if (int e = check_source(req.src_x, req.src_y, req.src_w, req.src_h, *fb))
+        return e;
     plane.crtc = crtc;
     plane.fb = fb;
     plane.src = {req.src_x, req.src_y, req.src_w, req.src_h};

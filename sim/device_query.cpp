@@ -8,30 +8,40 @@
 namespace drmsim {
 namespace {
 
-template <typename T> T *user_array(uint64_t ptr) { return reinterpret_cast<T *>(static_cast<uintptr_t>(ptr)); }
+template <typename T>
+T *user_array(uint64_t ptr) {
+    return reinterpret_cast<T *>(static_cast<uintptr_t>(ptr));
+}
 
 // The kernel fills as many entries as the caller made room for and always
 // reports the full count; a null array with room in it is a fault.
-template <typename T> int copy_out(uint64_t ptr, uint32_t room, const std::vector<T> &items) {
+template <typename T>
+int copy_out(uint64_t ptr, uint32_t room, const std::vector<T> &items) {
     size_t n = std::min<size_t>(room, items.size());
-    if (n == 0) return 0;
-    if (!ptr) return -EFAULT;
+    if (n == 0)
+        return 0;
+    if (!ptr)
+        return -EFAULT;
     std::memcpy(user_array<T>(ptr), items.data(), n * sizeof(T));
     return 0;
 }
 
 // Some answers (connector modes and encoders, plane formats) are copied only
 // when the whole list fits.
-template <typename T> int copy_all_or_nothing(uint64_t ptr, uint32_t room, const std::vector<T> &items) {
-    if (items.empty() || room < items.size()) return 0;
-    if (!ptr) return -EFAULT;
+template <typename T>
+int copy_all_or_nothing(uint64_t ptr, uint32_t room, const std::vector<T> &items) {
+    if (items.empty() || room < items.size())
+        return 0;
+    if (!ptr)
+        return -EFAULT;
     std::memcpy(user_array<T>(ptr), items.data(), items.size() * sizeof(T));
     return 0;
 }
 
 int copy_text(char *dst, __kernel_size_t &len, const char *text) {
     size_t full = std::strlen(text);
-    if (len && dst) std::memcpy(dst, text, std::min<size_t>(len, full));
+    if (len && dst)
+        std::memcpy(dst, text, std::min<size_t>(len, full));
     len = full;
     return 0;
 }
@@ -40,13 +50,20 @@ int copy_text(char *dst, __kernel_size_t &len, const char *text) {
 
 int Device::get_resources(drm_mode_card_res &r) {
     std::vector<uint32_t> fbs = framebuffer_ids(), crtcs, connectors, encoders;
-    for (const Crtc &c : crtcs_) crtcs.push_back(c.id);
-    for (const Connector &c : connectors_) connectors.push_back(c.id);
-    for (const Encoder &e : encoders_) encoders.push_back(e.id);
-    if (int e = copy_out(r.fb_id_ptr, r.count_fbs, fbs)) return e;
-    if (int e = copy_out(r.crtc_id_ptr, r.count_crtcs, crtcs)) return e;
-    if (int e = copy_out(r.connector_id_ptr, r.count_connectors, connectors)) return e;
-    if (int e = copy_out(r.encoder_id_ptr, r.count_encoders, encoders)) return e;
+    for (const Crtc &c : crtcs_)
+        crtcs.push_back(c.id);
+    for (const Connector &c : connectors_)
+        connectors.push_back(c.id);
+    for (const Encoder &e : encoders_)
+        encoders.push_back(e.id);
+    if (int e = copy_out(r.fb_id_ptr, r.count_fbs, fbs))
+        return e;
+    if (int e = copy_out(r.crtc_id_ptr, r.count_crtcs, crtcs))
+        return e;
+    if (int e = copy_out(r.connector_id_ptr, r.count_connectors, connectors))
+        return e;
+    if (int e = copy_out(r.encoder_id_ptr, r.count_encoders, encoders))
+        return e;
     r.count_fbs = uint32_t(fbs.size());
     r.count_crtcs = uint32_t(crtcs.size());
     r.count_connectors = uint32_t(connectors.size());
@@ -60,26 +77,35 @@ int Device::get_resources(drm_mode_card_res &r) {
 
 std::vector<PropertyValue> Device::connector_properties(const Connector &c) const {
     const uint64_t dpms_off = 3;
-    return {{3 /* DPMS */, c.crtc >= 0 ? 0 : dpms_off}, {4 /* link-status */, 0}, {5 /* non-desktop */, 0}};
+    return {{3 /* DPMS */, c.crtc >= 0 ? 0 : dpms_off},
+            {4 /* link-status */, 0},
+            {5 /* non-desktop */, 0}};
 }
 
 int Device::get_connector(drm_mode_get_connector &c) {
     int index = connector_index(c.connector_id);
-    if (index < 0) return -ENOENT;
+    if (index < 0)
+        return -ENOENT;
     Connector &con = connectors_[size_t(index)];
     std::vector<drm_mode_modeinfo> modes = con.modes;
     if (!aspect_ratio_allowed_)
-        for (auto &m : modes) m.flags &= ~uint32_t(DRM_MODE_FLAG_PIC_AR_MASK);
+        for (auto &m : modes)
+            m.flags &= ~uint32_t(DRM_MODE_FLAG_PIC_AR_MASK);
     std::vector<uint32_t> encoders{encoders_[con.encoder].id};
     con.properties = connector_properties(con);
     std::vector<uint32_t> prop_ids;
     std::vector<uint64_t> prop_values;
-    for (const auto &p : con.properties) prop_ids.push_back(p.property_id), prop_values.push_back(p.value);
+    for (const auto &p : con.properties)
+        prop_ids.push_back(p.property_id), prop_values.push_back(p.value);
 
-    if (int e = copy_all_or_nothing(c.modes_ptr, c.count_modes, modes)) return e;
-    if (int e = copy_out(c.props_ptr, c.count_props, prop_ids)) return e;
-    if (int e = copy_out(c.prop_values_ptr, c.count_props, prop_values)) return e;
-    if (int e = copy_all_or_nothing(c.encoders_ptr, c.count_encoders, encoders)) return e;
+    if (int e = copy_all_or_nothing(c.modes_ptr, c.count_modes, modes))
+        return e;
+    if (int e = copy_out(c.props_ptr, c.count_props, prop_ids))
+        return e;
+    if (int e = copy_out(c.prop_values_ptr, c.count_props, prop_values))
+        return e;
+    if (int e = copy_all_or_nothing(c.encoders_ptr, c.count_encoders, encoders))
+        return e;
     c.count_modes = uint32_t(modes.size());
     c.count_props = uint32_t(prop_ids.size());
     c.count_encoders = uint32_t(encoders.size());
@@ -96,7 +122,8 @@ int Device::get_connector(drm_mode_get_connector &c) {
 
 int Device::get_encoder(drm_mode_get_encoder &e) {
     for (size_t i = 0; i < encoders_.size(); ++i) {
-        if (encoders_[i].id != e.encoder_id) continue;
+        if (encoders_[i].id != e.encoder_id)
+            continue;
         const Connector &con = connectors_[i];
         e.encoder_type = encoders_[i].type;
         e.crtc_id = con.crtc >= 0 ? crtcs_[size_t(con.crtc)].id : 0;
@@ -109,7 +136,8 @@ int Device::get_encoder(drm_mode_get_encoder &e) {
 
 int Device::get_crtc(drm_mode_crtc &c) {
     int index = crtc_index(c.crtc_id);
-    if (index < 0) return -ENOENT;
+    if (index < 0)
+        return -ENOENT;
     const Crtc &crtc = crtcs_[size_t(index)];
     auto fb = crtc_framebuffer(unsigned(index));
     c.fb_id = fb ? fb->id : 0;
@@ -126,17 +154,21 @@ int Device::get_plane_resources(drm_mode_get_plane_res &r) {
     // Unless the client asked for universal planes, only overlays exist.
     std::vector<uint32_t> ids;
     for (const Plane &p : planes_)
-        if (universal_planes_ || p.type == PlaneType::overlay) ids.push_back(p.id);
-    if (int e = copy_out(r.plane_id_ptr, r.count_planes, ids)) return e;
+        if (universal_planes_ || p.type == PlaneType::overlay)
+            ids.push_back(p.id);
+    if (int e = copy_out(r.plane_id_ptr, r.count_planes, ids))
+        return e;
     r.count_planes = uint32_t(ids.size());
     return 0;
 }
 
 int Device::get_plane(drm_mode_get_plane &p) {
     int index = plane_index(p.plane_id);
-    if (index < 0) return -ENOENT;
+    if (index < 0)
+        return -ENOENT;
     const Plane &plane = planes_[size_t(index)];
-    if (int e = copy_all_or_nothing(p.format_type_ptr, p.count_format_types, plane.formats)) return e;
+    if (int e = copy_all_or_nothing(p.format_type_ptr, p.count_format_types, plane.formats))
+        return e;
     p.crtc_id = plane.crtc >= 0 ? crtcs_[size_t(plane.crtc)].id : 0;
     p.fb_id = plane.fb ? plane.fb->id : 0;
     p.possible_crtcs = plane.possible_crtcs;
@@ -145,43 +177,54 @@ int Device::get_plane(drm_mode_get_plane &p) {
     return 0;
 }
 
-int Device::properties_of(uint32_t id, uint32_t type, const std::vector<PropertyValue> *&out) const {
+int Device::properties_of(uint32_t id, uint32_t type,
+                          const std::vector<PropertyValue> *&out) const {
     auto matches = [&](uint32_t t) { return type == DRM_MODE_OBJECT_ANY || type == t; };
     for (const Plane &p : planes_)
         if (p.id == id) {
-            if (!matches(DRM_MODE_OBJECT_PLANE)) return -ENOENT;
+            if (!matches(DRM_MODE_OBJECT_PLANE))
+                return -ENOENT;
             out = &p.properties;
             return 0;
         }
     for (const Connector &c : connectors_)
         if (c.id == id) {
-            if (!matches(DRM_MODE_OBJECT_CONNECTOR)) return -ENOENT;
+            if (!matches(DRM_MODE_OBJECT_CONNECTOR))
+                return -ENOENT;
             out = &c.properties;
             return 0;
         }
     for (const Crtc &c : crtcs_)
         if (c.id == id) {
-            if (!matches(DRM_MODE_OBJECT_CRTC)) return -ENOENT;
+            if (!matches(DRM_MODE_OBJECT_CRTC))
+                return -ENOENT;
             out = &no_properties_; // a legacy client sees no CRTC properties
             return 0;
         }
     // Encoders, framebuffers and properties exist but carry no properties.
     bool exists = framebuffers_.count(id) != 0;
-    for (const Encoder &e : encoders_) exists = exists || e.id == id;
-    for (const Property &p : properties_) exists = exists || p.id == id;
+    for (const Encoder &e : encoders_)
+        exists = exists || e.id == id;
+    for (const Property &p : properties_)
+        exists = exists || p.id == id;
     return exists ? -EINVAL : -ENOENT;
 }
 
 int Device::get_properties(drm_mode_obj_get_properties &p) {
     for (Connector &c : connectors_)
-        if (c.id == p.obj_id) c.properties = connector_properties(c);
+        if (c.id == p.obj_id)
+            c.properties = connector_properties(c);
     const std::vector<PropertyValue> *props = nullptr;
-    if (int e = properties_of(p.obj_id, p.obj_type, props)) return e;
+    if (int e = properties_of(p.obj_id, p.obj_type, props))
+        return e;
     std::vector<uint32_t> ids;
     std::vector<uint64_t> values;
-    for (const auto &v : *props) ids.push_back(v.property_id), values.push_back(v.value);
-    if (int e = copy_out(p.props_ptr, p.count_props, ids)) return e;
-    if (int e = copy_out(p.prop_values_ptr, p.count_props, values)) return e;
+    for (const auto &v : *props)
+        ids.push_back(v.property_id), values.push_back(v.value);
+    if (int e = copy_out(p.props_ptr, p.count_props, ids))
+        return e;
+    if (int e = copy_out(p.prop_values_ptr, p.count_props, values))
+        return e;
     p.count_props = uint32_t(ids.size());
     return 0;
 }
@@ -189,12 +232,15 @@ int Device::get_properties(drm_mode_obj_get_properties &p) {
 int Device::get_property(drm_mode_get_property &p) {
     const Property *prop = nullptr;
     for (const Property &candidate : properties_)
-        if (candidate.id == p.prop_id) prop = &candidate;
-    if (!prop) return -ENOENT;
+        if (candidate.id == p.prop_id)
+            prop = &candidate;
+    if (!prop)
+        return -ENOENT;
     std::memset(p.name, 0, sizeof p.name);
     std::memcpy(p.name, prop->name.data(), std::min(prop->name.size(), sizeof p.name - 1));
     p.flags = prop->flags;
-    if (int e = copy_out(p.values_ptr, p.count_values, prop->values)) return e;
+    if (int e = copy_out(p.values_ptr, p.count_values, prop->values))
+        return e;
     p.count_values = uint32_t(prop->values.size());
     if (prop->flags & (DRM_MODE_PROP_ENUM | DRM_MODE_PROP_BITMASK)) {
         std::vector<drm_mode_property_enum> enums;
@@ -204,7 +250,8 @@ int Device::get_property(drm_mode_get_property &p) {
             std::memcpy(e.name, name.data(), std::min(name.size(), sizeof e.name - 1));
             enums.push_back(e);
         }
-        if (int e = copy_out(p.enum_blob_ptr, p.count_enum_blobs, enums)) return e;
+        if (int e = copy_out(p.enum_blob_ptr, p.count_enum_blobs, enums))
+            return e;
         p.count_enum_blobs = uint32_t(enums.size());
     } else if (prop->flags & DRM_MODE_PROP_BLOB) {
         p.count_enum_blobs = 0;
@@ -214,20 +261,43 @@ int Device::get_property(drm_mode_get_property &p) {
 
 int Device::get_cap(drm_get_cap &c) {
     switch (c.capability) {
-    case DRM_CAP_DUMB_BUFFER: c.value = 1; return 0;
-    case DRM_CAP_DUMB_PREFERRED_DEPTH: c.value = 24; return 0;
-    case DRM_CAP_DUMB_PREFER_SHADOW: c.value = 0; return 0;
-    case DRM_CAP_PRIME: c.value = 0; return 0;
-    case DRM_CAP_TIMESTAMP_MONOTONIC: c.value = 1; return 0;
-    case DRM_CAP_ASYNC_PAGE_FLIP: c.value = 0; return 0;
+    case DRM_CAP_DUMB_BUFFER:
+        c.value = 1;
+        return 0;
+    case DRM_CAP_DUMB_PREFERRED_DEPTH:
+        c.value = 24;
+        return 0;
+    case DRM_CAP_DUMB_PREFER_SHADOW:
+        c.value = 0;
+        return 0;
+    case DRM_CAP_PRIME:
+        c.value = 0;
+        return 0;
+    case DRM_CAP_TIMESTAMP_MONOTONIC:
+        c.value = 1;
+        return 0;
+    case DRM_CAP_ASYNC_PAGE_FLIP:
+        c.value = 0;
+        return 0;
     case DRM_CAP_CURSOR_WIDTH:
-    case DRM_CAP_CURSOR_HEIGHT: c.value = 64; return 0;
-    case DRM_CAP_ADDFB2_MODIFIERS: c.value = 0; return 0;
-    case DRM_CAP_PAGE_FLIP_TARGET: c.value = 0; return 0;
-    case DRM_CAP_CRTC_IN_VBLANK_EVENT: c.value = 1; return 0;
+    case DRM_CAP_CURSOR_HEIGHT:
+        c.value = 64;
+        return 0;
+    case DRM_CAP_ADDFB2_MODIFIERS:
+        c.value = 0;
+        return 0;
+    case DRM_CAP_PAGE_FLIP_TARGET:
+        c.value = 0;
+        return 0;
+    case DRM_CAP_CRTC_IN_VBLANK_EVENT:
+        c.value = 1;
+        return 0;
     case DRM_CAP_SYNCOBJ:
-    case DRM_CAP_SYNCOBJ_TIMELINE: c.value = 0; return 0;
-    default: return -EINVAL;
+    case DRM_CAP_SYNCOBJ_TIMELINE:
+        c.value = 0;
+        return 0;
+    default:
+        return -EINVAL;
     }
 }
 
@@ -236,15 +306,19 @@ int Device::set_client_cap(drm_set_client_cap &c) {
     case DRM_CLIENT_CAP_STEREO_3D:
         return c.value > 1 ? -EINVAL : 0;
     case DRM_CLIENT_CAP_UNIVERSAL_PLANES:
-        if (!universal_planes_cap_allowed_ || c.value > 1) return -EINVAL;
+        if (!universal_planes_cap_allowed_ || c.value > 1)
+            return -EINVAL;
         universal_planes_ = c.value == 1;
         return 0;
-    case DRM_CLIENT_CAP_ATOMIC: return -EOPNOTSUPP; // a legacy-only driver
+    case DRM_CLIENT_CAP_ATOMIC:
+        return -EOPNOTSUPP; // a legacy-only driver
     case DRM_CLIENT_CAP_ASPECT_RATIO:
-        if (c.value > 1) return -EINVAL;
+        if (c.value > 1)
+            return -EINVAL;
         aspect_ratio_allowed_ = c.value == 1;
         return 0;
-    default: return -EINVAL; // including writeback, which needs atomic
+    default:
+        return -EINVAL; // including writeback, which needs atomic
     }
 }
 

@@ -47,8 +47,8 @@ struct ModeSummary {
 // One SETCRTC or SETPLANE call, as it was issued and answered. Indices are
 // -1 for ids the device does not know.
 struct JournalEntry {
-    double t = 0;          // virtual or real seconds
-    std::string request;   // "SETCRTC" or "SETPLANE"
+    double t = 0;        // virtual or real seconds
+    std::string request; // "SETCRTC" or "SETPLANE"
     uint32_t crtc = 0;
     int crtc_index = -1;
     uint32_t fb = 0;

@@ -39,24 +39,33 @@ constexpr std::array<FormatInfo, 30> kFormats{{
     {fourcc('Y', 'V', '1', '2'), 3, {1, 1, 1}, 2, 2, false, Decoder::none},
 }};
 
-uint32_t word16(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t word16(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
 uint32_t word32(const uint8_t *p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-uint32_t rgb(uint32_t r, uint32_t g, uint32_t b, uint32_t a) { return a << 24 | r << 16 | g << 8 | b; }
+uint32_t rgb(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    return a << 24 | r << 16 | g << 8 | b;
+}
 // Widens a 5- or 6-bit channel to 8 bits by repeating its top bits, so
 // that full scale stays full scale.
-uint32_t widen(uint32_t v, unsigned bits) { return (v << (8 - bits)) | (v >> (2 * bits - 8)); }
+uint32_t widen(uint32_t v, unsigned bits) {
+    return (v << (8 - bits)) | (v >> (2 * bits - 8));
+}
 
 } // namespace
 
 const FormatInfo *find_format(uint32_t code) {
     for (const auto &f : kFormats)
-        if (f.fourcc == code) return &f;
+        if (f.fourcc == code)
+            return &f;
     return nullptr;
 }
 
-std::span<const FormatInfo> known_formats() { return kFormats; }
+std::span<const FormatInfo> known_formats() {
+    return kFormats;
+}
 
 std::string fourcc_name(uint32_t code) {
     std::string s;
@@ -73,7 +82,8 @@ std::string fourcc_name(uint32_t code) {
 }
 
 std::optional<uint32_t> parse_fourcc(std::string_view text) {
-    if (text.size() != 4) return std::nullopt;
+    if (text.size() != 4)
+        return std::nullopt;
     return fourcc(text[0], text[1], text[2], text[3]);
 }
 
@@ -81,12 +91,18 @@ uint32_t decode_pixel(const FormatInfo &info, const uint8_t *p) {
     const uint32_t opaque = info.has_alpha ? 0 : 255;
     auto alpha = [&](uint32_t a) { return info.has_alpha ? a : opaque; };
     switch (info.decoder) {
-    case Decoder::xrgb8888: return rgb(p[2], p[1], p[0], alpha(p[3]));
-    case Decoder::xbgr8888: return rgb(p[0], p[1], p[2], alpha(p[3]));
-    case Decoder::rgbx8888: return rgb(p[3], p[2], p[1], alpha(p[0]));
-    case Decoder::bgrx8888: return rgb(p[1], p[2], p[3], alpha(p[0]));
-    case Decoder::rgb888: return rgb(p[2], p[1], p[0], 255);
-    case Decoder::bgr888: return rgb(p[0], p[1], p[2], 255);
+    case Decoder::xrgb8888:
+        return rgb(p[2], p[1], p[0], alpha(p[3]));
+    case Decoder::xbgr8888:
+        return rgb(p[0], p[1], p[2], alpha(p[3]));
+    case Decoder::rgbx8888:
+        return rgb(p[3], p[2], p[1], alpha(p[0]));
+    case Decoder::bgrx8888:
+        return rgb(p[1], p[2], p[3], alpha(p[0]));
+    case Decoder::rgb888:
+        return rgb(p[2], p[1], p[0], 255);
+    case Decoder::bgr888:
+        return rgb(p[0], p[1], p[2], 255);
     case Decoder::rgb565: {
         uint32_t w = word16(p);
         return rgb(widen(w >> 11, 5), widen((w >> 5) & 0x3f, 6), widen(w & 0x1f, 5), 255);
@@ -100,7 +116,8 @@ uint32_t decode_pixel(const FormatInfo &info, const uint8_t *p) {
         uint32_t w = word32(p);
         return rgb((w >> 22) & 0xff, (w >> 12) & 0xff, (w >> 2) & 0xff, alpha((w >> 30) * 85));
     }
-    case Decoder::none: break;
+    case Decoder::none:
+        break;
     }
     return rgb(0x80, 0x80, 0x80, 255);
 }

@@ -12,24 +12,24 @@ namespace drmsim {
 
 // How snapshot code turns one pixel into 0xRRGGBB.
 enum class Decoder : uint8_t {
-    none,      // not decoded: shown as grey
-    xrgb8888,  // bytes B G R X
-    xbgr8888,  // bytes R G B X
-    rgbx8888,  // bytes X B G R
-    bgrx8888,  // bytes X R G B
-    rgb888,    // bytes B G R
-    bgr888,    // bytes R G B
-    rgb565,    // 16-bit word R:G:B 5:6:5
-    xrgb1555,  // 16-bit word X:R:G:B 1:5:5:5
+    none,        // not decoded: shown as grey
+    xrgb8888,    // bytes B G R X
+    xbgr8888,    // bytes R G B X
+    rgbx8888,    // bytes X B G R
+    bgrx8888,    // bytes X R G B
+    rgb888,      // bytes B G R
+    bgr888,      // bytes R G B
+    rgb565,      // 16-bit word R:G:B 5:6:5
+    xrgb1555,    // 16-bit word X:R:G:B 1:5:5:5
     xrgb2101010, // 32-bit word X:R:G:B 2:10:10:10
 };
 
 struct FormatInfo {
     uint32_t fourcc;
     uint8_t num_planes;
-    uint8_t cpp[3];     // bytes per pixel in each plane
-    uint8_t hsub;       // horizontal chroma subsampling
-    uint8_t vsub;       // vertical chroma subsampling
+    uint8_t cpp[3]; // bytes per pixel in each plane
+    uint8_t hsub;   // horizontal chroma subsampling
+    uint8_t vsub;   // vertical chroma subsampling
     bool has_alpha;
     Decoder decoder;
 };

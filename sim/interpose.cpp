@@ -20,9 +20,14 @@ using drmsim::VirtualClock;
 
 namespace {
 
-template <typename F> F next(const char *name) { return reinterpret_cast<F>(drmsim::real::next(name)); }
+template <typename F>
+F next(const char *name) {
+    return reinterpret_cast<F>(drmsim::real::next(name));
+}
 
-bool names_json(const char *path) { return path && std::string_view(path).ends_with(".json"); }
+bool names_json(const char *path) {
+    return path && std::string_view(path).ends_with(".json");
+}
 
 mode_t mode_argument(int flags, va_list ap) {
     return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode_t(va_arg(ap, int)) : 0;
@@ -35,7 +40,6 @@ using OpenAtFn = int (*)(int, const char *, int, ...);
 
 #define DRMSIM_EXPORT __attribute__((visibility("default")))
 
-
 extern "C" {
 
 DRMSIM_EXPORT int open(const char *path, int flags, ...) {
@@ -45,7 +49,8 @@ DRMSIM_EXPORT int open(const char *path, int flags, ...) {
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
     if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
+            return *fd;
     return fn(path, flags, mode);
 }
 
@@ -56,7 +61,8 @@ DRMSIM_EXPORT int open64(const char *path, int flags, ...) {
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
     if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
+            return *fd;
     return fn(path, flags, mode);
 }
 
@@ -67,7 +73,8 @@ DRMSIM_EXPORT int openat(int dirfd, const char *path, int flags, ...) {
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
     if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(dirfd, path, flags))
+            return *fd;
     return fn(dirfd, path, flags, mode);
 }
 
@@ -78,7 +85,8 @@ DRMSIM_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
     if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(dirfd, path, flags))
+            return *fd;
     return fn(dirfd, path, flags, mode);
 }
 
@@ -86,22 +94,26 @@ DRMSIM_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
 // constants); they take no mode.
 DRMSIM_EXPORT int __open_2(const char *path, int flags) {
     if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
+            return *fd;
     return next<int (*)(const char *, int)>("__open_2")(path, flags);
 }
 DRMSIM_EXPORT int __open64_2(const char *path, int flags) {
     if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
+            return *fd;
     return next<int (*)(const char *, int)>("__open64_2")(path, flags);
 }
 DRMSIM_EXPORT int __openat_2(int dirfd, const char *path, int flags) {
     if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(dirfd, path, flags))
+            return *fd;
     return next<int (*)(int, const char *, int)>("__openat_2")(dirfd, path, flags);
 }
 DRMSIM_EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
     if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags)) return *fd;
+        if (auto fd = Session::get().try_open(dirfd, path, flags))
+            return *fd;
     return next<int (*)(int, const char *, int)>("__openat64_2")(dirfd, path, flags);
 }
 
@@ -115,28 +127,33 @@ DRMSIM_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
     return drmsim::real::ioctl(fd, request, arg);
 }
 
-DRMSIM_EXPORT void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
+DRMSIM_EXPORT void *mmap(void *addr, size_t length, int prot, int flags, int fd,
+                         off_t offset) noexcept {
     if (fd >= 0 && drmsim::g_open_devices.load() > 0 && Session::get().is_device(fd))
         return Session::get().mmap(addr, length, prot, flags, fd, offset);
     return drmsim::real::mmap(addr, length, prot, flags, fd, offset);
 }
 
-DRMSIM_EXPORT void *mmap64(void *addr, size_t length, int prot, int flags, int fd, off64_t offset) noexcept {
+DRMSIM_EXPORT void *mmap64(void *addr, size_t length, int prot, int flags, int fd,
+                           off64_t offset) noexcept {
     return mmap(addr, length, prot, flags, fd, off_t(offset));
 }
 
 DRMSIM_EXPORT int munmap(void *addr, size_t length) noexcept {
     int r = drmsim::real::munmap(addr, length);
-    if (r == 0 && drmsim::g_tracked_mappings.load() > 0) Session::get().unmapped(addr, length);
+    if (r == 0 && drmsim::g_tracked_mappings.load() > 0)
+        Session::get().unmapped(addr, length);
     return r;
 }
 
 DRMSIM_EXPORT int close(int fd) {
-    if (drmsim::g_open_devices.load() > 0) Session::get().close(fd);
+    if (drmsim::g_open_devices.load() > 0)
+        Session::get().close(fd);
     return drmsim::real::close(fd);
 }
 
-DRMSIM_EXPORT int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, timeval *timeout) {
+DRMSIM_EXPORT int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
+                         timeval *timeout) {
     VirtualClock &clock = VirtualClock::get();
     if (clock.on()) {
         timespec ts{}, remaining{};
@@ -147,20 +164,23 @@ DRMSIM_EXPORT int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *ex
             }
             ts = {timeout->tv_sec, long(timeout->tv_usec) * 1000};
         }
-        if (auto r = clock.wait(nfds, readfds, writefds, exceptfds, timeout ? &ts : nullptr, nullptr, &remaining)) {
-            if (timeout) *timeout = {remaining.tv_sec, suseconds_t(remaining.tv_nsec / 1000)};
+        if (auto r = clock.wait(nfds, readfds, writefds, exceptfds, timeout ? &ts : nullptr,
+                                nullptr, &remaining)) {
+            if (timeout)
+                *timeout = {remaining.tv_sec, suseconds_t(remaining.tv_nsec / 1000)};
             return *r;
         }
     }
     return drmsim::real::select(nfds, readfds, writefds, exceptfds, timeout);
 }
 
-DRMSIM_EXPORT int pselect(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, const timespec *timeout,
-            const sigset_t *sigmask) {
+DRMSIM_EXPORT int pselect(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
+                          const timespec *timeout, const sigset_t *sigmask) {
     VirtualClock &clock = VirtualClock::get();
     if (clock.on()) {
         timespec remaining{};
-        if (auto r = clock.wait(nfds, readfds, writefds, exceptfds, timeout, sigmask, &remaining)) return *r;
+        if (auto r = clock.wait(nfds, readfds, writefds, exceptfds, timeout, sigmask, &remaining))
+            return *r;
     }
     return drmsim::real::pselect(nfds, readfds, writefds, exceptfds, timeout, sigmask);
 }

@@ -11,7 +11,8 @@
 namespace drmsim::real {
 namespace {
 
-template <typename F> F lookup(const char *name) {
+template <typename F>
+F lookup(const char *name) {
     void *p = dlsym(RTLD_NEXT, name);
     if (!p) {
         std::fprintf(stderr, "drmsim: cannot find the C library's %s\n", name);
@@ -22,7 +23,9 @@ template <typename F> F lookup(const char *name) {
 
 } // namespace
 
-void *next(const char *name) { return dlsym(RTLD_NEXT, name); }
+void *next(const char *name) {
+    return dlsym(RTLD_NEXT, name);
+}
 
 int open(const char *path, int flags, mode_t mode) {
     static auto fn = lookup<int (*)(const char *, int, ...)>("open");
@@ -59,9 +62,11 @@ int select(int nfds, fd_set *r, fd_set *w, fd_set *e, timeval *timeout) {
     return fn(nfds, r, w, e, timeout);
 }
 
-int pselect(int nfds, fd_set *r, fd_set *w, fd_set *e, const timespec *timeout, const sigset_t *mask) {
+int pselect(int nfds, fd_set *r, fd_set *w, fd_set *e, const timespec *timeout,
+            const sigset_t *mask) {
     static auto fn =
-        lookup<int (*)(int, fd_set *, fd_set *, fd_set *, const timespec *, const sigset_t *)>("pselect");
+        lookup<int (*)(int, fd_set *, fd_set *, fd_set *, const timespec *, const sigset_t *)>(
+            "pselect");
     return fn(nfds, r, w, e, timeout, mask);
 }
 

@@ -24,12 +24,14 @@ namespace drmsim {
 namespace {
 
 constexpr std::string_view kRequestNames[] = {
-    "getresources", "getconnector", "getencoder", "getcrtc", "getplaneresources", "getplane",
-    "getproperties", "getproperty", "createdumb", "mapdumb", "destroydumb", "mmap",
-    "addfb2", "addfb", "rmfb", "setcrtc", "setplane", "setclientcap", "getcap", "version", "gemclose"};
+    "getresources",  "getconnector", "getencoder", "getcrtc", "getplaneresources", "getplane",
+    "getproperties", "getproperty",  "createdumb", "mapdumb", "destroydumb",       "mmap",
+    "addfb2",        "addfb",        "rmfb",       "setcrtc", "setplane",          "setclientcap",
+    "getcap",        "version",      "gemclose"};
 
 bool known_request(std::string_view name) {
-    return std::find(std::begin(kRequestNames), std::end(kRequestNames), name) != std::end(kRequestNames);
+    return std::find(std::begin(kRequestNames), std::end(kRequestNames), name) !=
+           std::end(kRequestNames);
 }
 
 double monotonic_seconds() {
@@ -41,13 +43,16 @@ double monotonic_seconds() {
 // Reads a whole (small) file without going through our own open().
 std::optional<std::string> read_file(int dirfd, const char *path) {
     int fd = real::openat(dirfd, path, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     std::string text;
     char buf[4096];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         text.append(buf, size_t(n));
         if (text.size() > (1u << 20)) { // no description is this big
             real::close(fd);
@@ -60,7 +65,8 @@ std::optional<std::string> read_file(int dirfd, const char *path) {
 
 std::string list(const std::vector<uint32_t> &ids) {
     std::string s;
-    for (uint32_t id : ids) s += (s.empty() ? "" : ", ") + std::to_string(id);
+    for (uint32_t id : ids)
+        s += (s.empty() ? "" : ", ") + std::to_string(id);
     return s;
 }
 
@@ -69,19 +75,22 @@ std::string mode_name(const drm_mode_modeinfo &m) {
 }
 
 // Splits "a,b,c" and hands each non-empty item to `fn`.
-template <typename Fn> void for_each_item(std::string_view text, Fn fn) {
+template <typename Fn>
+void for_each_item(std::string_view text, Fn fn) {
     while (!text.empty()) {
         size_t comma = text.find(',');
         std::string_view item = text.substr(0, comma);
         text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-        if (!item.empty()) fn(item);
+        if (!item.empty())
+            fn(item);
     }
 }
 
 std::optional<unsigned> parse_unsigned(std::string_view text) {
     unsigned v = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
     return v;
 }
 
@@ -90,13 +99,16 @@ std::optional<unsigned> parse_unsigned(std::string_view text) {
 // program sees there.
 bool append_line(const std::string &path, const std::string &line) {
     int fd = real::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     bool ok = ::write(fd, line.data(), line.size()) == ssize_t(line.size());
     real::close(fd);
     return ok;
 }
 
-void write_reports_at_exit() { Session::get().report_open_devices(); }
+void write_reports_at_exit() {
+    Session::get().report_open_devices();
+}
 
 } // namespace
 
@@ -106,10 +118,12 @@ std::string errno_name(int err) {
 }
 
 std::optional<int> parse_errno(std::string_view text) {
-    if (auto n = parse_unsigned(text); n && *n > 0 && *n < 4096) return int(*n);
+    if (auto n = parse_unsigned(text); n && *n > 0 && *n < 4096)
+        return int(*n);
     for (int e = 1; e < 200; ++e) {
         const char *name = strerrorname_np(e);
-        if (name && text == name) return e;
+        if (name && text == name)
+            return e;
     }
     return std::nullopt;
 }
@@ -119,7 +133,9 @@ Session &Session::get() {
     return *session;
 }
 
-Session::Session() { read_environment(); }
+Session::Session() {
+    read_environment();
+}
 
 void Session::read_environment() {
     auto env = [](const char *name) -> std::string {
@@ -141,7 +157,8 @@ void Session::read_environment() {
             err = parse_errno(failure.substr(b + 1));
         }
         if (!nth || !*nth || !err || !known_request(failure.substr(0, a))) {
-            std::fprintf(stderr, "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno)\n",
+            std::fprintf(stderr,
+                         "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno)\n",
                          int(failure.size()), failure.data());
             return;
         }
@@ -160,15 +177,19 @@ void Session::read_environment() {
 }
 
 std::optional<int> Session::try_open(int dirfd, const char *path, int flags) {
-    if (!path) return std::nullopt;
+    if (!path)
+        return std::nullopt;
     std::string_view p(path);
-    if (!p.ends_with(".json")) return std::nullopt;
+    if (!p.ends_with(".json"))
+        return std::nullopt;
     // A device is opened read-write; reading or writing a JSON file is not
     // opening a device.
-    if ((flags & O_ACCMODE) != O_RDWR || (flags & (O_CREAT | O_TRUNC | O_APPEND | O_DIRECTORY | O_PATH)))
+    if ((flags & O_ACCMODE) != O_RDWR ||
+        (flags & (O_CREAT | O_TRUNC | O_APPEND | O_DIRECTORY | O_PATH)))
         return std::nullopt;
     auto text = read_file(dirfd, path);
-    if (!text || !looks_like_description(*text)) return std::nullopt;
+    if (!text || !looks_like_description(*text))
+        return std::nullopt;
     return open_description(*text, path, flags);
 }
 
@@ -183,8 +204,10 @@ int Session::open_description(const std::string &text, const std::string &label,
     }
     // A real descriptor of its own, so that close, fcntl and select work.
     int fd = memfd_create("drmsim-device", (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
-    if (fd < 0) return -1;
-    if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    if (flags & O_NONBLOCK)
+        fcntl(fd, F_SETFL, O_NONBLOCK);
 
     std::lock_guard lock(mu_);
     OpenDevice d;
@@ -193,8 +216,9 @@ int Session::open_description(const std::string &text, const std::string &label,
     d.opened_at = monotonic_seconds();
     d.serial = next_serial_++;
     if (verbose_)
-        std::fprintf(stderr, "drmsim: open %s -> fd %d: %zu CRTCs, %zu connectors, %zu planes\n", label.c_str(),
-                     fd, d.device->crtcs().size(), d.device->connectors().size(), d.device->planes().size());
+        std::fprintf(stderr, "drmsim: open %s -> fd %d: %zu CRTCs, %zu connectors, %zu planes\n",
+                     label.c_str(), fd, d.device->crtcs().size(), d.device->connectors().size(),
+                     d.device->planes().size());
     devices_[fd] = std::move(d);
     closed_reports_.erase(fd);
     last_opened_ = fd;
@@ -213,7 +237,8 @@ bool Session::is_device(int fd) {
 
 Device &Session::device_of(int fd) {
     auto it = devices_.find(fd);
-    if (it == devices_.end()) throw std::invalid_argument("fd " + std::to_string(fd) + " is not a simulated device");
+    if (it == devices_.end())
+        throw std::invalid_argument("fd " + std::to_string(fd) + " is not a simulated device");
     return *it->second.device;
 }
 
@@ -224,7 +249,8 @@ double Session::timestamp(const OpenDevice &d) const {
 
 std::optional<int> Session::injected_failure(std::string_view request, unsigned nth) const {
     for (const Failure &f : failures_)
-        if (f.request == request && f.nth == nth) return f.err;
+        if (f.request == request && f.nth == nth)
+            return f.err;
     return std::nullopt;
 }
 
@@ -239,7 +265,8 @@ int Session::ioctl(int fd, unsigned long request, void *arg) {
     const Device::CallInfo call = device->begin_call(request, arg);
     const bool journaled = request == DRM_IOCTL_MODE_SETCRTC || request == DRM_IOCTL_MODE_SETPLANE;
     JournalEntry entry;
-    if (journaled) entry = describe(*device, request, arg);
+    if (journaled)
+        entry = describe(*device, request, arg);
     std::optional<int> injected;
     unsigned nth = 0;
     if (call.counts) {
@@ -267,8 +294,9 @@ int Session::ioctl(int fd, unsigned long request, void *arg) {
     if (injected) {
         result = -*injected;
         if (verbose_ && !journaled)
-            std::fprintf(stderr, "drmsim: [t=%.3f] %s call %u: injected failure %s\n", timestamp(it->second),
-                         std::string(call.name).c_str(), nth, errno_name(*injected).c_str());
+            std::fprintf(stderr, "drmsim: [t=%.3f] %s call %u: injected failure %s\n",
+                         timestamp(it->second), std::string(call.name).c_str(), nth,
+                         errno_name(*injected).c_str());
     } else {
         result = device->ioctl(request, arg);
         if (result == -EINVAL && request_name(request) == "ioctl" && verbose_)
@@ -280,19 +308,22 @@ int Session::ioctl(int fd, unsigned long request, void *arg) {
         record(entry, *device);
         if (result == 0 && !snapshot_dir_.empty()) {
             if (request == DRM_IOCTL_MODE_SETCRTC) {
-                if (entry.crtc_index >= 0) snapshot(*device, unsigned(entry.crtc_index));
+                if (entry.crtc_index >= 0)
+                    snapshot(*device, unsigned(entry.crtc_index));
             } else {
                 int now_on = device->planes()[size_t(entry.plane_index)].crtc;
-                if (now_on >= 0) snapshot(*device, unsigned(now_on));
+                if (now_on >= 0)
+                    snapshot(*device, unsigned(now_on));
                 if (plane_crtc_before >= 0 && plane_crtc_before != now_on)
                     snapshot(*device, unsigned(plane_crtc_before));
             }
         }
     }
-    const bool raise_sigint =
-        request == DRM_IOCTL_MODE_SETCRTC && call.counts && VirtualClock::get().sigint_at_setcrtc(nth);
+    const bool raise_sigint = request == DRM_IOCTL_MODE_SETCRTC && call.counts &&
+                              VirtualClock::get().sigint_at_setcrtc(nth);
     lock.unlock();
-    if (raise_sigint) raise(SIGINT);
+    if (raise_sigint)
+        raise(SIGINT);
     if (result < 0) {
         errno = -result;
         return -1;
@@ -309,13 +340,15 @@ JournalEntry Session::describe(const Device &device, unsigned long request, cons
         e.crtc_index = device.crtc_index(c.crtc_id);
         e.fb = c.fb_id;
         if (c.set_connectors_ptr && c.count_connectors <= 64) {
-            auto *ids = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(c.set_connectors_ptr));
+            auto *ids =
+                reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(c.set_connectors_ptr));
             for (uint32_t i = 0; i < c.count_connectors; ++i) {
                 e.connectors.push_back(ids[i]);
                 e.connector_indices.push_back(device.connector_index(ids[i]));
             }
         }
-        if (c.mode_valid) e.mode = ModeSummary{mode_name(c.mode), c.mode.hdisplay, c.mode.vdisplay};
+        if (c.mode_valid)
+            e.mode = ModeSummary{mode_name(c.mode), c.mode.hdisplay, c.mode.vdisplay};
     } else {
         const auto &p = *static_cast<const drm_mode_set_plane *>(arg);
         e.request = "SETPLANE";
@@ -341,7 +374,8 @@ std::string Session::account(const JournalEntry &e, const Device &device) const 
             s += " off";
         } else {
             s += " fb " + std::to_string(e.fb) + " -> ";
-            if (e.connectors.empty()) s += "no connector";
+            if (e.connectors.empty())
+                s += "no connector";
             for (size_t i = 0; i < e.connectors.size(); ++i) {
                 int ci = e.connector_indices[i];
                 s += i ? ", " : (e.connectors.size() > 1 ? "connectors " : "connector ");
@@ -355,11 +389,13 @@ std::string Session::account(const JournalEntry &e, const Device &device) const 
         if (!e.fb) {
             s += " off";
         } else {
-            s += " crtc " + index(e.crtc_index) + " (id " + std::to_string(e.crtc) + ") fb " + std::to_string(e.fb);
+            s += " crtc " + index(e.crtc_index) + " (id " + std::to_string(e.crtc) + ") fb " +
+                 std::to_string(e.fb);
             char rects[160];
-            std::snprintf(rects, sizeof rects, " src %u,%u %ux%u dst %lld,%lld %llux%llu", e.src[0] >> 16,
-                          e.src[1] >> 16, e.src[2] >> 16, e.src[3] >> 16, (long long)e.dst[0], (long long)e.dst[1],
-                          (unsigned long long)e.dst[2], (unsigned long long)e.dst[3]);
+            std::snprintf(rects, sizeof rects, " src %u,%u %ux%u dst %lld,%lld %llux%llu",
+                          e.src[0] >> 16, e.src[1] >> 16, e.src[2] >> 16, e.src[3] >> 16,
+                          (long long)e.dst[0], (long long)e.dst[1], (unsigned long long)e.dst[2],
+                          (unsigned long long)e.dst[3]);
             s += rects;
         }
     }
@@ -368,7 +404,8 @@ std::string Session::account(const JournalEntry &e, const Device &device) const 
 }
 
 void Session::record(JournalEntry entry, const Device &device) {
-    if (verbose_) std::fprintf(stderr, "%s\n", account(entry, device).c_str());
+    if (verbose_)
+        std::fprintf(stderr, "%s\n", account(entry, device).c_str());
     if (!journal_path_.empty()) {
         nlohmann::json j;
         j["t"] = entry.t;
@@ -379,7 +416,8 @@ void Session::record(JournalEntry entry, const Device &device) {
         j["connectors"] = entry.connectors;
         j["connector_indices"] = entry.connector_indices;
         if (entry.mode)
-            j["mode"] = {{"name", entry.mode->name}, {"hdisplay", entry.mode->hdisplay},
+            j["mode"] = {{"name", entry.mode->name},
+                         {"hdisplay", entry.mode->hdisplay},
                          {"vdisplay", entry.mode->vdisplay}};
         else
             j["mode"] = nullptr;
@@ -399,15 +437,18 @@ void Session::record(JournalEntry entry, const Device &device) {
     // Bounded so that a program cycling for days under the virtual clock
     // does not grow without end; tests read far fewer.
     constexpr size_t kJournalKept = 100000;
-    if (journal_.size() >= kJournalKept) journal_.erase(journal_.begin(), journal_.begin() + kJournalKept / 2);
+    if (journal_.size() >= kJournalKept)
+        journal_.erase(journal_.begin(), journal_.begin() + kJournalKept / 2);
     journal_.push_back(std::move(entry));
 }
 
 void Session::snapshot(const Device &device, unsigned crtc) {
     Picture picture = device.compose(crtc);
-    if (picture.width == 0) return;
+    if (picture.width == 0)
+        return;
     std::string path = snapshot_dir_ + "/crtc-" + std::to_string(crtc) + ".png", error;
-    if (!write_png(path, picture, error)) std::fprintf(stderr, "drmsim: snapshot: %s\n", error.c_str());
+    if (!write_png(path, picture, error))
+        std::fprintf(stderr, "drmsim: snapshot: %s\n", error.c_str());
 }
 
 void *Session::mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset) {
@@ -420,8 +461,8 @@ void *Session::mmap(void *addr, size_t length, int prot, int flags, int fd, off_
     unsigned nth = ++counts_["mmap"];
     if (auto err = injected_failure("mmap", nth)) {
         if (verbose_)
-            std::fprintf(stderr, "drmsim: [t=%.3f] mmap call %u: injected failure %s\n", timestamp(it->second), nth,
-                         errno_name(*err).c_str());
+            std::fprintf(stderr, "drmsim: [t=%.3f] mmap call %u: injected failure %s\n",
+                         timestamp(it->second), nth, errno_name(*err).c_str());
         errno = *err;
         return MAP_FAILED;
     }
@@ -438,7 +479,8 @@ void *Session::mmap(void *addr, size_t length, int prot, int flags, int fd, off_
         return MAP_FAILED;
     }
     void *p = buffer->map(addr, length, prot, flags);
-    if (p == MAP_FAILED) return p;
+    if (p == MAP_FAILED)
+        return p;
     mappings_.push_back({reinterpret_cast<uintptr_t>(p), length, it->second.serial, buffer});
     ++g_tracked_mappings;
     return p;
@@ -455,8 +497,10 @@ void Session::unmapped(void *addr, size_t length) {
             continue;
         }
         // Whatever of the mapping lies outside the unmapped range stays.
-        if (m.start < a) kept.push_back({m.start, a - m.start, m.device_serial, m.buffer});
-        if (end > b) kept.push_back({b, end - b, m.device_serial, m.buffer});
+        if (m.start < a)
+            kept.push_back({m.start, a - m.start, m.device_serial, m.buffer});
+        if (end > b)
+            kept.push_back({b, end - b, m.device_serial, m.buffer});
     }
     mappings_ = std::move(kept);
     g_tracked_mappings = int(mappings_.size());
@@ -467,30 +511,36 @@ LeakReport Session::report_for(const OpenDevice &d, bool closed) const {
     r.closed = closed;
     r.framebuffers = d.device->framebuffer_ids();
     r.dumb_buffers = d.device->dumb_handles();
-    for (const Mapping &m : mappings_) r.mappings += m.device_serial == d.serial;
+    for (const Mapping &m : mappings_)
+        r.mappings += m.device_serial == d.serial;
     return r;
 }
 
 void Session::publish_report(const OpenDevice &d, int fd, const LeakReport &r) {
     if (!report_path_.empty()) {
-        nlohmann::json j{{"closed", r.closed}, {"framebuffers", r.framebuffers},
-                         {"dumb_buffers", r.dumb_buffers}, {"mappings", r.mappings}};
+        nlohmann::json j{{"closed", r.closed},
+                         {"framebuffers", r.framebuffers},
+                         {"dumb_buffers", r.dumb_buffers},
+                         {"mappings", r.mappings}};
         if (FILE *f = std::fopen(report_path_.c_str(), "w")) {
             std::string text = j.dump() + "\n";
             std::fputs(text.c_str(), f);
             std::fclose(f);
         } else {
-            std::fprintf(stderr, "drmsim: cannot write report %s: %s\n", report_path_.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "drmsim: cannot write report %s: %s\n", report_path_.c_str(),
+                         std::strerror(errno));
         }
     }
-    if (!verbose_ && report_path_.empty()) return;
+    if (!verbose_ && report_path_.empty())
+        return;
     if (r.clean()) {
         if (verbose_)
-            std::fprintf(stderr, "drmsim: %s fd %d (%s): nothing left behind\n", r.closed ? "close" : "exit with",
-                         fd, d.label.c_str());
+            std::fprintf(stderr, "drmsim: %s fd %d (%s): nothing left behind\n",
+                         r.closed ? "close" : "exit with", fd, d.label.c_str());
         return;
     }
-    std::fprintf(stderr, "drmsim: left behind: framebuffers [%s], dumb buffers [%s], %u mappings%s\n",
+    std::fprintf(stderr,
+                 "drmsim: left behind: framebuffers [%s], dumb buffers [%s], %u mappings%s\n",
                  list(r.framebuffers).c_str(), list(r.dumb_buffers).c_str(), r.mappings,
                  r.closed ? "" : ", device still open at exit");
 }
@@ -498,7 +548,8 @@ void Session::publish_report(const OpenDevice &d, int fd, const LeakReport &r) {
 int Session::close(int fd) {
     std::lock_guard lock(mu_);
     auto it = devices_.find(fd);
-    if (it == devices_.end()) return 0;
+    if (it == devices_.end())
+        return 0;
     LeakReport r = report_for(it->second, true);
     publish_report(it->second, fd, r);
     it->second.device->release_file();
@@ -510,17 +561,20 @@ int Session::close(int fd) {
 
 void Session::report_open_devices() {
     std::lock_guard lock(mu_);
-    for (auto &[fd, d] : devices_) publish_report(d, fd, report_for(d, false));
+    for (auto &[fd, d] : devices_)
+        publish_report(d, fd, report_for(d, false));
 }
 
 void Session::fail(std::string_view request, unsigned nth, int err) {
-    if (!known_request(request)) throw std::invalid_argument("unknown request \"" + std::string(request) + "\"");
+    if (!known_request(request))
+        throw std::invalid_argument("unknown request \"" + std::string(request) + "\"");
     std::lock_guard lock(mu_);
     failures_.push_back({std::string(request), nth, err});
 }
 
 void Session::delay(std::string_view request, unsigned milliseconds) {
-    if (!known_request(request)) throw std::invalid_argument("unknown request \"" + std::string(request) + "\"");
+    if (!known_request(request))
+        throw std::invalid_argument("unknown request \"" + std::string(request) + "\"");
     std::lock_guard lock(mu_);
     delays_[std::string(request)] = milliseconds;
 }
@@ -547,8 +601,10 @@ std::vector<JournalEntry> Session::journal() {
 
 LeakReport Session::leaks(int fd) {
     std::lock_guard lock(mu_);
-    if (auto it = devices_.find(fd); it != devices_.end()) return report_for(it->second, false);
-    if (auto it = closed_reports_.find(fd); it != closed_reports_.end()) return it->second;
+    if (auto it = devices_.find(fd); it != devices_.end())
+        return report_for(it->second, false);
+    if (auto it = closed_reports_.find(fd); it != closed_reports_.end())
+        return it->second;
     throw std::invalid_argument("fd " + std::to_string(fd) + " was never a simulated device");
 }
 

@@ -50,7 +50,8 @@ public:
     int last_opened();
     // Runs `fn` on the open device of `fd` under the lock; throws
     // std::invalid_argument when `fd` is not an open simulated device.
-    template <typename Fn> auto with_device(int fd, Fn fn) {
+    template <typename Fn>
+    auto with_device(int fd, Fn fn) {
         std::lock_guard lock(mu_);
         return fn(device_of(fd));
     }

@@ -26,11 +26,13 @@ double parse_seconds(std::string_view text, std::string_view event) {
 }
 
 timespec to_timespec(double seconds) {
-    if (seconds < 0) seconds = 0;
+    if (seconds < 0)
+        seconds = 0;
     timespec ts{};
     ts.tv_sec = time_t(seconds);
     ts.tv_nsec = long(std::lround((seconds - double(ts.tv_sec)) * 1e9));
-    if (ts.tv_nsec >= 1000000000L) ts.tv_sec += 1, ts.tv_nsec -= 1000000000L;
+    if (ts.tv_nsec >= 1000000000L)
+        ts.tv_sec += 1, ts.tv_nsec -= 1000000000L;
     return ts;
 }
 
@@ -60,7 +62,8 @@ VirtualClock::VirtualClock() {
             size_t comma = rest.find(',');
             std::string_view event = rest.substr(0, comma);
             rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-            if (event.empty()) continue;
+            if (event.empty())
+                continue;
             try {
                 add_event(event);
             } catch (const std::invalid_argument &e) {
@@ -123,35 +126,47 @@ bool VirtualClock::sigint_at_setcrtc(unsigned nth) {
     return false;
 }
 
-std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
-                                      const timespec *timeout, const sigset_t *mask, timespec *remaining) {
-    if (!on() || nfds <= 0 || !readfds || !FD_ISSET(0, readfds)) return std::nullopt;
-    if (timeout && (timeout->tv_sec < 0 || timeout->tv_nsec < 0 || timeout->tv_nsec >= 1000000000L)) {
+std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefds,
+                                      fd_set *exceptfds, const timespec *timeout,
+                                      const sigset_t *mask, timespec *remaining) {
+    if (!on() || nfds <= 0 || !readfds || !FD_ISSET(0, readfds))
+        return std::nullopt;
+    if (timeout &&
+        (timeout->tv_sec < 0 || timeout->tv_nsec < 0 || timeout->tv_nsec >= 1000000000L)) {
         errno = EINVAL;
         return -1;
     }
-    const double length = timeout ? double(timeout->tv_sec) + double(timeout->tv_nsec) / 1e9 : kNever;
-    if (remaining && timeout) *remaining = *timeout;
+    const double length =
+        timeout ? double(timeout->tv_sec) + double(timeout->tv_nsec) / 1e9 : kNever;
+    if (remaining && timeout)
+        *remaining = *timeout;
 
     // (a) Whatever is true right now wins: a readable or closed stdin, a
     // signal the real wait reports.
     fd_set r = *readfds, w, e;
-    if (writefds) w = *writefds;
-    if (exceptfds) e = *exceptfds;
+    if (writefds)
+        w = *writefds;
+    if (exceptfds)
+        e = *exceptfds;
     timespec zero{};
-    int now_result = real::pselect(nfds, &r, writefds ? &w : nullptr, exceptfds ? &e : nullptr, &zero, mask);
+    int now_result =
+        real::pselect(nfds, &r, writefds ? &w : nullptr, exceptfds ? &e : nullptr, &zero, mask);
     if (now_result != 0) {
         if (now_result > 0) {
             *readfds = r;
-            if (writefds) *writefds = w;
-            if (exceptfds) *exceptfds = e;
+            if (writefds)
+                *writefds = w;
+            if (exceptfds)
+                *exceptfds = e;
         }
         return now_result;
     }
 
     sigset_t wait_mask;
-    if (mask) wait_mask = *mask;
-    else pthread_sigmask(SIG_BLOCK, nullptr, &wait_mask);
+    if (mask)
+        wait_mask = *mask;
+    else
+        pthread_sigmask(SIG_BLOCK, nullptr, &wait_mask);
 
     // (b) A SIGINT left pending (raised where the program blocks it) ends
     // the wait as soon as the wait's mask lets it through.
@@ -170,8 +185,10 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
         double input_at = kNever, sigint_at = kNever;
         Event *sigint = nullptr;
         for (Event &ev : events_) {
-            if (ev.kind == Event::input) input_at = std::min(input_at, ev.at);
-            if (ev.kind == Event::sigint && !ev.done && ev.at < sigint_at) sigint_at = ev.at, sigint = &ev;
+            if (ev.kind == Event::input)
+                input_at = std::min(input_at, ev.at);
+            if (ev.kind == Event::sigint && !ev.done && ev.at < sigint_at)
+                sigint_at = ev.at, sigint = &ev;
         }
         input_at = std::max(input_at, now_);
         sigint_at = std::max(sigint_at, now_);
@@ -181,12 +198,15 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
             return std::nullopt; // nothing will ever happen: really block
         }
         now_ = next;
-        if (remaining && timeout) *remaining = to_timespec(deadline - now_);
+        if (remaining && timeout)
+            *remaining = to_timespec(deadline - now_);
         if (input_at == next) {
             FD_ZERO(readfds);
             FD_SET(0, readfds);
-            if (writefds) FD_ZERO(writefds);
-            if (exceptfds) FD_ZERO(exceptfds);
+            if (writefds)
+                FD_ZERO(writefds);
+            if (exceptfds)
+                FD_ZERO(exceptfds);
             return 1;
         }
         if (sigint_at == next) {
@@ -201,8 +221,10 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
             continue;
         }
         FD_ZERO(readfds);
-        if (writefds) FD_ZERO(writefds);
-        if (exceptfds) FD_ZERO(exceptfds);
+        if (writefds)
+            FD_ZERO(writefds);
+        if (exceptfds)
+            FD_ZERO(exceptfds);
         return 0;
     }
 }

@@ -11,8 +11,7 @@ namespace {
 class PngWriteStruct {
 public:
     // libpng's error messages land in *error.
-    explicit PngWriteStruct(std::string *error)
-    {
+    explicit PngWriteStruct(std::string *error) {
         png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, error, on_error, on_warning);
         if (png_ != nullptr)
             info_ = png_create_info_struct(png_);
@@ -26,8 +25,7 @@ public:
     png_infop info() const { return info_; }
 
 private:
-    static void on_error(png_structp png, png_const_charp message)
-    {
+    static void on_error(png_structp png, png_const_charp message) {
         auto *error = static_cast<std::string *>(png_get_error_ptr(png));
         if (error != nullptr)
             *error = message;
@@ -42,8 +40,7 @@ private:
 // Holds no object with a destructor, so that libpng's longjmp out of it on
 // an error skips nothing.
 bool write_rows(png_structp png, png_infop info, std::FILE *out, png_bytep *rows, uint32_t width,
-                uint32_t height, int compression_level)
-{
+                uint32_t height, int compression_level) {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_init_io(png, out);
@@ -59,9 +56,8 @@ bool write_rows(png_structp png, png_infop info, std::FILE *out, png_bytep *rows
 
 } // namespace
 
-bool write_png_rgb8(std::FILE *out, std::span<const uint8_t> rgb, uint32_t width,
-                    uint32_t height, std::string &error, int compression_level)
-{
+bool write_png_rgb8(std::FILE *out, std::span<const uint8_t> rgb, uint32_t width, uint32_t height,
+                    std::string &error, int compression_level) {
     std::string png_error;
     PngWriteStruct writer(&png_error);
     if (!writer.ok()) {

@@ -9,5 +9,5 @@
 // rgb: width x height x 3 bytes, rows top to bottom. compression_level is
 // zlib's (-1: libpng's default; 1: fastest). Returns false and sets `error`
 // when libpng or the stream fails.
-bool write_png_rgb8(std::FILE *out, std::span<const uint8_t> rgb, uint32_t width,
-                    uint32_t height, std::string &error, int compression_level = -1);
+bool write_png_rgb8(std::FILE *out, std::span<const uint8_t> rgb, uint32_t width, uint32_t height,
+                    std::string &error, int compression_level = -1);

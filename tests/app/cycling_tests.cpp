@@ -9,8 +9,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<double> call_times(const RelayResult &result)
-{
+std::vector<double> call_times(const RelayResult &result) {
     std::vector<double> times;
     for (const nlohmann::json &entry : result.journal)
         times.push_back(entry.at("t").get<double>());
@@ -23,15 +22,15 @@ struct SequenceCase {
     std::vector<uint32_t> expected_crtcs; // 1 at start, then one per 5-s timeout
 };
 
-void PrintTo(const SequenceCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const SequenceCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class HandoverSequence : public testing::TestWithParam<SequenceCase> {};
 
 // Input at 62.5 s: the set-up call, then timeouts at 5, 10, ..., 60 s.
-TEST_P(HandoverSequence, WrapsTheCursorBeforeUsingIt)
-{
-    const RelayResult result =
-        run_relay({.device = GetParam().device, .events = {"input@62.5"}});
+TEST_P(HandoverSequence, WrapsTheCursorBeforeUsingIt) {
+    const RelayResult result = run_relay({.device = GetParam().device, .events = {"input@62.5"}});
     EXPECT_EQ(result.program.exit_status, 0) << result.program.err;
     EXPECT_EQ(result.program.err, "");
     EXPECT_EQ(result.crtc_indices(), GetParam().expected_crtcs);
@@ -52,10 +51,10 @@ TEST_P(HandoverSequence, WrapsTheCursorBeforeUsingIt)
 
 INSTANTIATE_TEST_SUITE_P(
     CrtcCounts, HandoverSequence,
-    testing::Values(SequenceCase{"OneCrtc", "one-crtc.json", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-                    SequenceCase{"TwoCrtcs", "two-crtcs.json", {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0}},
-                    SequenceCase{"ThreeCrtcs", "hdmi-3crtc.json",
-                                 {0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0}}),
+    testing::Values(
+        SequenceCase{"OneCrtc", "one-crtc.json", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        SequenceCase{"TwoCrtcs", "two-crtcs.json", {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0}},
+        SequenceCase{"ThreeCrtcs", "hdmi-3crtc.json", {0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0}}),
     [](const testing::TestParamInfo<SequenceCase> &info) { return info.param.name; });
 
 struct EndingCase {
@@ -67,12 +66,13 @@ struct EndingCase {
     std::string expected_out = "Using screen HDMI-A-0, resolution 1920x1080\n";
 };
 
-void PrintTo(const EndingCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const EndingCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class LoopEnding : public testing::TestWithParam<EndingCase> {};
 
-TEST_P(LoopEnding, EndsThroughTheOrderlyTeardown)
-{
+TEST_P(LoopEnding, EndsThroughTheOrderlyTeardown) {
     const EndingCase &c = GetParam();
     const RelayResult result = run_relay(c.run);
     EXPECT_EQ(result.program.exit_status, c.expected_status);
@@ -88,39 +88,57 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Input ends the loop within the current wait: nothing after 5 s.
         EndingCase{"InputDuringSecondWait",
-                   {.device = "hdmi-3crtc.json", .events = {"input@7.5"}}, 0, "", {0, 1}},
+                   {.device = "hdmi-3crtc.json", .events = {"input@7.5"}},
+                   0,
+                   "",
+                   {0, 1}},
         // Standard input at end of file is readable at once.
         EndingCase{"StdinAtEndOfFile",
-                   {.device = "hdmi-3crtc.json", .events = {"input@60"},
+                   {.device = "hdmi-3crtc.json",
+                    .events = {"input@60"},
                     .stdin_kind = StdinKind::end_of_file},
-                   0, "", {0}},
+                   0,
+                   "",
+                   {0}},
         EndingCase{"SigintDuringWait",
-                   {.device = "hdmi-3crtc.json", .events = {"sigint@12.5"}}, 0, "", {0, 1, 2}},
+                   {.device = "hdmi-3crtc.json", .events = {"sigint@12.5"}},
+                   0,
+                   "",
+                   {0, 1, 2}},
         // A Ctrl-C during a mode set stays pending and ends the next wait.
         EndingCase{"SigintDuringSecondModeSet",
                    {.device = "hdmi-3crtc.json", .events = {"sigint@setcrtc:2", "input@60"}},
-                   0, "", {0, 1}},
+                   0,
+                   "",
+                   {0, 1}},
         EndingCase{"SigintDuringFirstModeSet",
                    {.device = "hdmi-3crtc.json", .events = {"sigint@setcrtc:1", "input@60"}},
-                   0, "", {0}},
+                   0,
+                   "",
+                   {0}},
         // A refused handover is a failure: reported, torn down, status 1.
         EndingCase{"HandoverRefusedByDevice",
-                   {.device = "crtc1-cannot-drive.json", .events = {"input@60"}}, 1,
-                   "kms_screen_set() failed: -22\n", {0, 1},
+                   {.device = "crtc1-cannot-drive.json", .events = {"input@60"}},
+                   1,
+                   "kms_screen_set() failed: -22\n",
+                   {0, 1},
                    "Using screen HDMI-A-0, resolution 640x480\n"},
-        EndingCase{"LaterModeSetFails",
-                   {.device = "hdmi-3crtc.json", .events = {"input@60"},
-                    .failures = {"setcrtc:3:EBUSY"}},
-                   1, "kms_screen_set() failed: -16\n", {0, 1, 2}},
+        EndingCase{
+            "LaterModeSetFails",
+            {.device = "hdmi-3crtc.json", .events = {"input@60"}, .failures = {"setcrtc:3:EBUSY"}},
+            1,
+            "kms_screen_set() failed: -16\n",
+            {0, 1, 2}},
         // With standard input closed the wait itself fails (EBADF).
-        EndingCase{"StdinClosed",
-                   {.device = "hdmi-3crtc.json", .events = {"input@60"},
-                    .stdin_kind = StdinKind::closed},
-                   1, "select() failed: 9\n", {0}}),
+        EndingCase{
+            "StdinClosed",
+            {.device = "hdmi-3crtc.json", .events = {"input@60"}, .stdin_kind = StdinKind::closed},
+            1,
+            "select() failed: 9\n",
+            {0}}),
     [](const testing::TestParamInfo<EndingCase> &info) { return info.param.name; });
 
-TEST(Picture, TheScreenShowsSmpteBars)
-{
+TEST(Picture, TheScreenShowsSmpteBars) {
     const RelayResult result =
         run_relay({.device = "hdmi-3crtc.json", .events = {"input@1"}, .snapshots = true});
     ASSERT_EQ(result.program.exit_status, 0) << result.program.err;
@@ -135,19 +153,18 @@ TEST(Picture, TheScreenShowsSmpteBars)
     // Band rows 0-719, 720-839, 840-1079; top bars start at 0, 275, ..., 1646;
     // bottom entries at 0, 343, 686, 1029, then steps at 1371, 1463, 1554, black from 1645.
     const Probe probes[] = {
-        {0, 0, {192, 192, 192}},    {274, 0, {192, 192, 192}},  {275, 0, {192, 192, 0}},
-        {1646, 719, {0, 0, 192}},   {1919, 0, {0, 0, 192}},     {0, 720, {0, 0, 192}},
-        {275, 839, {19, 19, 19}},   {1919, 720, {192, 192, 192}}, {0, 840, {0, 33, 76}},
-        {343, 1079, {255, 255, 255}}, {686, 900, {50, 0, 106}}, {1371, 900, {9, 9, 9}},
-        {1554, 900, {29, 29, 29}},  {1645, 1079, {19, 19, 19}},
+        {0, 0, {192, 192, 192}},      {274, 0, {192, 192, 192}},    {275, 0, {192, 192, 0}},
+        {1646, 719, {0, 0, 192}},     {1919, 0, {0, 0, 192}},       {0, 720, {0, 0, 192}},
+        {275, 839, {19, 19, 19}},     {1919, 720, {192, 192, 192}}, {0, 840, {0, 33, 76}},
+        {343, 1079, {255, 255, 255}}, {686, 900, {50, 0, 106}},     {1371, 900, {9, 9, 9}},
+        {1554, 900, {29, 29, 29}},    {1645, 1079, {19, 19, 19}},
     };
     for (const Probe &probe : probes)
         EXPECT_EQ(picture.at(probe.x, probe.y), probe.colour)
             << "pixel " << probe.x << "," << probe.y;
 }
 
-TEST(RealClock, HandsTheScreenOverEveryFiveSeconds)
-{
+TEST(RealClock, HandsTheScreenOverEveryFiveSeconds) {
     const RelayResult result = run_relay({.device = "hdmi-3crtc.json", .write_stdin_after = 7s});
     EXPECT_EQ(result.program.exit_status, 0) << result.program.err;
     const std::vector<double> times = call_times(result);
@@ -157,11 +174,10 @@ TEST(RealClock, HandsTheScreenOverEveryFiveSeconds)
     EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
 }
 
-TEST(RealClock, CtrlCDuringASlowModeSetIsNotLost)
-{
+TEST(RealClock, CtrlCDuringASlowModeSetIsNotLost) {
     // The set-up mode set takes 1.5 s; the real SIGINT lands inside it.
-    const RelayResult result = run_relay(
-        {.device = "hdmi-3crtc.json", .delays = {"setcrtc:1500"}, .sigint_after = 700ms});
+    const RelayResult result =
+        run_relay({.device = "hdmi-3crtc.json", .delays = {"setcrtc:1500"}, .sigint_after = 700ms});
     EXPECT_EQ(result.program.exit_status, 0) << result.program.err;
     EXPECT_EQ(result.program.term_signal, 0);
     EXPECT_EQ(result.program.err, "");

@@ -8,13 +8,11 @@
 #include <stdexcept>
 #include <unistd.h>
 
-std::string device_path(const std::string &name)
-{
+std::string device_path(const std::string &name) {
     return std::string(DEVICES_DIR) + "/" + name;
 }
 
-std::vector<uint32_t> RelayResult::crtc_indices() const
-{
+std::vector<uint32_t> RelayResult::crtc_indices() const {
     std::vector<uint32_t> indices;
     for (const nlohmann::json &entry : journal)
         if (entry.at("request") == "SETCRTC")
@@ -22,19 +20,16 @@ std::vector<uint32_t> RelayResult::crtc_indices() const
     return indices;
 }
 
-bool RelayResult::left_nothing_behind() const
-{
+bool RelayResult::left_nothing_behind() const {
     return report.value("closed", false) && report.at("framebuffers").empty() &&
            report.at("dumb_buffers").empty() && report.at("mappings").get<int>() == 0;
 }
 
-RelayResult run_relay(const RelayRun &run)
-{
+RelayResult run_relay(const RelayRun &run) {
     namespace fs = std::filesystem;
     static int run_number = 0;
-    const fs::path dir = fs::temp_directory_path() /
-                         ("crtc-relay-app-" + std::to_string(getpid()) + "-" +
-                          std::to_string(run_number++));
+    const fs::path dir = fs::temp_directory_path() / ("crtc-relay-app-" + std::to_string(getpid()) +
+                                                      "-" + std::to_string(run_number++));
     fs::remove_all(dir);
     fs::create_directories(dir);
     const std::string journal = (dir / "journal.jsonl").string();
@@ -77,12 +72,12 @@ RelayResult run_relay(const RelayRun &run)
         if (!line.empty())
             result.journal.push_back(nlohmann::json::parse(line));
     const std::string report_text = read_file(report);
-    result.report = report_text.empty() ? nlohmann::json::object() : nlohmann::json::parse(report_text);
+    result.report =
+        report_text.empty() ? nlohmann::json::object() : nlohmann::json::parse(report_text);
     return result;
 }
 
-Picture read_png(const std::string &path)
-{
+Picture read_png(const std::string &path) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str()))

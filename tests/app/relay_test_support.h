@@ -10,10 +10,10 @@
 #include "run_program.h"
 
 struct RelayRun {
-    std::string device;               // file name under devices/
-    std::vector<std::string> events;  // virtual-clock events; empty: real clock
+    std::string device;                // file name under devices/
+    std::vector<std::string> events;   // virtual-clock events; empty: real clock
     std::vector<std::string> failures; // request:N:errno
-    std::vector<std::string> delays;  // request:ms
+    std::vector<std::string> delays;   // request:ms
     bool snapshots = false;
     StdinKind stdin_kind = StdinKind::open_pipe;
     std::optional<std::chrono::milliseconds> write_stdin_after;

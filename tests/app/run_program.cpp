@@ -13,8 +13,7 @@
 
 namespace {
 
-std::string temp_path(const char *what)
-{
+std::string temp_path(const char *what) {
     std::string pattern = std::string("/tmp/crtc-relay-test-") + what + "-XXXXXX";
     const int fd = mkstemp(pattern.data());
     if (fd < 0)
@@ -25,16 +24,14 @@ std::string temp_path(const char *what)
 
 } // namespace
 
-std::string read_file(const std::string &path)
-{
+std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
 }
 
-ProgramResult run_program(const ProgramRun &run)
-{
+ProgramResult run_program(const ProgramRun &run) {
     const std::string out_path = temp_path("out");
     const std::string err_path = temp_path("err");
 

@@ -240,7 +240,7 @@ TEST_F(Enumeration, PlaneCrtcIsTheCurrentOneElseTheLowestAllowed) {
         {R"({"possible_crtcs": 8})", -1}, // only a CRTC the device does not have
         {R"({"possible_crtcs": 0})", -1},
         {R"({"possible_crtcs": 4294967295})", 0},
-        {R"({"possible_crtcs": 4294967288})", -1}, // bits 3..31 only
+        {R"({"possible_crtcs": 4294967288})", -1},  // bits 3..31 only
         {R"({"possible_crtcs": 1, "crtc": 2})", 2}, // shown on CRTC 2: that wins
         {R"({"possible_crtcs": 8, "crtc": 1})", 1},
         {R"({"possible_crtcs": 0, "crtc": 0})", 0},
@@ -277,10 +277,9 @@ TEST_F(Enumeration, PlaneTypeIsTheLastTypeProperty) {
         const char *type_properties;
         uint32_t type;
     } cases[] = {
-        {"[]", 0},           // no "type" property
-        {"[1]", 1},          {"[2]", 2},       {"[0]", 0},
-        {"[1, 2]", 2},       {"[2, 0]", 0},    {"[0, 2, 1]", 1},
-        {"[4294967298]", 2}, // 2^32 + 2: kept to 32 bits
+        {"[]", 0}, // no "type" property
+        {"[1]", 1},    {"[2]", 2},       {"[0]", 0},          {"[1, 2]", 2},
+        {"[2, 0]", 0}, {"[0, 2, 1]", 1}, {"[4294967298]", 2}, // 2^32 + 2: kept to 32 bits
     };
     std::string json = R"({"crtcs": 1, "planes": [)";
     for (size_t i = 0; i < std::size(cases); ++i)

@@ -35,11 +35,21 @@ protected:
 
 TEST_F(Framebuffers, RefusedFormatsMakeNoKernelCall) {
     const uint32_t refused[] = {
-        DRM_FORMAT_ARGB8888,    DRM_FORMAT_XRGB2101010, DRM_FORMAT_ABGR8888, DRM_FORMAT_RGBX8888,
-        DRM_FORMAT_BGRX8888,    DRM_FORMAT_RGB565,      DRM_FORMAT_RGB888,   DRM_FORMAT_NV12,
-        DRM_FORMAT_YUYV,        DRM_FORMAT_XRGB16161616F, 0,                 0xFFFFFFFF,
+        DRM_FORMAT_ARGB8888,
+        DRM_FORMAT_XRGB2101010,
+        DRM_FORMAT_ABGR8888,
+        DRM_FORMAT_RGBX8888,
+        DRM_FORMAT_BGRX8888,
+        DRM_FORMAT_RGB565,
+        DRM_FORMAT_RGB888,
+        DRM_FORMAT_NV12,
+        DRM_FORMAT_YUYV,
+        DRM_FORMAT_XRGB16161616F,
+        0,
+        0xFFFFFFFF,
         // One bit away from an accepted code.
-        DRM_FORMAT_XRGB8888 ^ 1, DRM_FORMAT_RGBA8888 ^ (1u << 12),
+        DRM_FORMAT_XRGB8888 ^ 1,
+        DRM_FORMAT_RGBA8888 ^ (1u << 12),
     };
     for (const uint32_t format : refused) {
         EXPECT_EQ(create(64, 64, format), nullptr) << std::hex << format;

@@ -22,8 +22,8 @@ protected:
         ASSERT_NE(device_, nullptr);
         ASSERT_GE(device_->num_screens(), 1u);
         screen_ = device_->screens[0].get();
-        fb_.reset(kms_framebuffer_create(device_, screen_->width, screen_->height,
-                                         DRM_FORMAT_XRGB8888));
+        fb_.reset(
+            kms_framebuffer_create(device_, screen_->width, screen_->height, DRM_FORMAT_XRGB8888));
         ASSERT_NE(fb_, nullptr);
         drmsim::reset(); // count from here on
     }
@@ -157,9 +157,7 @@ protected:
 };
 
 TEST_F(PlaneSet, ShowsTheWholeFramebufferUnscaled) {
-    const struct {
-        uint32_t x, y;
-    } positions[] = {{0, 0}, {10, 20}, {440, 380}};
+    const struct { uint32_t x, y; } positions[] = {{0, 0}, {10, 20}, {440, 380}};
     for (const auto &pos : positions) {
         SCOPED_TRACE(std::to_string(pos.x) + "," + std::to_string(pos.y));
         drmsim::reset();

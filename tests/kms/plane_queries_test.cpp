@@ -47,10 +47,9 @@ TEST(FindPlaneByType, IndexSkipsMatchesOfThatTypeOnly) {
         uint32_t index;
         uint32_t expected_id; // 0: no plane
     } cases[] = {
-        {kPrimary, 0, 31}, {kPrimary, 1, 34}, {kPrimary, 2, 0},
-        {kOverlay, 0, 32}, {kOverlay, 1, 35}, {kOverlay, 2, 36}, {kOverlay, 3, 0},
-        {kCursor, 0, 33},  {kCursor, 1, 0},
-        {7, 0, 0},         {kOverlay, 0xFFFFFFFF, 0},
+        {kPrimary, 0, 31}, {kPrimary, 1, 34}, {kPrimary, 2, 0},          {kOverlay, 0, 32},
+        {kOverlay, 1, 35}, {kOverlay, 2, 36}, {kOverlay, 3, 0},          {kCursor, 0, 33},
+        {kCursor, 1, 0},   {7, 0, 0},         {kOverlay, 0xFFFFFFFF, 0},
     };
     for (const auto &c : cases) {
         const kms_plane *plane = kms_device_find_plane_by_type(device.get(), c.type, c.index);
@@ -81,9 +80,12 @@ TEST(PlaneSupportsFormat, SearchesTheWholeList) {
         uint32_t format;
         bool expected;
     } cases[] = {
-        {listed, DRM_FORMAT_XRGB8888, true},  {listed, DRM_FORMAT_ARGB8888, true},
-        {listed, DRM_FORMAT_RGB565, true},    {listed, DRM_FORMAT_XBGR8888, false},
-        {listed, 0, false},                   {unread, DRM_FORMAT_XRGB8888, false},
+        {listed, DRM_FORMAT_XRGB8888, true},
+        {listed, DRM_FORMAT_ARGB8888, true},
+        {listed, DRM_FORMAT_RGB565, true},
+        {listed, DRM_FORMAT_XBGR8888, false},
+        {listed, 0, false},
+        {unread, DRM_FORMAT_XRGB8888, false},
         {unread, 0, false},
     };
     for (const auto &c : cases)

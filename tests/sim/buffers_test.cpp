@@ -48,8 +48,8 @@ int map_offset(int fd, uint32_t handle, uint64_t &offset) {
     return r;
 }
 
-int add_fb(int fd, uint32_t w, uint32_t h, uint32_t format, uint32_t handle, uint32_t pitch, uint32_t offset,
-           uint32_t &id) {
+int add_fb(int fd, uint32_t w, uint32_t h, uint32_t format, uint32_t handle, uint32_t pitch,
+           uint32_t offset, uint32_t &id) {
     uint32_t handles[4] = {handle}, pitches[4] = {pitch}, offsets[4] = {offset};
     return drmModeAddFB2(fd, w, h, format, handles, pitches, offsets, &id, 0);
 }
@@ -68,7 +68,8 @@ class CreateDumbTest : public SimTest, public ::testing::WithParamInterface<Dumb
 // driver's alignment of width * ceil(bpp / 8), the size is page aligned.
 TEST_P(CreateDumbTest, SizesAsTheKernel) {
     const DumbCase &c = GetParam();
-    Device dev = Device::from_text(R"({"crtcs": 1, "dumb_pitch_align": )" + std::to_string(c.align) + "}");
+    Device dev =
+        Device::from_text(R"({"crtcs": 1, "dumb_pitch_align": )" + std::to_string(c.align) + "}");
     ASSERT_GE(dev.fd(), 0);
     Dumb d;
     int r = create_dumb(dev.fd(), c.width, c.height, c.bpp, d);
@@ -126,7 +127,8 @@ TEST_F(SimTest, MappingWritesReachTheScanout) {
     ASSERT_EQ(create_dumb(dev.fd(), 640, 480, 32, d), 0);
     uint64_t offset = 0;
     ASSERT_EQ(map_offset(dev.fd(), d.handle, offset), 0);
-    auto *p = static_cast<uint8_t *>(mmap(nullptr, d.size, PROT_READ | PROT_WRITE, MAP_SHARED, dev.fd(), off_t(offset)));
+    auto *p = static_cast<uint8_t *>(
+        mmap(nullptr, d.size, PROT_READ | PROT_WRITE, MAP_SHARED, dev.fd(), off_t(offset)));
     ASSERT_NE(p, MAP_FAILED) << std::strerror(errno);
     EXPECT_EQ(drmsim::request_count("mmap"), 1u);
     EXPECT_EQ(drmsim::leaks(dev.fd()).mappings, 1u);
@@ -135,7 +137,8 @@ TEST_F(SimTest, MappingWritesReachTheScanout) {
     uint8_t *px = p + d.pitch + 2 * 4;
     px[0] = 0x33, px[1] = 0x22, px[2] = 0x11, px[3] = 0x00;
 
-    auto *q = static_cast<uint8_t *>(mmap(nullptr, d.size, PROT_READ, MAP_SHARED, dev.fd(), off_t(offset)));
+    auto *q = static_cast<uint8_t *>(
+        mmap(nullptr, d.size, PROT_READ, MAP_SHARED, dev.fd(), off_t(offset)));
     ASSERT_NE(q, MAP_FAILED);
     EXPECT_EQ(q[d.pitch + 8], 0x33);
     EXPECT_EQ(drmsim::leaks(dev.fd()).mappings, 2u);
@@ -146,7 +149,8 @@ TEST_F(SimTest, MappingWritesReachTheScanout) {
     uint32_t con = drmsim::connector_id(dev.fd(), 0);
     drmModeConnector *c = drmModeGetConnector(dev.fd(), con);
     ASSERT_NE(c, nullptr);
-    ASSERT_EQ(drmModeSetCrtc(dev.fd(), drmsim::crtc_id(dev.fd(), 0), fb, 0, 0, &con, 1, &c->modes[0]), 0);
+    ASSERT_EQ(
+        drmModeSetCrtc(dev.fd(), drmsim::crtc_id(dev.fd(), 0), fb, 0, 0, &con, 1, &c->modes[0]), 0);
     drmModeFreeConnector(c);
     drmsim::Picture pic = drmsim::scanout(dev.fd(), 0);
     ASSERT_EQ(pic.width, 640u);
@@ -181,7 +185,8 @@ TEST_F(SimTest, MmapRefusesWrongOffsetsSizesAndPrivateMappings) {
                  {size_t(d.size), offset, MAP_PRIVATE}};
     for (const Case &c : cases) {
         errno = 0;
-        EXPECT_EQ(mmap(nullptr, c.length, PROT_READ, c.flags, dev.fd(), off_t(c.offset)), MAP_FAILED);
+        EXPECT_EQ(mmap(nullptr, c.length, PROT_READ, c.flags, dev.fd(), off_t(c.offset)),
+                  MAP_FAILED);
         EXPECT_EQ(errno, EINVAL);
     }
     EXPECT_EQ(drmsim::leaks(dev.fd()).mappings, 0u);
@@ -196,7 +201,8 @@ TEST_F(SimTest, FramebufferKeepsDestroyedBufferAlive) {
     ASSERT_EQ(create_dumb(dev.fd(), 8, 8, 32, d), 0);
     uint64_t offset = 0;
     ASSERT_EQ(map_offset(dev.fd(), d.handle, offset), 0);
-    auto *p = static_cast<uint8_t *>(mmap(nullptr, d.size, PROT_READ | PROT_WRITE, MAP_SHARED, dev.fd(), off_t(offset)));
+    auto *p = static_cast<uint8_t *>(
+        mmap(nullptr, d.size, PROT_READ | PROT_WRITE, MAP_SHARED, dev.fd(), off_t(offset)));
     ASSERT_NE(p, MAP_FAILED);
     p[0] = 0xab;
     uint32_t fb = 0;
@@ -248,7 +254,8 @@ TEST_P(AddFb2Test, ValidatesAsTheKernel) {
     ASSERT_EQ(create_dumb(dev.fd(), 64, 64, 32, d), 0);
     ASSERT_EQ(d.pitch, 256u);
     uint32_t id = 0;
-    int r = add_fb(dev.fd(), c.width, c.height, c.format, c.real_handle ? d.handle : 77, c.pitch, c.offset, id);
+    int r = add_fb(dev.fd(), c.width, c.height, c.format, c.real_handle ? d.handle : 77, c.pitch,
+                   c.offset, id);
     if (c.expected_errno) {
         EXPECT_EQ(r, -c.expected_errno); // drmModeAddFB2 returns -errno
         EXPECT_TRUE(drmsim::leaks(dev.fd()).framebuffers.empty());

@@ -90,17 +90,20 @@ TEST_P(BadDescriptionTest, IsRefusedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, BadDescriptionTest,
-    ::testing::Values(BadCase{"not_json", "{crtcs: 1", "not valid JSON"},
-                      BadCase{"not_an_object", "[1]", "JSON object"},
-                      BadCase{"unknown_key", R"({"crtc": 1})", "unknown key \"crtc\""},
-                      BadCase{"negative_crtcs", R"({"crtcs": -1})", "non-negative"},
-                      BadCase{"too_many_crtcs", R"({"crtcs": 33})", "too large"},
-                      BadCase{"bad_connector_type", R"({"connectors": [{"type": "HDMI"}]})", "unknown connector type"},
-                      BadCase{"bad_mode", R"({"connectors": [{"modes": ["1920*1080"]}]})", "WIDTHxHEIGHT"},
-                      BadCase{"bad_plane_type", R"({"crtcs": 1, "planes": [{"type": "sprite"}]})", "primary"},
-                      BadCase{"plane_on_missing_crtc", R"({"crtcs": 1, "planes": [{"crtc": 1}]})", "no CRTC"},
-                      BadCase{"bad_format", R"({"crtcs": 1, "planes": [{"formats": ["XR2"]}]})", "four-character"},
-                      BadCase{"zero_pitch_align", R"({"dumb_pitch_align": 0})", "at least 1"}),
+    ::testing::Values(
+        BadCase{"not_json", "{crtcs: 1", "not valid JSON"},
+        BadCase{"not_an_object", "[1]", "JSON object"},
+        BadCase{"unknown_key", R"({"crtc": 1})", "unknown key \"crtc\""},
+        BadCase{"negative_crtcs", R"({"crtcs": -1})", "non-negative"},
+        BadCase{"too_many_crtcs", R"({"crtcs": 33})", "too large"},
+        BadCase{"bad_connector_type", R"({"connectors": [{"type": "HDMI"}]})",
+                "unknown connector type"},
+        BadCase{"bad_mode", R"({"connectors": [{"modes": ["1920*1080"]}]})", "WIDTHxHEIGHT"},
+        BadCase{"bad_plane_type", R"({"crtcs": 1, "planes": [{"type": "sprite"}]})", "primary"},
+        BadCase{"plane_on_missing_crtc", R"({"crtcs": 1, "planes": [{"crtc": 1}]})", "no CRTC"},
+        BadCase{"bad_format", R"({"crtcs": 1, "planes": [{"formats": ["XR2"]}]})",
+                "four-character"},
+        BadCase{"zero_pitch_align", R"({"dumb_pitch_align": 0})", "at least 1"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 class OpenTest : public SimTest {
@@ -165,7 +168,8 @@ TEST_F(OpenTest, InvalidDescriptionFailsTheOpen) {
 
 TEST_F(SimTest, EveryShippedDeviceOpens) {
     for (const auto &entry : fs::directory_iterator(DRMSIM_DEVICES_DIR)) {
-        if (entry.path().extension() != ".json") continue;
+        if (entry.path().extension() != ".json")
+            continue;
         int fd = open(entry.path().c_str(), O_RDWR);
         EXPECT_GE(fd, 0) << entry.path();
         drmModeRes *res = drmModeGetResources(fd);

@@ -50,12 +50,15 @@ int main(int argc, char **argv) {
     sigaction(SIGINT, &sa, nullptr);
 
     int fd = open(argv[1], O_RDWR);
-    if (fd < 0) return fail("open");
+    if (fd < 0)
+        return fail("open");
     drmModeRes *res = drmModeGetResources(fd);
-    if (!res || res->count_connectors < 1 || res->count_crtcs < 1) return fail("drmModeGetResources");
+    if (!res || res->count_connectors < 1 || res->count_crtcs < 1)
+        return fail("drmModeGetResources");
     std::vector<uint32_t> crtcs(res->crtcs, res->crtcs + res->count_crtcs);
     drmModeConnector *con = drmModeGetConnector(fd, res->connectors[0]);
-    if (!con || con->count_modes < 1) return fail("drmModeGetConnector");
+    if (!con || con->count_modes < 1)
+        return fail("drmModeGetConnector");
     drmModeModeInfo mode = con->modes[0];
     uint32_t connector = con->connector_id;
     drmModeFreeConnector(con);
@@ -65,24 +68,30 @@ int main(int argc, char **argv) {
     create.width = mode.hdisplay;
     create.height = mode.vdisplay;
     create.bpp = 32;
-    if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &create)) return fail("CREATE_DUMB");
+    if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &create))
+        return fail("CREATE_DUMB");
     drm_mode_map_dumb map{};
     map.handle = create.handle;
-    if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &map)) return fail("MAP_DUMB");
+    if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &map))
+        return fail("MAP_DUMB");
     auto *pixels = static_cast<uint8_t *>(
         mmap(nullptr, create.size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, off_t(map.offset)));
-    if (pixels == MAP_FAILED) return fail("mmap");
+    if (pixels == MAP_FAILED)
+        return fail("mmap");
     for (uint32_t y = 0; y < create.height; ++y)
         for (uint32_t x = 0; x < create.width; ++x) {
             uint8_t *p = pixels + size_t(y) * create.pitch + size_t(x) * 4;
             p[0] = 0x00, p[1] = 0x00, p[2] = 0xff, p[3] = 0xff; // XR24 red, byte by byte
         }
     uint32_t handles[4] = {create.handle}, pitches[4] = {create.pitch}, offsets[4] = {0}, fb = 0;
-    if (drmModeAddFB2(fd, create.width, create.height, DRM_FORMAT_XRGB8888, handles, pitches, offsets, &fb, 0))
+    if (drmModeAddFB2(fd, create.width, create.height, DRM_FORMAT_XRGB8888, handles, pitches,
+                      offsets, &fb, 0))
         return fail("drmModeAddFB2");
-    if (drmModeSetCrtc(fd, crtcs[0], fb, 0, 0, &connector, 1, &mode)) return fail("drmModeSetCrtc");
+    if (drmModeSetCrtc(fd, crtcs[0], fb, 0, 0, &connector, 1, &mode))
+        return fail("drmModeSetCrtc");
     std::printf("shown on crtc %u\n", crtcs[0]);
-    if (action == "leak") return 0;
+    if (action == "leak")
+        return 0;
     munmap(pixels, create.size);
 
     if (action == "cycle" || action == "cycle-select") {
@@ -90,7 +99,8 @@ int main(int argc, char **argv) {
         sigset_t blocked, wait_mask;
         sigemptyset(&blocked);
         sigaddset(&blocked, SIGINT);
-        if (use_pselect) sigprocmask(SIG_BLOCK, &blocked, &wait_mask);
+        if (use_pselect)
+            sigprocmask(SIG_BLOCK, &blocked, &wait_mask);
         sigdelset(&wait_mask, SIGINT);
         for (size_t next = 1;;) {
             fd_set in;
@@ -105,14 +115,16 @@ int main(int argc, char **argv) {
                 r = select(1, &in, nullptr, nullptr, &timeout);
             }
             if (r < 0) {
-                std::printf(errno == EINTR ? "interrupted\n" : "wait failed: %s\n", std::strerror(errno));
+                std::printf(errno == EINTR ? "interrupted\n" : "wait failed: %s\n",
+                            std::strerror(errno));
                 break;
             }
             if (r > 0) {
                 std::printf("input\n");
                 break;
             }
-            if (next >= crtcs.size()) next = 0;
+            if (next >= crtcs.size())
+                next = 0;
             if (drmModeSetCrtc(fd, crtcs[next], fb, 0, 0, &connector, 1, &mode)) {
                 std::printf("setcrtc failed: %s\n", std::strerror(errno));
                 break;

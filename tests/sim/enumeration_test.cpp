@@ -47,10 +47,12 @@ using Prop = std::unique_ptr<drmModePropertyRes, PropDeleter>;
 std::vector<uint64_t> type_values(int fd, uint32_t plane) {
     std::vector<uint64_t> values;
     Props props(drmModeObjectGetProperties(fd, plane, DRM_MODE_OBJECT_PLANE));
-    if (!props) return values;
+    if (!props)
+        return values;
     for (uint32_t i = 0; i < props->count_props; ++i) {
         Prop p(drmModeGetProperty(fd, props->props[i]));
-        if (p && std::string(p->name) == "type") values.push_back(props->prop_values[i]);
+        if (p && std::string(p->name) == "type")
+            values.push_back(props->prop_values[i]);
     }
     return values;
 }
@@ -75,8 +77,10 @@ TEST_F(SimTest, ResourcesListDistinctKernelIds) {
         EXPECT_EQ(res->connectors[i], drmsim::connector_id(dev.fd(), unsigned(i)));
         ids.insert(res->connectors[i]);
     }
-    for (int i = 0; i < res->count_encoders; ++i) ids.insert(res->encoders[i]);
-    for (unsigned i = 0; i < 5; ++i) ids.insert(drmsim::plane_id(dev.fd(), i));
+    for (int i = 0; i < res->count_encoders; ++i)
+        ids.insert(res->encoders[i]);
+    for (unsigned i = 0; i < 5; ++i)
+        ids.insert(drmsim::plane_id(dev.fd(), i));
     EXPECT_EQ(ids.size(), 12u) << "ids must not repeat across object types";
     EXPECT_GE(*ids.begin(), 31u) << "object ids start above the core properties' ids";
     EXPECT_EQ(res->max_width, 8192u);
@@ -180,7 +184,8 @@ TEST_F(SimTest, UniversalPlanesCapGatesPrimaryAndCursorPlanes) {
     PlaneRes after(drmModeGetPlaneResources(dev.fd()));
     ASSERT_TRUE(after);
     ASSERT_EQ(after->count_planes, 5u);
-    for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(after->planes[i], drmsim::plane_id(dev.fd(), i));
+    for (unsigned i = 0; i < 5; ++i)
+        EXPECT_EQ(after->planes[i], drmsim::plane_id(dev.fd(), i));
 
     ASSERT_EQ(drmSetClientCap(dev.fd(), DRM_CLIENT_CAP_UNIVERSAL_PLANES, 0), 0);
     PlaneRes again(drmModeGetPlaneResources(dev.fd()));
@@ -216,12 +221,13 @@ TEST_P(ClientCapTest, AnswersAsTheKernel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Caps, ClientCapTest,
-    ::testing::Values(ClientCapCase{"universal", true, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1, 0},
-                      ClientCapCase{"universal_refused", false, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1, EINVAL},
-                      ClientCapCase{"universal_value_2", true, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 2, EINVAL},
-                      ClientCapCase{"stereo", true, DRM_CLIENT_CAP_STEREO_3D, 1, 0},
-                      ClientCapCase{"atomic", true, DRM_CLIENT_CAP_ATOMIC, 1, EOPNOTSUPP},
-                      ClientCapCase{"unknown", true, 99, 1, EINVAL}),
+    ::testing::Values(
+        ClientCapCase{"universal", true, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1, 0},
+        ClientCapCase{"universal_refused", false, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1, EINVAL},
+        ClientCapCase{"universal_value_2", true, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 2, EINVAL},
+        ClientCapCase{"stereo", true, DRM_CLIENT_CAP_STEREO_3D, 1, 0},
+        ClientCapCase{"atomic", true, DRM_CLIENT_CAP_ATOMIC, 1, EOPNOTSUPP},
+        ClientCapCase{"unknown", true, 99, 1, EINVAL}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Mirrors drm_mode_getplane: current CRTC id (or 0), possible CRTCs and the
@@ -249,14 +255,16 @@ TEST_F(SimTest, PlaneReportsCrtcMaskAndFormats) {
 // names Overlay 0, Primary 1, Cursor 2, current value per plane.
 TEST_F(SimTest, PlaneTypePropertyHasTheKernelsEnumLayout) {
     Device dev("hdmi-3crtc.json");
-    Props props(drmModeObjectGetProperties(dev.fd(), drmsim::plane_id(dev.fd(), 4), DRM_MODE_OBJECT_PLANE));
+    Props props(
+        drmModeObjectGetProperties(dev.fd(), drmsim::plane_id(dev.fd(), 4), DRM_MODE_OBJECT_PLANE));
     ASSERT_TRUE(props);
     Prop type;
     uint64_t value = 99;
     for (uint32_t i = 0; i < props->count_props; ++i) {
         Prop p(drmModeGetProperty(dev.fd(), props->props[i]));
         ASSERT_TRUE(p);
-        if (std::string(p->name) == "type") type = std::move(p), value = props->prop_values[i];
+        if (std::string(p->name) == "type")
+            type = std::move(p), value = props->prop_values[i];
     }
     ASSERT_TRUE(type);
     EXPECT_EQ(value, 2u) << "plane 4 is the cursor";
@@ -294,9 +302,12 @@ TEST_F(SimTest, ObjectPropertiesCheckTheObjectType) {
     Props crtc_props(drmModeObjectGetProperties(dev.fd(), crtc, DRM_MODE_OBJECT_CRTC));
     ASSERT_TRUE(crtc_props);
     EXPECT_EQ(crtc_props->count_props, 0u);
-    EXPECT_EQ(drmModeObjectGetProperties(dev.fd(), drmsim::encoder_id(dev.fd(), 0), DRM_MODE_OBJECT_ANY), nullptr);
+    EXPECT_EQ(
+        drmModeObjectGetProperties(dev.fd(), drmsim::encoder_id(dev.fd(), 0), DRM_MODE_OBJECT_ANY),
+        nullptr);
     EXPECT_EQ(errno, EINVAL);
-    Props con(drmModeObjectGetProperties(dev.fd(), drmsim::connector_id(dev.fd(), 0), DRM_MODE_OBJECT_CONNECTOR));
+    Props con(drmModeObjectGetProperties(dev.fd(), drmsim::connector_id(dev.fd(), 0),
+                                         DRM_MODE_OBJECT_CONNECTOR));
     ASSERT_TRUE(con);
     EXPECT_GE(con->count_props, 1u);
 }
@@ -315,8 +326,10 @@ TEST_F(SimTest, RequestCountsCountLibdrmCallsNotIoctls) {
     Connector c(drmModeGetConnector(dev.fd(), drmsim::connector_id(dev.fd(), 0)));
     Connector d(drmModeGetConnectorCurrent(dev.fd(), drmsim::connector_id(dev.fd(), 1)));
     EXPECT_EQ(drmsim::request_count("getconnector"), 2u);
-    Props p(drmModeObjectGetProperties(dev.fd(), drmsim::crtc_id(dev.fd(), 0), DRM_MODE_OBJECT_CRTC));
-    Props q(drmModeObjectGetProperties(dev.fd(), drmsim::plane_id(dev.fd(), 0), DRM_MODE_OBJECT_PLANE));
+    Props p(
+        drmModeObjectGetProperties(dev.fd(), drmsim::crtc_id(dev.fd(), 0), DRM_MODE_OBJECT_CRTC));
+    Props q(
+        drmModeObjectGetProperties(dev.fd(), drmsim::plane_id(dev.fd(), 0), DRM_MODE_OBJECT_PLANE));
     EXPECT_EQ(drmsim::request_count("getproperties"), 2u);
     Plane pl(drmModeGetPlane(dev.fd(), drmsim::plane_id(dev.fd(), 0)));
     EXPECT_EQ(drmsim::request_count("getplane"), 1u);
@@ -330,7 +343,8 @@ TEST_F(SimTest, ConnectorNamesFollowTheKernel) {
     Resources res(drmModeGetResources(dev.fd()));
     ASSERT_TRUE(res);
     ASSERT_EQ(res->count_connectors, 4);
-    const uint32_t types[] = {DRM_MODE_CONNECTOR_HDMIA, DRM_MODE_CONNECTOR_HDMIA, DRM_MODE_CONNECTOR_DisplayPort, 21};
+    const uint32_t types[] = {DRM_MODE_CONNECTOR_HDMIA, DRM_MODE_CONNECTOR_HDMIA,
+                              DRM_MODE_CONNECTOR_DisplayPort, 21};
     const uint32_t type_ids[] = {1, 2, 1, 1};
     for (int i = 0; i < 4; ++i) {
         Connector c(drmModeGetConnector(dev.fd(), res->connectors[i]));

@@ -27,7 +27,9 @@ struct Env {
     drmModeModeInfo mode{};
 };
 
-int errno_of(bool ok) { return ok ? 0 : errno; }
+int errno_of(bool ok) {
+    return ok ? 0 : errno;
+}
 
 int create_dumb(Env &e, uint32_t &handle) {
     drm_mode_create_dumb c{};
@@ -108,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
                   }},
         FaultCase{"getconnector",
                   [](Env &e) {
-                      drmModeConnector *c = drmModeGetConnector(e.fd, drmsim::connector_id(e.fd, 0));
+                      drmModeConnector *c =
+                          drmModeGetConnector(e.fd, drmsim::connector_id(e.fd, 0));
                       int err = errno_of(c != nullptr);
                       drmModeFreeConnector(c);
                       return err;
@@ -129,8 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
                   }},
         FaultCase{"getproperties",
                   [](Env &e) {
-                      drmModeObjectProperties *p =
-                          drmModeObjectGetProperties(e.fd, drmsim::plane_id(e.fd, 0), DRM_MODE_OBJECT_PLANE);
+                      drmModeObjectProperties *p = drmModeObjectGetProperties(
+                          e.fd, drmsim::plane_id(e.fd, 0), DRM_MODE_OBJECT_PLANE);
                       int err = errno_of(p != nullptr);
                       drmModeFreeObjectProperties(p);
                       return err;
@@ -146,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Env &e) {
                       uint32_t h = 0;
                       int err = create_dumb(e, h);
-                      if (!err) destroy_dumb(e, h);
+                      if (!err)
+                          destroy_dumb(e, h);
                       return err;
                   }},
         FaultCase{"mapdumb",
@@ -158,13 +162,15 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"destroydumb",
                   [](Env &e) {
                       uint32_t h = 0;
-                      if (create_dumb(e, h)) return -1;
+                      if (create_dumb(e, h))
+                          return -1;
                       return destroy_dumb(e, h); // a refused one stays until the device closes
                   }},
         FaultCase{"mmap",
                   [](Env &e) {
                       void *p = mmap(nullptr, e.size, PROT_READ, MAP_SHARED, e.fd, off_t(e.offset));
-                      if (p == MAP_FAILED) return errno;
+                      if (p == MAP_FAILED)
+                          return errno;
                       munmap(p, e.size);
                       return 0;
                   }},
@@ -172,27 +178,33 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Env &e) {
                       uint32_t id = 0;
                       int err = add_fb(e, id);
-                      if (!err) drmModeRmFB(e.fd, id);
+                      if (!err)
+                          drmModeRmFB(e.fd, id);
                       return err;
                   }},
         FaultCase{"rmfb",
                   [](Env &e) {
                       uint32_t id = 0;
-                      if (add_fb(e, id)) return -1;
+                      if (add_fb(e, id))
+                          return -1;
                       return -drmModeRmFB(e.fd, id);
                   }},
         FaultCase{"setcrtc",
                   [](Env &e) {
                       uint32_t con = drmsim::connector_id(e.fd, 0);
-                      return -drmModeSetCrtc(e.fd, drmsim::crtc_id(e.fd, 0), e.fb, 0, 0, &con, 1, &e.mode);
+                      return -drmModeSetCrtc(e.fd, drmsim::crtc_id(e.fd, 0), e.fb, 0, 0, &con, 1,
+                                             &e.mode);
                   }},
         FaultCase{"setplane",
                   [](Env &e) {
-                      return -drmModeSetPlane(e.fd, drmsim::plane_id(e.fd, 3), drmsim::crtc_id(e.fd, 0), e.fb, 0, 0,
-                                              0, 64, 64, 0, 0, 64 << 16, 64 << 16);
+                      return -drmModeSetPlane(e.fd, drmsim::plane_id(e.fd, 3),
+                                              drmsim::crtc_id(e.fd, 0), e.fb, 0, 0, 0, 64, 64, 0, 0,
+                                              64 << 16, 64 << 16);
                   }},
         FaultCase{"setclientcap",
-                  [](Env &e) { return drmSetClientCap(e.fd, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1) ? errno : 0; }}),
+                  [](Env &e) {
+                      return drmSetClientCap(e.fd, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1) ? errno : 0;
+                  }}),
     [](const auto &info) { return std::string(info.param.request); });
 
 // An injected failure changes nothing on the device: the refused SETCRTC
@@ -200,7 +212,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FaultTest, InjectedSetCrtcFailureIsJournaledAndChangesNothing) {
     drmsim::fail("setcrtc", 1, EACCES);
     uint32_t con = drmsim::connector_id(env_.fd, 0);
-    EXPECT_EQ(drmModeSetCrtc(env_.fd, drmsim::crtc_id(env_.fd, 1), env_.fb, 0, 0, &con, 1, &env_.mode), -EACCES);
+    EXPECT_EQ(
+        drmModeSetCrtc(env_.fd, drmsim::crtc_id(env_.fd, 1), env_.fb, 0, 0, &con, 1, &env_.mode),
+        -EACCES);
     EXPECT_FALSE(drmsim::crtc_state(env_.fd, 1).active);
     auto journal = drmsim::journal();
     ASSERT_EQ(journal.size(), 1u);
@@ -212,7 +226,9 @@ TEST_F(FaultTest, DelayedRequestTakesAtLeastThatLong) {
     drmsim::delay("setcrtc", 60);
     uint32_t con = drmsim::connector_id(env_.fd, 0);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(drmModeSetCrtc(env_.fd, drmsim::crtc_id(env_.fd, 0), env_.fb, 0, 0, &con, 1, &env_.mode), 0);
+    EXPECT_EQ(
+        drmModeSetCrtc(env_.fd, drmsim::crtc_id(env_.fd, 0), env_.fb, 0, 0, &con, 1, &env_.mode),
+        0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
 }
 

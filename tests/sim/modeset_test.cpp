@@ -46,30 +46,41 @@ public:
         c.width = w;
         c.height = h;
         c.bpp = cpp * 8;
-        if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &c)) return;
+        if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &c))
+            return;
         handle_ = c.handle;
         drm_mode_map_dumb m{};
         m.handle = c.handle;
-        if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &m)) return;
-        auto *p = static_cast<uint8_t *>(mmap(nullptr, c.size, PROT_WRITE, MAP_SHARED, fd, off_t(m.offset)));
-        if (p == MAP_FAILED) return;
+        if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &m))
+            return;
+        auto *p = static_cast<uint8_t *>(
+            mmap(nullptr, c.size, PROT_WRITE, MAP_SHARED, fd, off_t(m.offset)));
+        if (p == MAP_FAILED)
+            return;
         for (uint32_t y = 0; y < h; ++y)
             for (uint32_t x = 0; x < w; ++x) {
                 uint8_t *px = p + size_t(y) * c.pitch + size_t(x) * cpp;
-                const uint8_t a = uint8_t(argb >> 24), r = uint8_t(argb >> 16), g = uint8_t(argb >> 8), b = uint8_t(argb);
-                if (format == DRM_FORMAT_XBGR8888) px[0] = r, px[1] = g, px[2] = b, px[3] = a;
-                else if (cpp == 4) px[0] = b, px[1] = g, px[2] = r, px[3] = a;
-                else px[0] = uint8_t((g >> 2) << 5 | b >> 3), px[1] = uint8_t((r >> 3) << 3 | g >> 5);
+                const uint8_t a = uint8_t(argb >> 24), r = uint8_t(argb >> 16),
+                              g = uint8_t(argb >> 8), b = uint8_t(argb);
+                if (format == DRM_FORMAT_XBGR8888)
+                    px[0] = r, px[1] = g, px[2] = b, px[3] = a;
+                else if (cpp == 4)
+                    px[0] = b, px[1] = g, px[2] = r, px[3] = a;
+                else
+                    px[0] = uint8_t((g >> 2) << 5 | b >> 3),
+                    px[1] = uint8_t((r >> 3) << 3 | g >> 5);
             }
         munmap(p, c.size);
         uint32_t handles[4] = {c.handle}, pitches[4] = {c.pitch}, offsets[4] = {};
         drmModeAddFB2(fd, w, h, format, handles, pitches, offsets, &id_, 0);
     }
     ~SolidFb() {
-        if (id_) drmModeRmFB(fd_, id_);
+        if (id_)
+            drmModeRmFB(fd_, id_);
         drm_mode_destroy_dumb d{};
         d.handle = handle_;
-        if (handle_) drmIoctl(fd_, DRM_IOCTL_MODE_DESTROY_DUMB, &d);
+        if (handle_)
+            drmIoctl(fd_, DRM_IOCTL_MODE_DESTROY_DUMB, &d);
     }
     SolidFb(const SolidFb &) = delete;
     SolidFb &operator=(const SolidFb &) = delete;
@@ -84,15 +95,17 @@ private:
 drmModeModeInfo first_mode(int fd, unsigned connector) {
     drmModeConnector *c = drmModeGetConnector(fd, drmsim::connector_id(fd, connector));
     drmModeModeInfo m{};
-    if (c && c->count_modes > 0) m = c->modes[0];
+    if (c && c->count_modes > 0)
+        m = c->modes[0];
     drmModeFreeConnector(c);
     return m;
 }
 
-int set_crtc(int fd, unsigned crtc, uint32_t fb, std::vector<unsigned> connectors, const drmModeModeInfo *mode,
-             uint32_t x = 0, uint32_t y = 0) {
+int set_crtc(int fd, unsigned crtc, uint32_t fb, std::vector<unsigned> connectors,
+             const drmModeModeInfo *mode, uint32_t x = 0, uint32_t y = 0) {
     std::vector<uint32_t> ids;
-    for (unsigned c : connectors) ids.push_back(drmsim::connector_id(fd, c));
+    for (unsigned c : connectors)
+        ids.push_back(drmsim::connector_id(fd, c));
     return drmModeSetCrtc(fd, drmsim::crtc_id(fd, crtc), fb, x, y, ids.data(), int(ids.size()),
                           const_cast<drmModeModeInfo *>(mode));
 }
@@ -122,13 +135,20 @@ TEST_P(SetCrtcTest, ChecksAsTheKernel) {
     SolidFb fb(dev.fd(), c.fb_w, c.fb_h, c.format, 0xff0000);
     ASSERT_NE(fb.id(), 0u);
     drmModeModeInfo mode = first_mode(dev.fd(), 0);
-    if (c.mode == ModeChoice::no_clock) mode.clock = 0;
-    if (c.mode == ModeChoice::zero_width) mode.hdisplay = 0;
-    if (c.mode == ModeChoice::aspect_ratio) mode.flags |= DRM_MODE_FLAG_PIC_AR_16_9;
-    uint32_t fb_id = c.fb == FbChoice::made ? fb.id() : c.fb == FbChoice::unknown ? 999 : c.fb == FbChoice::zero ? 0 : UINT32_MAX;
+    if (c.mode == ModeChoice::no_clock)
+        mode.clock = 0;
+    if (c.mode == ModeChoice::zero_width)
+        mode.hdisplay = 0;
+    if (c.mode == ModeChoice::aspect_ratio)
+        mode.flags |= DRM_MODE_FLAG_PIC_AR_16_9;
+    uint32_t fb_id = c.fb == FbChoice::made      ? fb.id()
+                     : c.fb == FbChoice::unknown ? 999
+                     : c.fb == FbChoice::zero    ? 0
+                                                 : UINT32_MAX;
     uint32_t crtc_id = c.crtc >= 0 ? drmsim::crtc_id(dev.fd(), unsigned(c.crtc)) : 998;
     std::vector<uint32_t> cons;
-    for (int i : c.connectors) cons.push_back(i >= 0 ? drmsim::connector_id(dev.fd(), unsigned(i)) : 997);
+    for (int i : c.connectors)
+        cons.push_back(i >= 0 ? drmsim::connector_id(dev.fd(), unsigned(i)) : 997);
 
     int r = drmModeSetCrtc(dev.fd(), crtc_id, fb_id, c.x, c.y, cons.data(), int(cons.size()),
                            c.mode == ModeChoice::none ? nullptr : &mode);
@@ -156,24 +176,204 @@ INSTANTIATE_TEST_SUITE_P(
     Checks, SetCrtcTest,
     ::testing::Values(
         SetCrtcCase{"shows", 640, 480, XR24, FbChoice::made, 0, {0}, ModeChoice::first, 0, 0, 0},
-        SetCrtcCase{"panned_in_larger_fb", 700, 500, XR24, FbChoice::made, 0, {0}, ModeChoice::first, 60, 20, 0},
-        SetCrtcCase{"rgb565", 640, 480, DRM_FORMAT_RGB565, FbChoice::made, 0, {0}, ModeChoice::first, 0, 0, 0},
-        SetCrtcCase{"two_connectors", 640, 480, XR24, FbChoice::made, 0, {0, 1}, ModeChoice::first, 0, 0, 0},
-        SetCrtcCase{"viewport_past_fb", 640, 480, XR24, FbChoice::made, 0, {0}, ModeChoice::first, 1, 0, ENOSPC},
-        SetCrtcCase{"fb_smaller_than_mode", 320, 240, XR24, FbChoice::made, 0, {0}, ModeChoice::first, 0, 0, ENOSPC},
-        SetCrtcCase{"x_beyond_16_bits", 640, 480, XR24, FbChoice::made, 0, {0}, ModeChoice::first, 0x10000, 0, ERANGE},
-        SetCrtcCase{"unknown_crtc", 640, 480, XR24, FbChoice::made, -1, {0}, ModeChoice::first, 0, 0, ENOENT},
-        SetCrtcCase{"unknown_fb", 640, 480, XR24, FbChoice::unknown, 0, {0}, ModeChoice::first, 0, 0, ENOENT},
-        SetCrtcCase{"fb_zero_with_mode", 640, 480, XR24, FbChoice::zero, 0, {0}, ModeChoice::first, 0, 0, ENOENT},
-        SetCrtcCase{"unknown_connector", 640, 480, XR24, FbChoice::made, 0, {-1}, ModeChoice::first, 0, 0, ENOENT},
-        SetCrtcCase{"crtc_cannot_drive_connector", 640, 480, XR24, FbChoice::made, 1, {0}, ModeChoice::first, 0, 0, EINVAL},
-        SetCrtcCase{"mode_without_connectors", 640, 480, XR24, FbChoice::made, 0, {}, ModeChoice::first, 0, 0, EINVAL},
-        SetCrtcCase{"connectors_without_mode", 640, 480, XR24, FbChoice::made, 0, {0}, ModeChoice::none, 0, 0, EINVAL},
-        SetCrtcCase{"mode_without_clock", 640, 480, XR24, FbChoice::made, 0, {0}, ModeChoice::no_clock, 0, 0, EINVAL},
-        SetCrtcCase{"mode_of_zero_width", 640, 480, XR24, FbChoice::made, 0, {0}, ModeChoice::zero_width, 0, 0, EINVAL},
-        SetCrtcCase{"aspect_ratio_without_cap", 640, 480, XR24, FbChoice::made, 0, {0}, ModeChoice::aspect_ratio, 0, 0, EINVAL},
-        SetCrtcCase{"format_primary_refuses", 640, 480, DRM_FORMAT_XBGR8888, FbChoice::made, 0, {0}, ModeChoice::first, 0, 0, EINVAL},
-        SetCrtcCase{"keep_fb_without_one", 640, 480, XR24, FbChoice::keep_current, 0, {0}, ModeChoice::first, 0, 0, EINVAL},
+        SetCrtcCase{"panned_in_larger_fb",
+                    700,
+                    500,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    60,
+                    20,
+                    0},
+        SetCrtcCase{"rgb565",
+                    640,
+                    480,
+                    DRM_FORMAT_RGB565,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    0},
+        SetCrtcCase{"two_connectors",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0, 1},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    0},
+        SetCrtcCase{"viewport_past_fb",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    1,
+                    0,
+                    ENOSPC},
+        SetCrtcCase{"fb_smaller_than_mode",
+                    320,
+                    240,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    ENOSPC},
+        SetCrtcCase{"x_beyond_16_bits",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    0x10000,
+                    0,
+                    ERANGE},
+        SetCrtcCase{"unknown_crtc",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    -1,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    ENOENT},
+        SetCrtcCase{"unknown_fb",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::unknown,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    ENOENT},
+        SetCrtcCase{"fb_zero_with_mode",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::zero,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    ENOENT},
+        SetCrtcCase{"unknown_connector",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {-1},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    ENOENT},
+        SetCrtcCase{"crtc_cannot_drive_connector",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    1,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    EINVAL},
+        SetCrtcCase{"mode_without_connectors",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    EINVAL},
+        SetCrtcCase{"connectors_without_mode",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::none,
+                    0,
+                    0,
+                    EINVAL},
+        SetCrtcCase{"mode_without_clock",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::no_clock,
+                    0,
+                    0,
+                    EINVAL},
+        SetCrtcCase{"mode_of_zero_width",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::zero_width,
+                    0,
+                    0,
+                    EINVAL},
+        SetCrtcCase{"aspect_ratio_without_cap",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::aspect_ratio,
+                    0,
+                    0,
+                    EINVAL},
+        SetCrtcCase{"format_primary_refuses",
+                    640,
+                    480,
+                    DRM_FORMAT_XBGR8888,
+                    FbChoice::made,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    EINVAL},
+        SetCrtcCase{"keep_fb_without_one",
+                    640,
+                    480,
+                    XR24,
+                    FbChoice::keep_current,
+                    0,
+                    {0},
+                    ModeChoice::first,
+                    0,
+                    0,
+                    EINVAL},
         SetCrtcCase{"turn_off", 640, 480, XR24, FbChoice::zero, 0, {}, ModeChoice::none, 0, 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -252,8 +452,8 @@ TEST_F(SimTest, RemovingAPlanesFramebufferTurnsThePlaneOff) {
     const uint32_t overlay = drmsim::plane_id(dev.fd(), 3);
     {
         SolidFb square(dev.fd(), 16, 16, XR24, 0x00ff00);
-        ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, drmsim::crtc_id(dev.fd(), 0), square.id(), 0, 0, 0, 16, 16, 0, 0,
-                                  16 << 16, 16 << 16),
+        ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, drmsim::crtc_id(dev.fd(), 0), square.id(), 0,
+                                  0, 0, 16, 16, 0, 0, 16 << 16, 16 << 16),
                   0);
         ASSERT_EQ(drmsim::scanout(dev.fd(), 0).at(0, 0), 0x00ff00u);
     } // RMFB here
@@ -299,10 +499,14 @@ TEST_P(SetPlaneTest, ChecksAsTheKernel) {
     Device dev = Device::from_text(kDevice);
     SolidFb xr24(dev.fd(), 64, 64, XR24, 0xffffff);
     SolidFb rgb565(dev.fd(), 64, 64, DRM_FORMAT_RGB565, 0xffffff);
-    uint32_t fb = c.fb == PlaneFb::made ? xr24.id() : c.fb == PlaneFb::rgb565 ? rgb565.id() : c.fb == PlaneFb::unknown ? 999 : 0;
+    uint32_t fb = c.fb == PlaneFb::made      ? xr24.id()
+                  : c.fb == PlaneFb::rgb565  ? rgb565.id()
+                  : c.fb == PlaneFb::unknown ? 999
+                                             : 0;
     uint32_t plane = c.plane >= 0 ? drmsim::plane_id(dev.fd(), unsigned(c.plane)) : 998;
     uint32_t crtc = c.crtc >= 0 ? drmsim::crtc_id(dev.fd(), unsigned(c.crtc)) : 997;
-    int r = drmModeSetPlane(dev.fd(), plane, crtc, fb, 0, c.crtc_x, 10, 64, 64, c.src_x, 0, c.src_w, 64 << 16);
+    int r = drmModeSetPlane(dev.fd(), plane, crtc, fb, 0, c.crtc_x, 10, 64, 64, c.src_x, 0, c.src_w,
+                            64 << 16);
     EXPECT_EQ(r, -c.expected_errno) << std::strerror(-r);
     auto journal = drmsim::journal();
     ASSERT_EQ(journal.size(), 1u);
@@ -317,17 +521,19 @@ TEST_P(SetPlaneTest, ChecksAsTheKernel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, SetPlaneTest,
-    ::testing::Values(SetPlaneCase{"shows", 3, 0, PlaneFb::made, 10, 0, 64 << 16, 0},
-                      SetPlaneCase{"fractional_source", 3, 1, PlaneFb::made, 10, 0, (64 << 16) - 1, 0},
-                      SetPlaneCase{"off", 3, 0, PlaneFb::zero, 10, 0, 64 << 16, 0},
-                      SetPlaneCase{"unknown_plane", -1, 0, PlaneFb::made, 10, 0, 64 << 16, ENOENT},
-                      SetPlaneCase{"unknown_fb", 3, 0, PlaneFb::unknown, 10, 0, 64 << 16, ENOENT},
-                      SetPlaneCase{"unknown_crtc", 3, -1, PlaneFb::made, 10, 0, 64 << 16, ENOENT},
-                      SetPlaneCase{"plane_cannot_be_on_crtc", 3, 2, PlaneFb::made, 10, 0, 64 << 16, EINVAL},
-                      SetPlaneCase{"format_not_taken", 3, 0, PlaneFb::rgb565, 10, 0, 64 << 16, EINVAL},
-                      SetPlaneCase{"destination_overflow", 3, 0, PlaneFb::made, INT_MAX - 10, 0, 64 << 16, ERANGE},
-                      SetPlaneCase{"source_wider_than_fb", 3, 0, PlaneFb::made, 10, 0, 65 << 16, ENOSPC},
-                      SetPlaneCase{"source_shifted_out", 3, 0, PlaneFb::made, 10, 1 << 16, 64 << 16, ENOSPC}),
+    ::testing::Values(
+        SetPlaneCase{"shows", 3, 0, PlaneFb::made, 10, 0, 64 << 16, 0},
+        SetPlaneCase{"fractional_source", 3, 1, PlaneFb::made, 10, 0, (64 << 16) - 1, 0},
+        SetPlaneCase{"off", 3, 0, PlaneFb::zero, 10, 0, 64 << 16, 0},
+        SetPlaneCase{"unknown_plane", -1, 0, PlaneFb::made, 10, 0, 64 << 16, ENOENT},
+        SetPlaneCase{"unknown_fb", 3, 0, PlaneFb::unknown, 10, 0, 64 << 16, ENOENT},
+        SetPlaneCase{"unknown_crtc", 3, -1, PlaneFb::made, 10, 0, 64 << 16, ENOENT},
+        SetPlaneCase{"plane_cannot_be_on_crtc", 3, 2, PlaneFb::made, 10, 0, 64 << 16, EINVAL},
+        SetPlaneCase{"format_not_taken", 3, 0, PlaneFb::rgb565, 10, 0, 64 << 16, EINVAL},
+        SetPlaneCase{"destination_overflow", 3, 0, PlaneFb::made, INT_MAX - 10, 0, 64 << 16,
+                     ERANGE},
+        SetPlaneCase{"source_wider_than_fb", 3, 0, PlaneFb::made, 10, 0, 65 << 16, ENOSPC},
+        SetPlaneCase{"source_shifted_out", 3, 0, PlaneFb::made, 10, 1 << 16, 64 << 16, ENOSPC}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // The scanout composes the overlay over the primary plane: unscaled at its
@@ -342,20 +548,26 @@ TEST_F(SimTest, ScanoutComposesPlanes) {
     ASSERT_EQ(set_crtc(dev.fd(), 0, background.id(), {0}, &mode), 0);
     const uint32_t overlay = drmsim::plane_id(dev.fd(), 3), crtc = drmsim::crtc_id(dev.fd(), 0);
 
-    ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, crtc, square.id(), 0, 10, 20, 16, 16, 0, 0, 16 << 16, 16 << 16), 0);
+    ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, crtc, square.id(), 0, 10, 20, 16, 16, 0, 0,
+                              16 << 16, 16 << 16),
+              0);
     drmsim::Picture pic = drmsim::scanout(dev.fd(), 0);
     EXPECT_EQ(pic.at(9, 20), 0xff0000u);
     EXPECT_EQ(pic.at(10, 20), 0x00ff00u);
     EXPECT_EQ(pic.at(25, 35), 0x00ff00u);
     EXPECT_EQ(pic.at(26, 35), 0xff0000u);
 
-    ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, crtc, square.id(), 0, 100, 100, 32, 32, 0, 0, 16 << 16, 16 << 16), 0);
+    ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, crtc, square.id(), 0, 100, 100, 32, 32, 0, 0,
+                              16 << 16, 16 << 16),
+              0);
     pic = drmsim::scanout(dev.fd(), 0);
     EXPECT_EQ(pic.at(10, 20), 0xff0000u) << "the plane moved away";
     EXPECT_EQ(pic.at(131, 131), 0x00ff00u);
     EXPECT_EQ(pic.at(132, 131), 0xff0000u);
 
-    ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, crtc, glass.id(), 0, 0, 0, 16, 16, 0, 0, 16 << 16, 16 << 16), 0);
+    ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, crtc, glass.id(), 0, 0, 0, 16, 16, 0, 0, 16 << 16,
+                              16 << 16),
+              0);
     pic = drmsim::scanout(dev.fd(), 0);
     EXPECT_EQ(pic.at(0, 0), 0x7f0080u); // 0xff * (255 - 0x80) / 255 red, plus the blue
 }

@@ -56,21 +56,26 @@ struct Scene {
         c.width = 640;
         c.height = 480;
         c.bpp = 32;
-        if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &c)) return;
+        if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &c))
+            return;
         handle = c.handle;
         size = c.size;
         drm_mode_map_dumb m{};
         m.handle = handle;
-        if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &m)) return;
+        if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &m))
+            return;
         void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, off_t(m.offset));
-        if (p == MAP_FAILED) return;
+        if (p == MAP_FAILED)
+            return;
         map = static_cast<uint8_t *>(p);
         for (size_t i = 0; i + 3 < size; i += 4)
-            map[i] = uint8_t(rgb), map[i + 1] = uint8_t(rgb >> 8), map[i + 2] = uint8_t(rgb >> 16), map[i + 3] = 0;
+            map[i] = uint8_t(rgb), map[i + 1] = uint8_t(rgb >> 8), map[i + 2] = uint8_t(rgb >> 16),
+            map[i + 3] = 0;
         uint32_t handles[4] = {handle}, pitches[4] = {c.pitch}, offsets[4] = {};
         drmModeAddFB2(fd, 640, 480, DRM_FORMAT_XRGB8888, handles, pitches, offsets, &fb, 0);
         drmModeConnector *con = drmModeGetConnector(fd, drmsim::connector_id(fd, 0));
-        if (con && con->count_modes) mode = con->modes[0];
+        if (con && con->count_modes)
+            mode = con->modes[0];
         drmModeFreeConnector(con);
     }
     int show(unsigned crtc) {
@@ -78,7 +83,8 @@ struct Scene {
         return drmModeSetCrtc(fd, drmsim::crtc_id(fd, crtc), fb, 0, 0, &con, 1, &mode);
     }
     void release() {
-        if (map) munmap(map, size);
+        if (map)
+            munmap(map, size);
         map = nullptr;
         drmModeRmFB(fd, fb);
         drm_mode_destroy_dumb d{};
@@ -101,10 +107,12 @@ Png read_png(const fs::path &path) {
     Png out;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return out;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return out;
     image.format = PNG_FORMAT_RGB;
     out.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr)) return out;
+    if (!png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr))
+        return out;
     out.width = image.width;
     out.height = image.height;
     return out;
@@ -127,7 +135,8 @@ TEST_F(OutputsTest, LeakReportAtCloseNamesWhatWasLeftBehind) {
     testing::internal::CaptureStderr();
     ASSERT_EQ(close(fd), 0);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("drmsim: left behind: framebuffers [" + std::to_string(scene.fb) + "]"), std::string::npos)
+    EXPECT_NE(err.find("drmsim: left behind: framebuffers [" + std::to_string(scene.fb) + "]"),
+              std::string::npos)
         << err;
 
     drmsim::LeakReport r = drmsim::leaks(fd);
@@ -157,8 +166,10 @@ TEST_F(OutputsTest, CleanTeardownLeavesNothingBehind) {
     EXPECT_TRUE(drmsim::leaks(fd).closed);
     EXPECT_TRUE(drmsim::leaks(fd).clean());
     EXPECT_EQ(nlohmann::json::parse(read_text(report)),
-              (nlohmann::json{{"closed", true}, {"framebuffers", nlohmann::json::array()},
-                              {"dumb_buffers", nlohmann::json::array()}, {"mappings", 0}}));
+              (nlohmann::json{{"closed", true},
+                              {"framebuffers", nlohmann::json::array()},
+                              {"dumb_buffers", nlohmann::json::array()},
+                              {"mappings", 0}}));
 }
 
 TEST_F(SimTest, LeaksOfANeverSimulatedDescriptorAreRefused) {
@@ -173,14 +184,15 @@ TEST_F(OutputsTest, JournalFileHasOneJsonLinePerModeSet) {
     ASSERT_EQ(scene.show(0), 0);
     uint32_t con = drmsim::connector_id(dev.fd(), 0);
     ASSERT_EQ(drmModeSetCrtc(dev.fd(), 4242, scene.fb, 0, 0, &con, 1, &scene.mode), -ENOENT);
-    ASSERT_EQ(drmModeSetPlane(dev.fd(), drmsim::plane_id(dev.fd(), 3), drmsim::crtc_id(dev.fd(), 0), scene.fb, 0, 5,
-                              6, 640, 480, 0, 0, 640 << 16, 480 << 16),
+    ASSERT_EQ(drmModeSetPlane(dev.fd(), drmsim::plane_id(dev.fd(), 3), drmsim::crtc_id(dev.fd(), 0),
+                              scene.fb, 0, 5, 6, 640, 480, 0, 0, 640 << 16, 480 << 16),
               0);
     scene.release();
 
     std::ifstream in(journal);
     std::vector<nlohmann::json> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line));
     ASSERT_EQ(lines.size(), 3u);
     const nlohmann::json &set = lines[0];
     EXPECT_EQ(set["request"], "SETCRTC");
@@ -189,7 +201,8 @@ TEST_F(OutputsTest, JournalFileHasOneJsonLinePerModeSet) {
     EXPECT_EQ(set["fb"], scene.fb);
     EXPECT_EQ(set["connectors"], nlohmann::json::array({con}));
     EXPECT_EQ(set["connector_indices"], nlohmann::json::array({0}));
-    EXPECT_EQ(set["mode"], (nlohmann::json{{"name", "640x480"}, {"hdisplay", 640}, {"vdisplay", 480}}));
+    EXPECT_EQ(set["mode"],
+              (nlohmann::json{{"name", "640x480"}, {"hdisplay", 640}, {"vdisplay", 480}}));
     EXPECT_EQ(set["result"], 0);
     EXPECT_TRUE(set["t"].is_number());
     EXPECT_EQ(lines[1]["crtc_index"], -1);
@@ -245,7 +258,8 @@ TEST_F(OutputsTest, SnapshotsShowWhatEachCrtcScansOut) {
     drmModeModeInfo bad = scene.mode;
     bad.clock = 0;
     uint32_t con = drmsim::connector_id(dev.fd(), 0);
-    EXPECT_NE(drmModeSetCrtc(dev.fd(), drmsim::crtc_id(dev.fd(), 2), scene.fb, 0, 0, &con, 1, &bad), 0);
+    EXPECT_NE(drmModeSetCrtc(dev.fd(), drmsim::crtc_id(dev.fd(), 2), scene.fb, 0, 0, &con, 1, &bad),
+              0);
     EXPECT_FALSE(fs::exists(dir_ / "crtc-2.png"));
     scene.release();
 }
@@ -259,7 +273,8 @@ TEST_F(OutputsTest, VerboseAccountNamesCrtcConnectorAndResult) {
     uint32_t con = drmsim::connector_id(dev.fd(), 0);
     drmModeModeInfo bad = scene.mode;
     bad.hdisplay = 0;
-    EXPECT_EQ(drmModeSetCrtc(dev.fd(), drmsim::crtc_id(dev.fd(), 2), scene.fb, 0, 0, &con, 1, &bad), -EINVAL);
+    EXPECT_EQ(drmModeSetCrtc(dev.fd(), drmsim::crtc_id(dev.fd(), 2), scene.fb, 0, 0, &con, 1, &bad),
+              -EINVAL);
     std::string err = testing::internal::GetCapturedStderr();
     const std::string crtc1 = std::to_string(drmsim::crtc_id(dev.fd(), 1));
     EXPECT_NE(err.find("SETCRTC crtc 1 (id " + crtc1 + ") fb " + std::to_string(scene.fb) +

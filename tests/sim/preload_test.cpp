@@ -46,23 +46,28 @@ protected:
 
     // Runs drmsim-run OPTIONS -- drmsim_probe DEVICE ACTION with standard
     // input a pipe that stays open (never readable) until the probe exits.
-    Outcome run(std::vector<std::string> options, const std::string &device, const std::string &action) {
+    Outcome run(std::vector<std::string> options, const std::string &device,
+                const std::string &action) {
         std::vector<std::string> args{DRMSIM_RUN};
         args.insert(args.end(), options.begin(), options.end());
         args.insert(args.end(), {"--", DRMSIM_PROBE, device, action});
         std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(a.data());
+        for (auto &a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
 
         int in[2];
-        if (pipe(in) != 0) return {};
+        if (pipe(in) != 0)
+            return {};
         const std::string out_path = dir_ / "stdout", err_path = dir_ / "stderr";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -93,7 +98,8 @@ protected:
     std::vector<nlohmann::json> journal(const fs::path &path) {
         std::vector<nlohmann::json> lines;
         std::ifstream in(path);
-        for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(nlohmann::json::parse(line));
         return lines;
     }
 
@@ -101,9 +107,10 @@ protected:
 };
 
 TEST_F(PreloadTest, SanitizedProgramShowsAPictureAndCleansUp) {
-    const fs::path j = dir_ / "journal.jsonl", report = dir_ / "report.json", snaps = dir_ / "snaps";
+    const fs::path j = dir_ / "journal.jsonl", report = dir_ / "report.json",
+                   snaps = dir_ / "snaps";
     Outcome r = run({"--journal", j, "--report", report, "--snapshots", snaps},
-                drmsim_test::device_path("small-3crtc.json"), "show");
+                    drmsim_test::device_path("small-3crtc.json"), "show");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("shown on crtc"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("done"), std::string::npos) << r.out;
@@ -115,8 +122,10 @@ TEST_F(PreloadTest, SanitizedProgramShowsAPictureAndCleansUp) {
     EXPECT_EQ(lines[0]["crtc_index"], 0);
     EXPECT_EQ(lines[0]["result"], 0);
     EXPECT_EQ(nlohmann::json::parse(read_text(report)),
-              (nlohmann::json{{"closed", true}, {"framebuffers", nlohmann::json::array()},
-                              {"dumb_buffers", nlohmann::json::array()}, {"mappings", 0}}));
+              (nlohmann::json{{"closed", true},
+                              {"framebuffers", nlohmann::json::array()},
+                              {"dumb_buffers", nlohmann::json::array()},
+                              {"mappings", 0}}));
     EXPECT_GT(fs::file_size(snaps / "crtc-0.png"), 0u);
 }
 
@@ -135,7 +144,7 @@ TEST_F(PreloadTest, DeviceLeftOpenAtExitIsReported) {
 TEST_F(PreloadTest, VirtualClockCyclesCrtcsUntilInput) {
     const fs::path j = dir_ / "journal.jsonl";
     Outcome r = run({"--virtual-clock", "--event", "input@12", "--journal", j},
-                drmsim_test::device_path("small-3crtc.json"), "cycle");
+                    drmsim_test::device_path("small-3crtc.json"), "cycle");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "shown on crtc 36\ntimeout, crtc 1\ntimeout, crtc 2\ninput\ndone\n");
     auto lines = journal(j);
@@ -147,19 +156,20 @@ TEST_F(PreloadTest, VirtualClockCyclesCrtcsUntilInput) {
 }
 
 TEST_F(PreloadTest, SigintAtAVirtualTimeInterruptsPlainSelect) {
-    Outcome r = run({"--virtual-clock", "--event", "sigint@7"}, drmsim_test::device_path("small-3crtc.json"),
-                "cycle-select");
+    Outcome r = run({"--virtual-clock", "--event", "sigint@7"},
+                    drmsim_test::device_path("small-3crtc.json"), "cycle-select");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "shown on crtc 36\ntimeout, crtc 1\ninterrupted\ndone\n");
 }
 
 TEST_F(PreloadTest, SigintInsideSetCrtcEndsTheNextPselect) {
     Outcome r = run({"--virtual-clock", "--event", "sigint@setcrtc:2", "--verbose"},
-                drmsim_test::device_path("small-3crtc.json"), "cycle");
+                    drmsim_test::device_path("small-3crtc.json"), "cycle");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "shown on crtc 36\ntimeout, crtc 1\ninterrupted\ndone\n");
     EXPECT_NE(r.err.find("drmsim: open "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("drmsim: [t=5.000] SETCRTC crtc 1 (id 37) fb 43 -> connector HDMI-A-1 (id 41) 640x480: ok"),
+    EXPECT_NE(r.err.find("drmsim: [t=5.000] SETCRTC crtc 1 (id 37) fb 43 -> connector HDMI-A-1 (id "
+                         "41) 640x480: ok"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("nothing left behind"), std::string::npos) << r.err;
@@ -168,9 +178,10 @@ TEST_F(PreloadTest, SigintInsideSetCrtcEndsTheNextPselect) {
 TEST_F(PreloadTest, InjectedFailureAndRefusalReachTheProgram) {
     const fs::path j = dir_ / "journal.jsonl";
     Outcome r = run({"--virtual-clock", "--fail", "setcrtc:3:EACCES", "--journal", j},
-                drmsim_test::device_path("small-3crtc.json"), "cycle");
+                    drmsim_test::device_path("small-3crtc.json"), "cycle");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "shown on crtc 36\ntimeout, crtc 1\nsetcrtc failed: Permission denied\ndone\n");
+    EXPECT_EQ(r.out,
+              "shown on crtc 36\ntimeout, crtc 1\nsetcrtc failed: Permission denied\ndone\n");
     auto lines = journal(j);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2]["result"], -EACCES);
@@ -178,7 +189,8 @@ TEST_F(PreloadTest, InjectedFailureAndRefusalReachTheProgram) {
     r = run({"--virtual-clock"}, drmsim_test::device_path("crtc1-cannot-drive.json"), "cycle");
     EXPECT_EQ(r.out, "shown on crtc 34\nsetcrtc failed: Invalid argument\ndone\n");
 
-    r = run({"--fail", "getresources:1:ENOMEM"}, drmsim_test::device_path("small-3crtc.json"), "show");
+    r = run({"--fail", "getresources:1:ENOMEM"}, drmsim_test::device_path("small-3crtc.json"),
+            "show");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "drmModeGetResources failed: Cannot allocate memory\n");
 }

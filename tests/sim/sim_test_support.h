@@ -11,17 +11,22 @@
 
 namespace drmsim_test {
 
-inline std::string device_path(const std::string &name) { return std::string(DRMSIM_DEVICES_DIR) + "/" + name; }
+inline std::string device_path(const std::string &name) {
+    return std::string(DRMSIM_DEVICES_DIR) + "/" + name;
+}
 
 // Owns one simulated device descriptor; every test starts from a reset
 // session.
 class Device {
 public:
     explicit Device(const std::string &file) : fd_(drmsim::open_device_file(device_path(file))) {}
-    static Device from_text(const std::string &json) { return Device(drmsim::open_device(json), 0); }
+    static Device from_text(const std::string &json) {
+        return Device(drmsim::open_device(json), 0);
+    }
     Device(Device &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     ~Device() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;

@@ -18,7 +18,9 @@ namespace {
 using drmsim_test::Device;
 
 volatile sig_atomic_t g_sigints = 0;
-void count_sigint(int) { g_sigints = g_sigints + 1; }
+void count_sigint(int) {
+    g_sigints = g_sigints + 1;
+}
 
 // Standard input is a pipe the test holds the write end of; SIGINT has a
 // counting handler and is blocked outside waits, as crtc-relay does it.
@@ -60,7 +62,8 @@ protected:
         FD_SET(0, &in);
         timespec timeout{seconds, 0};
         int r = pselect(1, &in, nullptr, nullptr, &timeout, &wait_mask_);
-        if (readable) *readable = r > 0 && FD_ISSET(0, &in);
+        if (readable)
+            *readable = r > 0 && FD_ISSET(0, &in);
         return r;
     }
     int pipe_[2] = {-1, -1};
@@ -158,7 +161,9 @@ TEST_F(VirtualClockTest, SigintInsideSetCrtcEndsTheNextWait) {
     c.bpp = 32;
     ASSERT_EQ(drmIoctl(dev.fd(), DRM_IOCTL_MODE_CREATE_DUMB, &c), 0);
     uint32_t handles[4] = {c.handle}, pitches[4] = {c.pitch}, offsets[4] = {}, fb = 0;
-    ASSERT_EQ(drmModeAddFB2(dev.fd(), 640, 480, DRM_FORMAT_XRGB8888, handles, pitches, offsets, &fb, 0), 0);
+    ASSERT_EQ(
+        drmModeAddFB2(dev.fd(), 640, 480, DRM_FORMAT_XRGB8888, handles, pitches, offsets, &fb, 0),
+        0);
     drmModeConnector *con = drmModeGetConnector(dev.fd(), drmsim::connector_id(dev.fd(), 0));
     ASSERT_NE(con, nullptr);
     drmModeModeInfo mode = con->modes[0];
@@ -198,7 +203,8 @@ TEST_F(VirtualClockTest, WaitsNotOnStdinAndWaitsWithTheClockOffPassThrough) {
 }
 
 TEST(VirtualClockEvents, BadSpecsAreRefused) {
-    for (const char *bad : {"input", "input@", "input@-1", "sigint@x", "sigint@setcrtc:0", "sigint@setcrtc:", "key@1"})
+    for (const char *bad : {"input", "input@", "input@-1", "sigint@x", "sigint@setcrtc:0",
+                            "sigint@setcrtc:", "key@1"})
         EXPECT_THROW(drmsim::add_event(bad), std::invalid_argument) << bad;
     drmsim::reset();
 }

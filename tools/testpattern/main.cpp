@@ -20,8 +20,7 @@ struct FileCloser {
     void operator()(std::FILE *f) const { std::fclose(f); }
 };
 
-bool write_raw(std::FILE *out, const RenderedPicture &picture)
-{
+bool write_raw(std::FILE *out, const RenderedPicture &picture) {
     for (uint32_t i = 0; i < picture.layout.count; ++i) {
         const std::vector<uint8_t> &plane = picture.planes[i];
         if (std::fwrite(plane.data(), 1, plane.size(), out) != plane.size())
@@ -30,16 +29,14 @@ bool write_raw(std::FILE *out, const RenderedPicture &picture)
     return std::fflush(out) == 0 && !std::ferror(out);
 }
 
-int fail_io(const std::string &output, const std::string &reason)
-{
+int fail_io(const std::string &output, const std::string &reason) {
     std::fprintf(stderr, "testpattern: cannot write '%s': %s\n", output.c_str(), reason.c_str());
     return exit_io_error;
 }
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     const ParsedCommandLine parsed = parse_testpattern_options(argc, argv);
     if (std::holds_alternative<ShowHelp>(parsed)) {
         std::fputs(testpattern_help().c_str(), stdout);

@@ -13,8 +13,7 @@ constexpr uint32_t pattern_count = 4;
 
 // Decimal, or hexadecimal with a 0x prefix; the whole text must be a number
 // no larger than `max`. Leading zeros are decimal, never octal.
-bool parse_number(const std::string &text, uint64_t max, uint64_t &value)
-{
+bool parse_number(const std::string &text, uint64_t max, uint64_t &value) {
     // strtoull would accept a sign or leading blanks; a count may not have them.
     auto starts_like_a_number = [](const char *p) {
         return std::isxdigit(static_cast<unsigned char>(*p)) != 0;
@@ -36,8 +35,7 @@ bool parse_number(const std::string &text, uint64_t max, uint64_t &value)
     return true;
 }
 
-bool parse_size(const std::string &text, uint32_t &width, uint32_t &height)
-{
+bool parse_size(const std::string &text, uint32_t &width, uint32_t &height) {
     const size_t x = text.find('x');
     if (x == std::string::npos)
         return false;
@@ -61,24 +59,21 @@ constexpr uint64_t max_buffer_bytes = uint64_t{4} << 30;
 
 } // namespace
 
-std::string valid_pattern_names()
-{
+std::string valid_pattern_names() {
     std::string names;
     for (uint32_t i = 0; i < pattern_count; ++i)
         names += std::string(i ? ", " : "") + pattern_name(static_cast<TestPattern>(i));
     return names;
 }
 
-std::string valid_format_names()
-{
+std::string valid_format_names() {
     std::string names;
     for (const PixelFormatInfo &row : pixel_format_table)
         names += std::string(names.empty() ? "" : ", ") + row.name;
     return names;
 }
 
-ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[])
-{
+ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[]) {
     TestpatternOptions options;
     options.format = find_pixel_format(fourcc_code('X', 'R', '2', '4'));
     bool have_size = false, have_output = false;
@@ -109,13 +104,14 @@ ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[])
                 }
             }
             if (!found)
-                return UsageError{"unknown pattern '" + value + "'; valid patterns: " +
-                                  valid_pattern_names()};
+                return UsageError{"unknown pattern '" + value +
+                                  "'; valid patterns: " + valid_pattern_names()};
         } else if (arg == "--format") {
-            const PixelFormatInfo *format = find_pixel_format(pixel_format_from_name(value.c_str()));
+            const PixelFormatInfo *format =
+                find_pixel_format(pixel_format_from_name(value.c_str()));
             if (format == nullptr || value.empty())
-                return UsageError{"unknown format '" + value + "'; valid formats: " +
-                                  valid_format_names()};
+                return UsageError{"unknown format '" + value +
+                                  "'; valid formats: " + valid_format_names()};
             options.format = format;
         } else if (arg == "--size") {
             if (!parse_size(value, options.width, options.height))
@@ -127,7 +123,8 @@ ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[])
         } else if (arg == "--fill") {
             uint64_t fill = 0;
             if (!parse_number(value, 0xFF, fill))
-                return UsageError{"bad fill byte '" + value + "': expected 0 to 255 or 0x00 to 0xFF"};
+                return UsageError{"bad fill byte '" + value +
+                                  "': expected 0 to 255 or 0x00 to 0xFF"};
             options.fill = static_cast<uint8_t>(fill);
         } else { // --output
             if (value.empty())
@@ -153,9 +150,9 @@ ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[])
         if (!parse_number(stride_text, UINT32_MAX, stride))
             return UsageError{"bad stride '" + stride_text + "': expected a byte count"};
         if (stride < tightest)
-            return UsageError{"stride " + std::to_string(stride) + " is below the tightest stride " +
-                              std::to_string(tightest) + " of " + std::to_string(options.width) +
-                              " pixels of " + options.format->name};
+            return UsageError{"stride " + std::to_string(stride) +
+                              " is below the tightest stride " + std::to_string(tightest) + " of " +
+                              std::to_string(options.width) + " pixels of " + options.format->name};
         options.stride = static_cast<uint32_t>(stride);
     }
 
@@ -168,8 +165,7 @@ ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[])
     return options;
 }
 
-std::string testpattern_help()
-{
+std::string testpattern_help() {
     return R"(Usage: testpattern [--pattern NAME] [--format NAME] --size WxH [--stride N]
                    [--fill BYTE] [--png] --output FILE|-
 
@@ -179,7 +175,8 @@ buffer's raw planes, or the picture as a PNG, to FILE or standard output (-).
 Options:
   --pattern NAME  tiles, plain, smpte or gradient (default smpte)
   --format NAME   pixel format, one of:
-                  )" + valid_format_names() + R"(
+                  )" +
+           valid_format_names() + R"(
                   (default XR24)
   --size WxH      picture width and height in pixels, decimal, at least 1
   --stride N      bytes from one row of plane 0 to the next (default: the

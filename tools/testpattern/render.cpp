@@ -1,11 +1,13 @@
 #include "render.h"
 
-RenderedPicture render_test_pattern(const TestpatternOptions &options)
-{
-    RenderedPicture picture{options.format, options.width, options.height, options.stride,
-                            plane_layout(*options.format, options.width, options.height,
-                                         options.stride),
-                            {}};
+RenderedPicture render_test_pattern(const TestpatternOptions &options) {
+    RenderedPicture picture{
+        options.format,
+        options.width,
+        options.height,
+        options.stride,
+        plane_layout(*options.format, options.width, options.height, options.stride),
+        {}};
     PlanePointers pointers{};
     for (uint32_t i = 0; i < picture.layout.count; ++i) {
         picture.planes[i].assign(picture.layout.bytes[i], options.fill);

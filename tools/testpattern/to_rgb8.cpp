@@ -7,21 +7,18 @@
 
 namespace {
 
-uint64_t read_le(const uint8_t *p, uint32_t size)
-{
+uint64_t read_le(const uint8_t *p, uint32_t size) {
     uint64_t v = 0;
     for (uint32_t i = 0; i < size; ++i)
         v |= uint64_t{p[i]} << (8 * i);
     return v;
 }
 
-uint8_t clamp_8bit(int32_t v)
-{
+uint8_t clamp_8bit(int32_t v) {
     return static_cast<uint8_t>(std::clamp(v, 0, 255));
 }
 
-Rgb8 rgb_pixel(const RgbLayout &layout, PixelFamily family, uint64_t value)
-{
+Rgb8 rgb_pixel(const RgbLayout &layout, PixelFamily family, uint64_t value) {
     auto component = [&](const ColorComponent &c) -> uint8_t {
         if (c.length == 0)
             return 0;
@@ -39,8 +36,7 @@ struct PackedPositions {
     uint64_t y, cb, cr;
 };
 
-PackedPositions packed_positions(uint32_t order, uint32_t x)
-{
+PackedPositions packed_positions(uint32_t order, uint32_t x) {
     const uint64_t pair = 4 * uint64_t{x / 2};
     const uint64_t luma = (order & luma_first) ? 0 : 1;
     const uint64_t chroma = (order & chroma_first) ? 0 : 1;
@@ -50,8 +46,7 @@ PackedPositions packed_positions(uint32_t order, uint32_t x)
 
 } // namespace
 
-uint8_t component_to_8bit(uint32_t value, uint32_t length)
-{
+uint8_t component_to_8bit(uint32_t value, uint32_t length) {
     if (length >= 8)
         return static_cast<uint8_t>(value >> (length - 8));
     // Repeat the bits until 8 are filled: 5-bit 0x18 becomes 0xC6.
@@ -64,29 +59,27 @@ uint8_t component_to_8bit(uint32_t value, uint32_t length)
     return static_cast<uint8_t>(out >> (filled - 8));
 }
 
-uint8_t half_to_8bit(uint16_t half)
-{
+uint8_t half_to_8bit(uint16_t half) {
     const uint32_t exponent = (half >> 10) & 0x1F;
     const uint32_t mantissa = half & 0x3FF;
     if (half & 0x8000)
         return 0; // negative
     if (exponent == 0x1F)
         return mantissa != 0 ? 0 : 255; // NaN, infinity
-    const double magnitude = exponent == 0 ? std::ldexp(mantissa, -24)
-                                           : std::ldexp(1024 + mantissa, static_cast<int>(exponent) - 25);
+    const double magnitude = exponent == 0
+                                 ? std::ldexp(mantissa, -24)
+                                 : std::ldexp(1024 + mantissa, static_cast<int>(exponent) - 25);
     return static_cast<uint8_t>(std::min(255.0, std::round(magnitude * 256)));
 }
 
-Rgb8 yuv601_to_rgb(uint8_t y, uint8_t cb, uint8_t cr)
-{
+Rgb8 yuv601_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
     const int32_t c = y - 16, d = cb - 128, e = cr - 128;
     return {clamp_8bit((298 * c + 409 * e + 128) >> 8),
             clamp_8bit((298 * c - 100 * d - 208 * e + 128) >> 8),
             clamp_8bit((298 * c + 516 * d + 128) >> 8)};
 }
 
-std::vector<uint8_t> picture_to_rgb8(const RenderedPicture &picture)
-{
+std::vector<uint8_t> picture_to_rgb8(const RenderedPicture &picture) {
     const PixelFormatInfo &format = *picture.format;
     const PixelFamily family = pixel_family(format);
     const uint32_t bpp = plane0_bytes_per_pixel(family);

@@ -72,13 +72,11 @@ constexpr ExpectedRow expected_rows[] = {
     {"AB4H", 0x48344241, {{16, 0}, {16, 16}, {16, 32}, {16, 48}}, {0, 0, 0, 0}},
 };
 
-bool same(const ColorComponent &a, const ColorComponent &b)
-{
+bool same(const ColorComponent &a, const ColorComponent &b) {
     return a.length == b.length && a.offset == b.offset;
 }
 
-TEST(PixelFormatTable, RowsMatchTheFormatDefinitionsInOrder)
-{
+TEST(PixelFormatTable, RowsMatchTheFormatDefinitionsInOrder) {
     ASSERT_EQ(pixel_format_table.size(), std::size(expected_rows));
     for (size_t i = 0; i < pixel_format_table.size(); ++i) {
         const PixelFormatInfo &row = pixel_format_table[i];
@@ -97,8 +95,7 @@ TEST(PixelFormatTable, RowsMatchTheFormatDefinitionsInOrder)
     }
 }
 
-TEST(PixelFormatTable, CodesAndNamesAreUniqueAndCodesSpellTheNames)
-{
+TEST(PixelFormatTable, CodesAndNamesAreUniqueAndCodesSpellTheNames) {
     std::set<uint32_t> codes;
     std::set<std::string> names;
     for (const PixelFormatInfo &row : pixel_format_table) {
@@ -113,8 +110,7 @@ TEST(PixelFormatTable, CodesAndNamesAreUniqueAndCodesSpellTheNames)
     EXPECT_EQ(fourcc_code('X', 'R', '2', '4'), 0x34325258u);
 }
 
-TEST(PixelFormatTable, YuvOrderFlagsAreConsistent)
-{
+TEST(PixelFormatTable, YuvOrderFlagsAreConsistent) {
     for (const PixelFormatInfo &row : pixel_format_table) {
         if (row.yuv.xsub == 0)
             continue;
@@ -136,8 +132,7 @@ struct FamilyCase {
     uint32_t bytes_per_pixel;
 };
 
-TEST(PixelFormatTable, FamiliesAndPixelSizes)
-{
+TEST(PixelFormatTable, FamiliesAndPixelSizes) {
     const FamilyCase cases[] = {
         {{"C8"}, PixelFamily::indexed, 1},
         {{"UYVY", "VYUY", "YUYV", "YVYU"}, PixelFamily::yuv_packed, 2},
@@ -170,8 +165,7 @@ TEST(PixelFormatTable, FamiliesAndPixelSizes)
     EXPECT_EQ(total, 51u);
 }
 
-TEST(PixelFormatLookup, ByCode)
-{
+TEST(PixelFormatLookup, ByCode) {
     const PixelFormatInfo *xr24 = find_pixel_format(0x34325258);
     ASSERT_NE(xr24, nullptr);
     EXPECT_STREQ(xr24->name, "XR24");
@@ -187,15 +181,13 @@ TEST(PixelFormatLookup, ByCode)
     EXPECT_EQ(find_pixel_format(0x34325258 | 0x80000000u), nullptr);
 }
 
-TEST(PixelFormatLookup, ByName)
-{
+TEST(PixelFormatLookup, ByName) {
     const struct {
         const char *name;
         uint32_t code;
     } cases[] = {
-        {"C8", 0x20203843}, {"C8  ", 0},  {"XR24", 0x34325258}, {"xr24", 0},
-        {"XR2", 0},         {"", 0},      {"AB4H", 0x48344241}, {"XR24 ", 0},
-        {"NV12", 0x3231564E},
+        {"C8", 0x20203843},   {"C8  ", 0},  {"XR24", 0x34325258}, {"xr24", 0}, {"XR2", 0}, {"", 0},
+        {"AB4H", 0x48344241}, {"XR24 ", 0}, {"NV12", 0x3231564E},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -209,16 +201,15 @@ struct PackCase {
     uint32_t expected;
 };
 
-TEST(PixelEncoders, PackRgba)
-{
+TEST(PixelEncoders, PackRgba) {
     const PackCase cases[] = {
-        {"XR24", 255, 0, 0, 255, 0x00FF0000},  // alpha dropped, X byte 0
+        {"XR24", 255, 0, 0, 255, 0x00FF0000}, // alpha dropped, X byte 0
         {"AR24", 1, 2, 3, 4, 0x04010203},
         {"XR30", 192, 192, 192, 255, 0x303C0F03}, // 192 widens to 771
         {"AR30", 255, 255, 255, 255, 0xFFFFFFFF},
-        {"AR30", 0, 0, 0, 127, 0x40000000},    // 2-bit alpha: 127 -> 1
+        {"AR30", 0, 0, 0, 127, 0x40000000}, // 2-bit alpha: 127 -> 1
         {"RG16", 255, 255, 255, 0, 0xFFFF},
-        {"AR15", 0, 0, 0, 127, 0x0000},        // 1-bit alpha: 127 -> 0
+        {"AR15", 0, 0, 0, 127, 0x0000}, // 1-bit alpha: 127 -> 0
         {"AR15", 0, 0, 0, 128, 0x8000},
         {"RA15", 0, 0, 0, 128, 0x0001},
         {"BA12", 0xF0, 0, 0, 0x10, 0x00F1},
@@ -231,8 +222,7 @@ TEST(PixelEncoders, PackRgba)
     }
 }
 
-TEST(PixelEncoders, PackRgba16KeepsTopBitsAtEachOffset)
-{
+TEST(PixelEncoders, PackRgba16KeepsTopBitsAtEachOffset) {
     const RgbLayout half = rgb_test::format_named("AB4H").rgb;
     EXPECT_EQ(pack_rgba16(half, 0x1111, 0x2222, 0x3333, 0x4444), 0x4444333322221111u);
     const RgbLayout xr4h = rgb_test::format_named("XR4H").rgb;
@@ -241,13 +231,12 @@ TEST(PixelEncoders, PackRgba16KeepsTopBitsAtEachOffset)
     EXPECT_EQ(pack_rgba16(rg16, 0x8421, 0x8421, 0x8421, 0xFFFF), 0x8430u);
 }
 
-TEST(PixelEncoders, FloatToHalf)
-{
+TEST(PixelEncoders, FloatToHalf) {
     const struct {
         uint16_t v;
         uint16_t half;
     } cases[] = {
-        {0, 0},       {1, 0},         {2, 0},         {3, 0},         {4, 0x0400},
+        {0, 0},       {1, 0},           {2, 0},           {3, 0},           {4, 0x0400},
         {64, 0x1400}, {0x8000, 0x3800}, {0xC000, 0x3A00}, {0xFF00, 0x3BF8}, {65535, 0x3BFF},
         {5, 0x0500},  {0x7FFF, 0x37FF}, {0x1300, 0x2CC0},
     };
@@ -257,15 +246,14 @@ TEST(PixelEncoders, FloatToHalf)
     }
 }
 
-TEST(PixelEncoders, PackRgbaHalf)
-{
+TEST(PixelEncoders, PackRgbaHalf) {
     // Per component: c / 256 as binary16.
     const struct {
         uint8_t c;
         uint16_t half;
-    } levels[] = {{192, 0x3A00}, {255, 0x3BF8}, {127, 0x37F0}, {19, 0x2CC0}, {9, 0x2880},
-                  {29, 0x2F40},  {33, 0x3020},  {76, 0x34C0},  {50, 0x3240}, {106, 0x36A0},
-                  {0, 0x0000}};
+    } levels[] = {{192, 0x3A00}, {255, 0x3BF8}, {127, 0x37F0}, {19, 0x2CC0},
+                  {9, 0x2880},   {29, 0x2F40},  {33, 0x3020},  {76, 0x34C0},
+                  {50, 0x3240},  {106, 0x36A0}, {0, 0x0000}};
     const RgbLayout ab4h = rgb_test::format_named("AB4H").rgb;
     for (const auto &l : levels) {
         SCOPED_TRACE(int{l.c});
@@ -279,15 +267,14 @@ TEST(PixelEncoders, PackRgbaHalf)
               0x3BF83A003A003A00u);
 }
 
-TEST(PixelEncoders, RgbToYuv601)
-{
+TEST(PixelEncoders, RgbToYuv601) {
     const struct {
         uint8_t r, g, b;
         uint8_t y, cb, cr;
     } cases[] = {
-        {0, 0, 0, 16, 128, 128},     {255, 255, 255, 235, 128, 128}, {255, 0, 0, 82, 90, 240},
-        {0, 255, 0, 144, 54, 34},    {0, 0, 255, 41, 240, 110},      {192, 192, 192, 181, 128, 128},
-        {19, 19, 19, 32, 128, 128},  {0, 33, 76, 40, 152, 111},      {50, 0, 106, 39, 167, 142},
+        {0, 0, 0, 16, 128, 128},    {255, 255, 255, 235, 128, 128}, {255, 0, 0, 82, 90, 240},
+        {0, 255, 0, 144, 54, 34},   {0, 0, 255, 41, 240, 110},      {192, 192, 192, 181, 128, 128},
+        {19, 19, 19, 32, 128, 128}, {0, 33, 76, 40, 152, 111},      {50, 0, 106, 39, 167, 142},
     };
     for (const auto &c : cases) {
         const YuvColor yuv = rgb_to_yuv601(c.r, c.g, c.b);
@@ -297,8 +284,7 @@ TEST(PixelEncoders, RgbToYuv601)
     }
 }
 
-TEST(PixelEncoders, RgbToYuv601StaysInLimitedRange)
-{
+TEST(PixelEncoders, RgbToYuv601StaysInLimitedRange) {
     for (int r = 0; r < 256; r += 15)
         for (int g = 0; g < 256; g += 15)
             for (int b = 0; b < 256; b += 15) {

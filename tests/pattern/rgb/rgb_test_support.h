@@ -16,8 +16,7 @@ namespace rgb_test {
 
 inline constexpr uint8_t sentinel = 0xA5;
 
-inline const PixelFormatInfo &format_named(const char *name)
-{
+inline const PixelFormatInfo &format_named(const char *name) {
     const uint32_t code = pixel_format_from_name(name);
     const PixelFormatInfo *format = find_pixel_format(code);
     if (format == nullptr)
@@ -25,14 +24,12 @@ inline const PixelFormatInfo &format_named(const char *name)
     return *format;
 }
 
-inline bool is_yuv(const PixelFormatInfo &format)
-{
+inline bool is_yuv(const PixelFormatInfo &format) {
     return format.yuv.xsub != 0;
 }
 
 // The 41 rows that the RGB/C8 SMPTE routines draw.
-inline std::vector<const PixelFormatInfo *> rgb_and_indexed_formats()
-{
+inline std::vector<const PixelFormatInfo *> rgb_and_indexed_formats() {
     std::vector<const PixelFormatInfo *> formats;
     for (const PixelFormatInfo &row : pixel_format_table)
         if (!is_yuv(row))
@@ -44,12 +41,9 @@ inline std::vector<const PixelFormatInfo *> rgb_and_indexed_formats()
 // with `guard` extra sentinel bytes after the last row.
 struct GuardedPlane {
     GuardedPlane(uint32_t rows, uint32_t stride, uint8_t fill = sentinel, size_t guard = 64)
-        : bytes(size_t{rows} * stride + guard, fill), payload(size_t{rows} * stride)
-    {
-    }
+        : bytes(size_t{rows} * stride + guard, fill), payload(size_t{rows} * stride) {}
     uint8_t *data() { return bytes.data(); }
-    bool guard_intact() const
-    {
+    bool guard_intact() const {
         for (size_t i = payload; i < bytes.size(); ++i)
             if (bytes[i] != sentinel)
                 return false;
@@ -60,8 +54,7 @@ struct GuardedPlane {
 };
 
 // Reads `size` bytes at p as a little-endian word.
-inline uint64_t read_le(const uint8_t *p, uint32_t size)
-{
+inline uint64_t read_le(const uint8_t *p, uint32_t size) {
     uint64_t v = 0;
     for (uint32_t i = 0; i < size; ++i)
         v |= uint64_t{p[i]} << (8 * i);
@@ -70,8 +63,7 @@ inline uint64_t read_le(const uint8_t *p, uint32_t size)
 
 // Calls the SMPTE member of the format's family directly (RGB and C8 only).
 inline void draw_smpte_direct(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                              uint32_t height, uint32_t stride)
-{
+                              uint32_t height, uint32_t stride) {
     switch (pixel_family(format)) {
     case PixelFamily::indexed:
         draw_smpte_c8(mem, width, height, stride);

@@ -8,14 +8,12 @@
 
 namespace {
 
-TEST(SmpteGeometry, BandRows)
-{
+TEST(SmpteGeometry, BandRows) {
     const struct {
         uint32_t height, top_end, middle_end;
     } cases[] = {
-        {0, 0, 0},     {1, 0, 0},       {2, 1, 1},       {3, 2, 2},
-        {5, 3, 3},     {9, 6, 7},       {10, 6, 7},      {900, 600, 700},
-        {1080, 720, 840}, {2160, 1440, 1680},
+        {0, 0, 0}, {1, 0, 0},  {2, 1, 1},       {3, 2, 2},        {5, 3, 3},
+        {9, 6, 7}, {10, 6, 7}, {900, 600, 700}, {1080, 720, 840}, {2160, 1440, 1680},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.height);
@@ -25,8 +23,7 @@ TEST(SmpteGeometry, BandRows)
     }
 }
 
-TEST(SmpteGeometry, BandRowsStayOrderedWhenProductsWrap)
-{
+TEST(SmpteGeometry, BandRowsStayOrderedWhenProductsWrap) {
     // height * 6 and height * 7 wrap at 32 bits for these heights; the bands
     // must still be in order and inside the picture.
     for (uint32_t height : {715827883u, 800000000u, 1000000000u, 4294967295u}) {
@@ -38,16 +35,14 @@ TEST(SmpteGeometry, BandRowsStayOrderedWhenProductsWrap)
 }
 
 // Entry of every column of a bottom-band row.
-std::vector<uint32_t> bottom_entries(uint32_t width)
-{
+std::vector<uint32_t> bottom_entries(uint32_t width) {
     std::vector<uint32_t> entries;
     for (uint32_t x = 0; x < width; ++x)
         entries.push_back(smpte_bottom_entry(x, width));
     return entries;
 }
 
-TEST(SmpteGeometry, BottomBandAtAwkwardWidths)
-{
+TEST(SmpteGeometry, BottomBandAtAwkwardWidths) {
     const struct {
         uint32_t width;
         std::vector<uint32_t> entries;
@@ -70,8 +65,7 @@ TEST(SmpteGeometry, BottomBandAtAwkwardWidths)
     }
 }
 
-TEST(SmpteGeometry, FullHdRunStarts)
-{
+TEST(SmpteGeometry, FullHdRunStarts) {
     const SmpteRowRuns bars = smpte_bar_runs(1920);
     const std::vector<uint32_t> bar_starts{0, 275, 549, 823, 1098, 1372, 1646};
     ASSERT_EQ(bars.count, 7u);
@@ -95,8 +89,7 @@ TEST(SmpteGeometry, FullHdRunStarts)
 
 // Runs must tile [0, width) and agree with the per-column rule, which in turn
 // must agree with the plain formulas.
-void check_runs(uint32_t width)
-{
+void check_runs(uint32_t width) {
     SCOPED_TRACE(width);
     const SmpteRowRuns kinds[] = {smpte_bar_runs(width), smpte_bottom_runs(width)};
     for (int bottom = 0; bottom < 2; ++bottom) {
@@ -107,7 +100,8 @@ void check_runs(uint32_t width)
             for (uint32_t i = run.begin; i < run.end; ++i) {
                 const uint32_t reference =
                     bottom ? smpte_reference::bottom_entry(i, width) : i * 7 / width;
-                const uint32_t fast = bottom ? smpte_bottom_entry(i, width) : smpte_bar_entry(i, width);
+                const uint32_t fast =
+                    bottom ? smpte_bottom_entry(i, width) : smpte_bar_entry(i, width);
                 ASSERT_EQ(fast, reference) << "column " << i;
                 ASSERT_EQ(run.entry, reference) << "column " << i;
             }
@@ -117,8 +111,7 @@ void check_runs(uint32_t width)
     }
 }
 
-TEST(SmpteGeometry, RunsTileTheRowAndMatchTheColumnRule)
-{
+TEST(SmpteGeometry, RunsTileTheRowAndMatchTheColumnRule) {
     for (uint32_t width = 0; width <= 2200; ++width)
         check_runs(width);
     for (uint32_t width : {3839u, 3840u, 3841u, 7680u, 65535u, 65536u, 100003u})

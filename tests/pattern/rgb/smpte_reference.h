@@ -18,16 +18,15 @@ struct Rgba {
 // The 22 colours in C8-index order, transcribed independently of the
 // library's tables.
 inline constexpr std::array<Rgba, 22> colors{{
-    {192, 192, 192, 255}, {192, 192, 0, 255}, {0, 192, 192, 255}, {0, 192, 0, 255},
-    {192, 0, 192, 255},   {192, 0, 0, 255},   {0, 0, 192, 255},   {0, 0, 192, 127},
-    {19, 19, 19, 127},    {192, 0, 192, 127}, {19, 19, 19, 127},  {0, 192, 192, 127},
-    {19, 19, 19, 127},    {192, 192, 192, 127}, {0, 33, 76, 255}, {255, 255, 255, 255},
-    {50, 0, 106, 255},    {19, 19, 19, 255},  {9, 9, 9, 255},     {19, 19, 19, 255},
+    {192, 192, 192, 255}, {192, 192, 0, 255},   {0, 192, 192, 255}, {0, 192, 0, 255},
+    {192, 0, 192, 255},   {192, 0, 0, 255},     {0, 0, 192, 255},   {0, 0, 192, 127},
+    {19, 19, 19, 127},    {192, 0, 192, 127},   {19, 19, 19, 127},  {0, 192, 192, 127},
+    {19, 19, 19, 127},    {192, 192, 192, 127}, {0, 33, 76, 255},   {255, 255, 255, 255},
+    {50, 0, 106, 255},    {19, 19, 19, 255},    {9, 9, 9, 255},     {19, 19, 19, 255},
     {29, 29, 29, 255},    {19, 19, 19, 255},
 }};
 
-inline uint32_t bottom_entry(uint32_t x, uint32_t width)
-{
+inline uint32_t bottom_entry(uint32_t x, uint32_t width) {
     const uint32_t x1 = width * 5 / 7;
     const uint32_t x2 = width * 6 / 7;
     const uint32_t n = width / 7;
@@ -39,8 +38,7 @@ inline uint32_t bottom_entry(uint32_t x, uint32_t width)
 }
 
 // C8 index (0..21) of pixel (x, y).
-inline uint32_t color_index(uint32_t x, uint32_t y, uint32_t width, uint32_t height)
-{
+inline uint32_t color_index(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
     const uint32_t y1 = height * 6 / 9;
     const uint32_t y2 = height * 7 / 9;
     if (y < y1)
@@ -51,8 +49,7 @@ inline uint32_t color_index(uint32_t x, uint32_t y, uint32_t width, uint32_t hei
 }
 
 // Pixel value of colour `index` in `format`, and its size in bytes.
-inline uint64_t pixel_value(const PixelFormatInfo &format, uint32_t index)
-{
+inline uint64_t pixel_value(const PixelFormatInfo &format, uint32_t index) {
     const Rgba c = colors[index];
     switch (pixel_family(format)) {
     case PixelFamily::indexed:
@@ -65,8 +62,7 @@ inline uint64_t pixel_value(const PixelFormatInfo &format, uint32_t index)
 }
 
 inline void draw(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                 uint32_t stride)
-{
+                 uint32_t stride) {
     const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {

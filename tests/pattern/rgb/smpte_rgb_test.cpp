@@ -15,8 +15,7 @@ using rgb_test::GuardedPlane;
 using rgb_test::read_le;
 using rgb_test::sentinel;
 
-TEST(SmpteRgb, Xr24FourteenByNine)
-{
+TEST(SmpteRgb, Xr24FourteenByNine) {
     constexpr uint32_t width = 14, height = 9, stride = 64;
     GuardedPlane plane(height, stride);
     draw_smpte_rgb32(format_named("XR24").rgb, plane.data(), width, height, stride);
@@ -42,16 +41,15 @@ TEST(SmpteRgb, Xr24FourteenByNine)
     EXPECT_TRUE(plane.guard_intact());
 }
 
-TEST(SmpteRgb, C8FourteenByNine)
-{
+TEST(SmpteRgb, C8FourteenByNine) {
     constexpr uint32_t width = 14, height = 9, stride = 16;
     GuardedPlane plane(height, stride);
     draw_smpte_c8(plane.data(), width, height, stride);
     const std::vector<uint8_t> top{0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, sentinel, sentinel};
-    const std::vector<uint8_t> middle{7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, sentinel,
-                                      sentinel};
-    const std::vector<uint8_t> bottom{14, 14, 14, 15, 15, 16, 16, 16, 17, 17, 18, 19, 21, 21,
-                                      sentinel, sentinel};
+    const std::vector<uint8_t> middle{7,  7,  8,  8,  9,  9,  10,       10,
+                                      11, 11, 12, 12, 13, 13, sentinel, sentinel};
+    const std::vector<uint8_t> bottom{14, 14, 14, 15, 15, 16, 16,       16,
+                                      17, 17, 18, 19, 21, 21, sentinel, sentinel};
     for (uint32_t y = 0; y < height; ++y) {
         const std::vector<uint8_t> row(plane.bytes.begin() + y * stride,
                                        plane.bytes.begin() + (y + 1) * stride);
@@ -103,8 +101,7 @@ const PixelCase pixel_cases[] = {
     {"C8", 21, 1, 17, 0, 20, "lighter than black"},
 };
 
-TEST(SmpteRgb, PixelValuesPerFormat)
-{
+TEST(SmpteRgb, PixelValuesPerFormat) {
     for (const PixelCase &c : pixel_cases) {
         SCOPED_TRACE(std::string(c.format) + " " + c.what);
         const PixelFormatInfo &format = format_named(c.format);
@@ -118,8 +115,7 @@ TEST(SmpteRgb, PixelValuesPerFormat)
 
 // Bytes spelled out in memory order: a store in host order would fail here on
 // a big-endian host.
-TEST(SmpteRgb, BytesInMemoryAreLeastSignificantFirst)
-{
+TEST(SmpteRgb, BytesInMemoryAreLeastSignificantFirst) {
     const struct {
         const char *format;
         uint32_t width, height;
@@ -129,8 +125,10 @@ TEST(SmpteRgb, BytesInMemoryAreLeastSignificantFirst)
         {"AR24", 1, 9, {0xC0, 0xC0, 0xC0, 0xFF}},
         {"AR30", 1, 9, {0x03, 0x0F, 0x3C, 0xF0}},
         {"RG16", 1, 9, {0x18, 0xC6}},
-        {"AR15", 7, 9, {0x18, 0xE3, 0x00, 0xE3, 0x18, 0x83, 0x00, 0x83, 0x18, 0xE0, 0x00, 0xE0,
-                        0x18, 0x80}},
+        {"AR15",
+         7,
+         9,
+         {0x18, 0xE3, 0x00, 0xE3, 0x18, 0x83, 0x00, 0x83, 0x18, 0xE0, 0x00, 0xE0, 0x18, 0x80}},
         {"AR4H", 1, 9, {0x00, 0x3A, 0x00, 0x3A, 0x00, 0x3A, 0xF8, 0x3B}},
         {"RG24", 7, 1, {0x4C, 0x21, 0x00, 0x4C, 0x21, 0x00, 0xFF, 0xFF, 0xFF, 0x6A, 0x00,
                         0x32, 0x13, 0x13, 0x13, 0x09, 0x09, 0x09, 0x13, 0x13, 0x13}},
@@ -143,7 +141,8 @@ TEST(SmpteRgb, BytesInMemoryAreLeastSignificantFirst)
         const uint32_t stride = static_cast<uint32_t>(c.first_row.size()) + 3;
         GuardedPlane plane(c.height, stride);
         rgb_test::draw_smpte_direct(format, plane.data(), c.width, c.height, stride);
-        const std::vector<uint8_t> row(plane.bytes.begin(), plane.bytes.begin() + c.first_row.size());
+        const std::vector<uint8_t> row(plane.bytes.begin(),
+                                       plane.bytes.begin() + c.first_row.size());
         EXPECT_EQ(row, c.first_row);
         for (uint32_t i = static_cast<uint32_t>(c.first_row.size()); i < stride; ++i)
             EXPECT_EQ(plane.bytes[i], sentinel);
@@ -152,8 +151,7 @@ TEST(SmpteRgb, BytesInMemoryAreLeastSignificantFirst)
 
 // The C8 index of each row's first pixel shows its band: 0 top, 7 middle, 14
 // bottom.
-TEST(SmpteRgb, BandOfEachRowAtSmallHeights)
-{
+TEST(SmpteRgb, BandOfEachRowAtSmallHeights) {
     const struct {
         uint32_t height;
         std::vector<uint8_t> first_column;
@@ -177,8 +175,7 @@ TEST(SmpteRgb, BandOfEachRowAtSmallHeights)
     }
 }
 
-TEST(SmpteRgb, EmptyPictureWritesNothing)
-{
+TEST(SmpteRgb, EmptyPictureWritesNothing) {
     for (const PixelFormatInfo *format : rgb_test::rgb_and_indexed_formats()) {
         SCOPED_TRACE(format->name);
         for (const auto &[width, height] : {std::pair{0u, 9u}, {14u, 0u}, {0u, 0u}}) {
@@ -190,21 +187,18 @@ TEST(SmpteRgb, EmptyPictureWritesNothing)
     }
 }
 
-std::vector<ColorLutEntry> lut_of(uint32_t size)
-{
+std::vector<ColorLutEntry> lut_of(uint32_t size) {
     return std::vector<ColorLutEntry>(size, ColorLutEntry{0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD});
 }
 
-bool untouched(const std::vector<ColorLutEntry> &lut)
-{
+bool untouched(const std::vector<ColorLutEntry> &lut) {
     for (const ColorLutEntry &e : lut)
         if (e.red != 0xAAAA || e.green != 0xBBBB || e.blue != 0xCCCC || e.reserved != 0xDDDD)
             return false;
     return true;
 }
 
-TEST(SmptePalette, TooSmallTableIsReportedAndLeftAlone)
-{
+TEST(SmptePalette, TooSmallTableIsReportedAndLeftAlone) {
     for (uint32_t size : {0u, 1u, 21u}) {
         SCOPED_TRACE(size);
         std::vector<ColorLutEntry> lut = lut_of(size + 1); // one spare entry past the end
@@ -216,16 +210,16 @@ TEST(SmptePalette, TooSmallTableIsReportedAndLeftAlone)
     }
 }
 
-TEST(SmptePalette, TwentyTwoEntries)
-{
+TEST(SmptePalette, TwentyTwoEntries) {
     const uint16_t expected[22][3] = {
-        {0xC000, 0xC000, 0xC000}, {0xC000, 0xC000, 0}, {0, 0xC000, 0xC000}, {0, 0xC000, 0},
-        {0xC000, 0, 0xC000},      {0xC000, 0, 0},      {0, 0, 0xC000},      {0, 0, 0xC000},
-        {0x1300, 0x1300, 0x1300}, {0xC000, 0, 0xC000}, {0x1300, 0x1300, 0x1300},
-        {0, 0xC000, 0xC000},      {0x1300, 0x1300, 0x1300}, {0xC000, 0xC000, 0xC000},
-        {0, 0x2100, 0x4C00},      {0xFF00, 0xFF00, 0xFF00}, {0x3200, 0, 0x6A00},
-        {0x1300, 0x1300, 0x1300}, {0x0900, 0x0900, 0x0900}, {0x1300, 0x1300, 0x1300},
-        {0x1D00, 0x1D00, 0x1D00}, {0x1300, 0x1300, 0x1300},
+        {0xC000, 0xC000, 0xC000}, {0xC000, 0xC000, 0},      {0, 0xC000, 0xC000},
+        {0, 0xC000, 0},           {0xC000, 0, 0xC000},      {0xC000, 0, 0},
+        {0, 0, 0xC000},           {0, 0, 0xC000},           {0x1300, 0x1300, 0x1300},
+        {0xC000, 0, 0xC000},      {0x1300, 0x1300, 0x1300}, {0, 0xC000, 0xC000},
+        {0x1300, 0x1300, 0x1300}, {0xC000, 0xC000, 0xC000}, {0, 0x2100, 0x4C00},
+        {0xFF00, 0xFF00, 0xFF00}, {0x3200, 0, 0x6A00},      {0x1300, 0x1300, 0x1300},
+        {0x0900, 0x0900, 0x0900}, {0x1300, 0x1300, 0x1300}, {0x1D00, 0x1D00, 0x1D00},
+        {0x1300, 0x1300, 0x1300},
     };
     std::vector<ColorLutEntry> lut = lut_of(23);
     testing::internal::CaptureStdout();
@@ -243,8 +237,7 @@ TEST(SmptePalette, TwentyTwoEntries)
     EXPECT_EQ(lut[22].reserved, 0xDDDD);
 }
 
-TEST(SmptePalette, EntriesPastTheColoursBecomeBlack)
-{
+TEST(SmptePalette, EntriesPastTheColoursBecomeBlack) {
     std::vector<ColorLutEntry> lut = lut_of(256);
     build_smpte_c8_palette(256, lut.data());
     EXPECT_EQ(lut[15].red, 0xFF00);

@@ -15,8 +15,7 @@ using rgb_test::GuardedPlane;
 // Draws with both and compares every byte of the plane, padding and guard
 // included; the stride is the tightest plus `padding`.
 void expect_same_as_reference(const PixelFormatInfo &format, uint32_t width, uint32_t height,
-                              uint32_t padding)
-{
+                              uint32_t padding) {
     const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     const uint32_t stride = width * bpp + padding;
     GuardedPlane fast(height, stride);
@@ -37,8 +36,7 @@ void expect_same_as_reference(const PixelFormatInfo &format, uint32_t width, uin
 
 class SmpteSweep : public testing::TestWithParam<const PixelFormatInfo *> {};
 
-TEST_P(SmpteSweep, SmallSizesTightAndPadded)
-{
+TEST_P(SmpteSweep, SmallSizesTightAndPadded) {
     const PixelFormatInfo &format = *GetParam();
     for (uint32_t width = 0; width <= 20; ++width)
         for (uint32_t height = 1; height <= 12; ++height)
@@ -49,13 +47,20 @@ TEST_P(SmpteSweep, SmallSizesTightAndPadded)
             }
 }
 
-TEST_P(SmpteSweep, LargeOddSizes)
-{
+TEST_P(SmpteSweep, LargeOddSizes) {
     const PixelFormatInfo &format = *GetParam();
     const std::pair<uint32_t, uint32_t> sizes[] = {
-        {1923, 31}, {641, 487}, {4099, 13}, {35, 1081}, {7, 1001}, {1920, 18}, {97, 97},
+        {1923, 31},
+        {641, 487},
+        {4099, 13},
+        {35, 1081},
+        {7, 1001},
+        {1920, 18},
+        {97, 97},
         // Rows longer than the piece the routines draw at once.
-        {16411, 5}, {32771, 2}, {65539, 2},
+        {16411, 5},
+        {32771, 2},
+        {65539, 2},
     };
     for (const auto &[width, height] : sizes) {
         expect_same_as_reference(format, width, height, 0);
@@ -67,8 +72,7 @@ TEST_P(SmpteSweep, LargeOddSizes)
 
 // Rows that overlap (stride below the row's pixel bytes): the later row must
 // win where they overlap, as in the one-pixel-at-a-time order.
-TEST_P(SmpteSweep, OverlappingRowsFollowTheWritingOrder)
-{
+TEST_P(SmpteSweep, OverlappingRowsFollowTheWritingOrder) {
     const PixelFormatInfo &format = *GetParam();
     const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (uint32_t width : {7u, 14u, 30u}) {
@@ -91,8 +95,7 @@ INSTANTIATE_TEST_SUITE_P(AllRgbAndC8Formats, SmpteSweep,
                              return std::string(info.param->name);
                          });
 
-TEST(SmpteSweep, CoversFortyOneFormats)
-{
+TEST(SmpteSweep, CoversFortyOneFormats) {
     EXPECT_EQ(rgb_test::rgb_and_indexed_formats().size(), 41u);
 }
 

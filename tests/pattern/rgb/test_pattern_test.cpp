@@ -16,8 +16,7 @@ using rgb_test::format_named;
 using rgb_test::GuardedPlane;
 using rgb_test::sentinel;
 
-bool all_bytes(const std::vector<uint8_t> &bytes, uint8_t value)
-{
+bool all_bytes(const std::vector<uint8_t> &bytes, uint8_t value) {
     for (uint8_t b : bytes)
         if (b != value)
             return false;
@@ -31,8 +30,7 @@ struct Planes {
     std::vector<uint8_t> p0, p1, p2;
 };
 
-TEST(FillTestPattern, UnknownFormatWritesAndPrintsNothing)
-{
+TEST(FillTestPattern, UnknownFormatWritesAndPrintsNothing) {
     for (uint32_t pattern : {0u, 1u, 2u, 3u, 7u}) {
         SCOPED_TRACE(pattern);
         Planes planes(4096);
@@ -46,8 +44,7 @@ TEST(FillTestPattern, UnknownFormatWritesAndPrintsNothing)
     }
 }
 
-TEST(FillTestPattern, UnknownPatternValueIsReportedAndDrawsNothing)
-{
+TEST(FillTestPattern, UnknownPatternValueIsReportedAndDrawsNothing) {
     for (uint32_t value : {4u, 7u, 4294967295u}) {
         SCOPED_TRACE(value);
         Planes planes(4096);
@@ -60,8 +57,7 @@ TEST(FillTestPattern, UnknownPatternValueIsReportedAndDrawsNothing)
     }
 }
 
-TEST(FillTestPattern, SmpteReachesTheRgbAndC8RoutinesUnchanged)
-{
+TEST(FillTestPattern, SmpteReachesTheRgbAndC8RoutinesUnchanged) {
     for (const PixelFormatInfo *format : rgb_test::rgb_and_indexed_formats()) {
         SCOPED_TRACE(format->name);
         const uint32_t width = 23, height = 11;
@@ -79,8 +75,7 @@ TEST(FillTestPattern, SmpteReachesTheRgbAndC8RoutinesUnchanged)
     }
 }
 
-TEST(FillTestPattern, SmpteOfRgbFormatsNeedsNoChromaPlanes)
-{
+TEST(FillTestPattern, SmpteOfRgbFormatsNeedsNoChromaPlanes) {
     // Only plane 0 may be read for a single-plane format.
     std::vector<uint8_t> mem(14 * 4 * 9, sentinel);
     fill_test_pattern(fourcc_code('X', 'R', '2', '4'), TestPattern::smpte,
@@ -88,8 +83,7 @@ TEST(FillTestPattern, SmpteOfRgbFormatsNeedsNoChromaPlanes)
     EXPECT_EQ(rgb_test::read_le(mem.data(), 4), 0x00C0C0C0u);
 }
 
-TEST(PlainFill, FillsHeightTimesStrideOfPlaneZeroOnly)
-{
+TEST(PlainFill, FillsHeightTimesStrideOfPlaneZeroOnly) {
     const struct {
         const char *format;
         uint32_t width, height, stride;
@@ -98,12 +92,8 @@ TEST(PlainFill, FillsHeightTimesStrideOfPlaneZeroOnly)
         {"XR24", 16, 2, 4096, 0x77}, // 4 x width is far below the stride
         {"XR24", 0, 3, 100, 0x77},   // width is not used
         {"NV12", 64, 4, 64, 0x77},   // the chroma plane keeps its bytes
-        {"YU12", 64, 4, 64, 0x77},
-        {"C8", 5, 5, 5, 0x77},
-        {"XR30", 4, 4, 16, 0x77},
-        {"YUYV", 4, 4, 8, 0x77},
-        {"AB4H", 4, 3, 32, 0x38},
-        {"XR4H", 4, 3, 40, 0x38},
+        {"YU12", 64, 4, 64, 0x77},   {"C8", 5, 5, 5, 0x77},    {"XR30", 4, 4, 16, 0x77},
+        {"YUYV", 4, 4, 8, 0x77},     {"AB4H", 4, 3, 32, 0x38}, {"XR4H", 4, 3, 40, 0x38},
         {"AR4H", 1, 1, 8, 0x38},
     };
     for (const auto &c : cases) {
@@ -123,8 +113,7 @@ TEST(PlainFill, FillsHeightTimesStrideOfPlaneZeroOnly)
     }
 }
 
-TEST(PlainFill, ValueByFamily)
-{
+TEST(PlainFill, ValueByFamily) {
     for (const PixelFormatInfo &row : pixel_format_table) {
         SCOPED_TRACE(row.name);
         const bool half = std::string(row.name).ends_with("4H");
@@ -132,8 +121,7 @@ TEST(PlainFill, ValueByFamily)
     }
 }
 
-TEST(PlainFill, ZeroHeightOrStrideWritesNothing)
-{
+TEST(PlainFill, ZeroHeightOrStrideWritesNothing) {
     for (const auto &[height, stride] : {std::pair{0u, 64u}, {4u, 0u}}) {
         Planes planes(256);
         fill_test_pattern(pixel_format_from_name("XR24"), TestPattern::plain, planes.pointers(), 16,
@@ -142,8 +130,7 @@ TEST(PlainFill, ZeroHeightOrStrideWritesNothing)
     }
 }
 
-TEST(PlainFill, ByteCountDoesNotWrapAt32Bits)
-{
+TEST(PlainFill, ByteCountDoesNotWrapAt32Bits) {
     // A real buffer this large is not worth allocating; the count is what
     // fill_plain hands to memset.
     EXPECT_EQ(plain_fill_bytes(65536, 65536), uint64_t{1} << 32);
@@ -152,8 +139,7 @@ TEST(PlainFill, ByteCountDoesNotWrapAt32Bits)
     EXPECT_EQ(plain_fill_bytes(0, 4294967295u), 0u);
 }
 
-TEST(PatternNames, KnownNames)
-{
+TEST(PatternNames, KnownNames) {
     const struct {
         const char *name;
         TestPattern pattern;
@@ -172,8 +158,7 @@ TEST(PatternNames, KnownNames)
     EXPECT_EQ(pattern_name(static_cast<TestPattern>(4)), nullptr);
 }
 
-TEST(PatternNames, UnknownNameIsReportedAndFallsBackToSmpte)
-{
+TEST(PatternNames, UnknownNameIsReportedAndFallsBackToSmpte) {
     for (const char *name : {"SMPTE", "tile", "", "gradient ", "plainx"}) {
         SCOPED_TRACE(name);
         testing::internal::CaptureStdout();

@@ -25,14 +25,12 @@
 
 namespace {
 
-std::string read_file(const std::string &path)
-{
+std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string temp_path(const std::string &name)
-{
+std::string temp_path(const std::string &name) {
     return testing::TempDir() + "testpattern_tool_test_" + std::to_string(getpid()) + "_" + name;
 }
 
@@ -43,8 +41,7 @@ struct RunResult {
 };
 
 // Runs the tool with `args` (already shell-quoted where needed).
-RunResult run_tool(const std::string &args)
-{
+RunResult run_tool(const std::string &args) {
     const std::string out = temp_path("stdout"), err = temp_path("stderr");
     const std::string command =
         std::string("'") + TESTPATTERN_BINARY + "' " + args + " >'" + out + "' 2>'" + err + "'";
@@ -57,20 +54,19 @@ RunResult run_tool(const std::string &args)
     return result;
 }
 
-TEST(TestpatternTool, TheProgramExists)
-{
+TEST(TestpatternTool, TheProgramExists) {
     // Everything below needs the built program; say so plainly when missing.
     ASSERT_EQ(access(TESTPATTERN_BINARY, X_OK), 0) << TESTPATTERN_BINARY << " is not runnable";
 }
 
-TEST(TestpatternTool, RefusesBadCommandLines)
-{
+TEST(TestpatternTool, RefusesBadCommandLines) {
     const struct {
         std::string args;
         int status;
         std::vector<std::string> stderr_has;
     } cases[] = {
-        {"--pattern foo --size 2x2 --output -", 2,
+        {"--pattern foo --size 2x2 --output -",
+         2,
          {"unknown pattern 'foo'", "tiles, plain, smpte, gradient"}},
         {"--pattern SMPTE --size 2x2 --output -", 2, {"unknown pattern 'SMPTE'"}},
         {"--pattern '' --size 2x2 --output -", 2, {"unknown pattern ''"}},
@@ -108,8 +104,7 @@ TEST(TestpatternTool, RefusesBadCommandLines)
     }
 }
 
-TEST(TestpatternTool, UnwritableOutputIsAnIoError)
-{
+TEST(TestpatternTool, UnwritableOutputIsAnIoError) {
     const RunResult r = run_tool("--size 2x2 --output /nonexistent-dir/out.raw");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot write '/nonexistent-dir/out.raw'"), std::string::npos) << r.err;
@@ -118,20 +113,17 @@ TEST(TestpatternTool, UnwritableOutputIsAnIoError)
     EXPECT_NE(png.err.find("cannot write '/dev/full'"), std::string::npos) << png.err;
 }
 
-TEST(TestpatternTool, HelpDocumentsTheInterfaceAndPlaneSizes)
-{
+TEST(TestpatternTool, HelpDocumentsTheInterfaceAndPlaneSizes) {
     const RunResult r = run_tool("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     for (const char *text : {"Usage: testpattern", "--pattern NAME", "--format NAME", "--size WxH",
-                             "--stride N", "--fill BYTE", "--png", "--output FILE",
-                             "ceil(H/2) x S", "ceil(H/2) x floor(S/2)", "1 byte more",
-                             "BT.601", "XR4H"})
+                             "--stride N", "--fill BYTE", "--png", "--output FILE", "ceil(H/2) x S",
+                             "ceil(H/2) x floor(S/2)", "1 byte more", "BT.601", "XR4H"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
 }
 
-TEST(TestpatternTool, RawOutputSizes)
-{
+TEST(TestpatternTool, RawOutputSizes) {
     const struct {
         std::string args;
         size_t bytes;
@@ -160,13 +152,11 @@ TEST(TestpatternTool, RawOutputSizes)
     }
 }
 
-std::vector<uint8_t> bytes_of(const std::string &s)
-{
+std::vector<uint8_t> bytes_of(const std::string &s) {
     return {s.begin(), s.end()};
 }
 
-TEST(TestpatternTool, RawBytes)
-{
+TEST(TestpatternTool, RawBytes) {
     // XR24, two columns, stride 12 with fill 0xEE: each row is two pixels
     // least significant byte first, then four untouched fill bytes.
     const RunResult xr24 = run_tool("--size 2x1 --stride 12 --fill 0xEE --output -");
@@ -175,7 +165,8 @@ TEST(TestpatternTool, RawBytes)
                                                         0x00, 0xEE, 0xEE, 0xEE, 0xEE}));
 
     // Plain fill writes the luma plane only; the chroma plane shows the fill.
-    const RunResult plain = run_tool("--pattern plain --format NV12 --size 4x2 --fill 17 --output -");
+    const RunResult plain =
+        run_tool("--pattern plain --format NV12 --size 4x2 --fill 17 --output -");
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(bytes_of(plain.out), (std::vector<uint8_t>{0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77,
                                                          0x77, 17, 17, 17, 17}));
@@ -184,14 +175,14 @@ TEST(TestpatternTool, RawBytes)
     const RunResult yv12 = run_tool("--format YV12 --size 8x2 --output -");
     ASSERT_EQ(yv12.status, 0) << yv12.err;
     EXPECT_EQ(bytes_of(yv12.out),
-              (std::vector<uint8_t>{181, 181, 162, 132, 113, 84, 66, 35, 40, 40, 235, 39, 32, 24,
-                                    32, 32, 111, 128, 128, 128, 152, 128, 128, 128}));
+              (std::vector<uint8_t>{181, 181, 162, 132, 113, 84,  66,  35,  40,  40,  235, 39,
+                                    32,  24,  32,  32,  111, 128, 128, 128, 152, 128, 128, 128}));
 }
 
-TEST(TestpatternTool, StandardOutputAndFileAgree)
-{
+TEST(TestpatternTool, StandardOutputAndFileAgree) {
     const std::string path = temp_path("agree.raw");
-    const RunResult to_file = run_tool("--pattern tiles --format AR30 --size 33x7 --output '" + path + "'");
+    const RunResult to_file =
+        run_tool("--pattern tiles --format AR30 --size 33x7 --output '" + path + "'");
     ASSERT_EQ(to_file.status, 0) << to_file.err;
     EXPECT_EQ(to_file.out, "");
     const RunResult to_stdout = run_tool("--pattern tiles --format AR30 --size 33x7 --output -");
@@ -206,8 +197,7 @@ struct DecodedPng {
 };
 
 // Reads an 8-bit RGB PNG; fails the test if it is anything else.
-DecodedPng read_png(const std::string &path)
-{
+DecodedPng read_png(const std::string &path) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     DecodedPng png;
@@ -220,13 +210,13 @@ DecodedPng read_png(const std::string &path)
     png.width = image.width;
     png.height = image.height;
     png.rgb.resize(PNG_IMAGE_SIZE(image));
-    EXPECT_TRUE(png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr)) << image.message;
+    EXPECT_TRUE(png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr))
+        << image.message;
     png_image_free(&image);
     return png;
 }
 
-TEST(TestpatternTool, PngOutput)
-{
+TEST(TestpatternTool, PngOutput) {
     const struct {
         std::string args;
         uint32_t x, y;
@@ -271,8 +261,7 @@ TEST(TestpatternTool, PngOutput)
     std::remove(path.c_str());
 }
 
-TEST(TestpatternTool, PngToStandardOutput)
-{
+TEST(TestpatternTool, PngToStandardOutput) {
     const RunResult r = run_tool("--size 3x2 --png --output -");
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_GE(r.out.size(), 8u);
@@ -281,11 +270,11 @@ TEST(TestpatternTool, PngToStandardOutput)
 
 // Every pattern in every format at awkward sizes converts without reading
 // outside the planes (the sanitizers watch) and with the right image size.
-TEST(TestpatternConversion, EveryFormatAndPattern)
-{
+TEST(TestpatternConversion, EveryFormatAndPattern) {
     for (const PixelFormatInfo &format : pixel_format_table) {
         for (uint32_t p = 0; p < 4; ++p) {
-            for (const auto &[width, height] : {std::pair{1u, 1u}, {5u, 3u}, {14u, 9u}, {33u, 17u}}) {
+            for (const auto &[width, height] :
+                 {std::pair{1u, 1u}, {5u, 3u}, {14u, 9u}, {33u, 17u}}) {
                 TestpatternOptions options;
                 options.pattern = static_cast<TestPattern>(p);
                 options.format = &format;
@@ -301,15 +290,14 @@ TEST(TestpatternConversion, EveryFormatAndPattern)
     }
 }
 
-TEST(TestpatternConversion, ComponentsTo8Bits)
-{
+TEST(TestpatternConversion, ComponentsTo8Bits) {
     const struct {
         uint32_t value, length;
         uint8_t expected;
     } cases[] = {
-        {0x18, 5, 0xC6}, {31, 5, 255}, {0, 5, 0},   {63, 6, 255},    {0x30, 6, 0xC3},
-        {771, 10, 192},  {1023, 10, 255}, {0xF, 4, 0xFF}, {0xC, 4, 0xCC}, {1, 1, 255},
-        {2, 2, 0xAA},    {0xC0, 8, 0xC0},
+        {0x18, 5, 0xC6}, {31, 5, 255},   {0, 5, 0},       {63, 6, 255},
+        {0x30, 6, 0xC3}, {771, 10, 192}, {1023, 10, 255}, {0xF, 4, 0xFF},
+        {0xC, 4, 0xCC},  {1, 1, 255},    {2, 2, 0xAA},    {0xC0, 8, 0xC0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(component_to_8bit(c.value, c.length), c.expected) << c.value << "/" << c.length;
@@ -323,15 +311,14 @@ TEST(TestpatternConversion, ComponentsTo8Bits)
         EXPECT_EQ(half_to_8bit(h.half), h.expected) << std::hex << h.half;
 }
 
-TEST(TestpatternConversion, Yuv601ToRgb)
-{
+TEST(TestpatternConversion, Yuv601ToRgb) {
     const struct {
         uint8_t y, cb, cr;
         Rgb8 expected;
     } cases[] = {
-        {16, 128, 128, {0, 0, 0}},       {235, 128, 128, {255, 255, 255}},
+        {16, 128, 128, {0, 0, 0}},        {235, 128, 128, {255, 255, 255}},
         {181, 128, 128, {192, 192, 192}}, {32, 128, 128, {19, 19, 19}},
-        {0, 0, 0, {0, 135, 0}},          {255, 255, 255, {255, 125, 255}},
+        {0, 0, 0, {0, 135, 0}},           {255, 255, 255, {255, 125, 255}},
     };
     for (const auto &c : cases) {
         const Rgb8 rgb = yuv601_to_rgb(c.y, c.cb, c.cr);

@@ -7,8 +7,7 @@
 
 #include "test_support.h"
 
-namespace
-{
+namespace {
 
 constexpr TestPattern gradient = TestPattern::gradient;
 
@@ -19,17 +18,13 @@ struct PairCase {
     uint64_t expected;
 };
 
-void PrintTo(const PairCase &c, std::ostream *os)
-{
+void PrintTo(const PairCase &c, std::ostream *os) {
     *os << c.format << (c.upper ? " upper" : " lower") << " pair " << c.pair;
 }
 
-class GradientPairs : public testing::TestWithParam<PairCase>
-{
-};
+class GradientPairs : public testing::TestWithParam<PairCase> {};
 
-TEST_P(GradientPairs, HoldTheRampLevel)
-{
+TEST_P(GradientPairs, HoldTheRampLevel) {
     const PairCase &c = GetParam();
     const unsigned size = c.format.back() == 'H' ? 8 : 4;
     const uint32_t width = 2052, height = 4; // 1026 pairs: the ramp starts again
@@ -75,15 +70,13 @@ INSTANTIATE_TEST_SUITE_P(HalfFloat, GradientPairs,
                                          PairCase{"AB4H", false, 1023, 0x00003BF83BF83BF8},
                                          PairCase{"XR4H", true, 1023, 0x00003BFE3BFE3BFE}));
 
-TEST(GradientBands, Height1IsALowerBandRow)
-{
+TEST(GradientBands, Height1IsALowerBandRow) {
     const Drawing d("XR30", gradient, 12, 1, 48);
     EXPECT_EQ(d.pixel(2, 0, 4), 0u);           // pair 1 in the lower band
     EXPECT_EQ(d.pixel(10, 0, 4), 0x00401004u); // pair 5
 }
 
-TEST(GradientBands, OddHeightGivesTheLowerBandTheExtraRow)
-{
+TEST(GradientBands, OddHeightGivesTheLowerBandTheExtraRow) {
     const Drawing d("XR30", gradient, 12, 5, 48);
     for (uint32_t y = 0; y < 5; ++y)
         EXPECT_EQ(d.pixel(10, y, 4), y < 2 ? 0x00501405u : 0x00401004u) << "row " << y;
@@ -94,12 +87,9 @@ struct SizeCase {
     uint32_t written_pixels; // per row
 };
 
-class GradientSizes : public testing::TestWithParam<SizeCase>
-{
-};
+class GradientSizes : public testing::TestWithParam<SizeCase> {};
 
-TEST_P(GradientSizes, WriteWholePairsOnly)
-{
+TEST_P(GradientSizes, WriteWholePairsOnly) {
     const SizeCase &c = GetParam();
     const uint32_t stride = c.width * 4 + 8;
     const Drawing d("XR24", gradient, c.width, c.height, stride);
@@ -115,12 +105,9 @@ INSTANTIATE_TEST_SUITE_P(Edges, GradientSizes,
                          testing::Values(SizeCase{0, 3, 0}, SizeCase{1, 3, 0}, SizeCase{5, 3, 4},
                                          SizeCase{6, 2, 6}, SizeCase{7, 0, 0}));
 
-class GradientSkips : public testing::TestWithParam<std::string>
-{
-};
+class GradientSkips : public testing::TestWithParam<std::string> {};
 
-TEST_P(GradientSkips, LeavesTheBufferUntouched)
-{
+TEST_P(GradientSkips, LeavesTheBufferUntouched) {
     const Drawing d(GetParam(), gradient, 40, 6, 200);
     for (size_t p = 0; p < 3; ++p)
         for (uint8_t b : d.plane(p))

@@ -14,15 +14,13 @@
 #include "plane_bounds.h"
 #include "test_pattern.h"
 
-class GuardedPlanes
-{
-  public:
+class GuardedPlanes {
+public:
     static constexpr size_t guard = 48;
 
     // seed 0 presets every byte to 0xA5; other seeds give a byte pattern that
     // varies with the position, so a missed store rarely meets its own value.
-    explicit GuardedPlanes(const plane_bounds::Planes &layout, uint8_t seed = 0) : layout_(layout)
-    {
+    explicit GuardedPlanes(const plane_bounds::Planes &layout, uint8_t seed = 0) : layout_(layout) {
         for (size_t p = 0; p < 3; ++p) {
             storage_[p].resize(guard + layout.bytes[p] + guard);
             for (size_t i = 0; i < storage_[p].size(); ++i)
@@ -31,13 +29,11 @@ class GuardedPlanes
         }
     }
 
-    PlanePointers pointers()
-    {
+    PlanePointers pointers() {
         return {storage_[0].data() + guard, storage_[1].data() + guard, storage_[2].data() + guard};
     }
 
-    std::span<const uint8_t> plane(size_t p) const
-    {
+    std::span<const uint8_t> plane(size_t p) const {
         return {storage_[p].data() + guard, layout_.bytes[p]};
     }
 
@@ -46,8 +42,7 @@ class GuardedPlanes
 
     // Describes the first byte that changed although no drawing may change
     // it (a guard byte, row padding, an undrawn chroma row, an unused plane).
-    std::optional<std::string> stray_write() const
-    {
+    std::optional<std::string> stray_write() const {
         for (size_t p = 0; p < 3; ++p) {
             for (size_t i = 0; i < storage_[p].size(); ++i) {
                 const bool inside = i >= guard && i < guard + layout_.bytes[p];
@@ -63,9 +58,8 @@ class GuardedPlanes
         return std::nullopt;
     }
 
-  private:
-    static uint8_t preset(uint8_t seed, size_t plane, size_t i)
-    {
+private:
+    static uint8_t preset(uint8_t seed, size_t plane, size_t i) {
         if (seed == 0)
             return 0xA5;
         return static_cast<uint8_t>((i * 7 + plane * 13 + seed) ^ (i >> 8));

@@ -11,27 +11,23 @@
 #include "pixel_formats.h"
 #include "test_pattern.h"
 
-namespace plane_bounds
-{
+namespace plane_bounds {
 
 struct Planes {
     std::array<size_t, 3> bytes{};             // size of each plane; 0 = not used
     std::array<std::vector<bool>, 3> writable; // per byte of each plane
 };
 
-inline bool is_yuv(const PixelFormatInfo &format)
-{
+inline bool is_yuv(const PixelFormatInfo &format) {
     return format.yuv.xsub != 0;
 }
 
 // Rows `count` long, `step` apart, each with `span` bytes from its start.
-inline size_t rows_size(uint64_t rows, uint64_t step, uint64_t span)
-{
+inline size_t rows_size(uint64_t rows, uint64_t step, uint64_t span) {
     return rows == 0 || span == 0 ? 0 : static_cast<size_t>((rows - 1) * step + span);
 }
 
-inline void mark_rows(std::vector<bool> &mask, uint64_t rows, uint64_t step, uint64_t span)
-{
+inline void mark_rows(std::vector<bool> &mask, uint64_t rows, uint64_t step, uint64_t span) {
     for (uint64_t r = 0; r < rows; ++r)
         for (uint64_t i = 0; i < span; ++i)
             mask[r * step + i] = true;
@@ -41,8 +37,7 @@ inline void mark_rows(std::vector<bool> &mask, uint64_t rows, uint64_t step, uin
 // (or a format it does not draw) are still given a size, so that a test can
 // check they stay untouched: such planes have no writable byte.
 inline Planes describe(const PixelFormatInfo &format, TestPattern pattern, uint32_t width,
-                       uint32_t height, uint32_t stride)
-{
+                       uint32_t height, uint32_t stride) {
     Planes p;
     const PixelFamily family = pixel_family(format);
     const uint64_t bpp = plane0_bytes_per_pixel(family);

@@ -5,10 +5,8 @@
 #include <array>
 #include <cstdlib>
 
-namespace reference
-{
-namespace
-{
+namespace reference {
+namespace {
 
 constexpr std::array<YuvColor, 7> top{{{181, 128, 128},
                                        {162, 44, 142},
@@ -33,8 +31,7 @@ constexpr std::array<YuvColor, 8> bottom{{{40, 152, 111},
                                           {41, 128, 128},
                                           {32, 128, 128}}};
 
-YuvColor smpte_color(uint32_t x, uint32_t row, uint32_t width, uint32_t rows)
-{
+YuvColor smpte_color(uint32_t x, uint32_t row, uint32_t width, uint32_t rows) {
     if (row < rows * 6 / 9)
         return top[x * 7 / width];
     if (row < rows * 7 / 9)
@@ -42,14 +39,12 @@ YuvColor smpte_color(uint32_t x, uint32_t row, uint32_t width, uint32_t rows)
     return bottom[smpte_bottom_entry(x, width)];
 }
 
-bool is_packed(const YuvLayout &yuv)
-{
+bool is_packed(const YuvLayout &yuv) {
     return (yuv.order & (luma_first | chroma_first)) != 0;
 }
 
 // Stores into a packed row, dropping what lies past its 2 x width bytes.
-void store_in_row(uint8_t *row, uint32_t width, uint64_t at, uint8_t value)
-{
+void store_in_row(uint8_t *row, uint32_t width, uint64_t at, uint8_t value) {
     if (at < 2 * uint64_t{width})
         row[at] = value;
 }
@@ -58,15 +53,13 @@ struct PackedBytes {
     uint32_t luma, chroma, cb, cr;
 };
 
-PackedBytes packed_bytes(const YuvLayout &yuv)
-{
+PackedBytes packed_bytes(const YuvLayout &yuv) {
     return {(yuv.order & luma_first) ? 0u : 1u, (yuv.order & chroma_first) ? 0u : 1u,
             (yuv.order & cr_before_cb) ? 2u : 0u, (yuv.order & cb_before_cr) ? 2u : 0u};
 }
 
 // Luma, Cb and Cr plane addresses of the non-packed YUV formats.
-std::array<uint8_t *, 3> yuv_planes(const YuvLayout &yuv, const PlanePointers &planes)
-{
+std::array<uint8_t *, 3> yuv_planes(const YuvLayout &yuv, const PlanePointers &planes) {
     if (yuv.chroma_stride == 2)
         return {planes[0], planes[1] + ((yuv.order & cb_before_cr) ? 0 : 1),
                 planes[1] + ((yuv.order & cr_before_cb) ? 0 : 1)};
@@ -81,16 +74,14 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-Rgb tile_rgb(uint32_t x, uint32_t y, uint32_t width)
-{
+Rgb tile_rgb(uint32_t x, uint32_t y, uint32_t width) {
     const std::div_t d = std::div(static_cast<int>(x + y), static_cast<int>(width));
     const uint32_t c = 0x130502u * (static_cast<uint32_t>(d.quot) >> 6) +
                        0x0A1120u * (static_cast<uint32_t>(d.rem) >> 6);
     return {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
 }
 
-void store_le(uint8_t *p, uint64_t value, unsigned bytes)
-{
+void store_le(uint8_t *p, uint64_t value, unsigned bytes) {
     for (unsigned i = 0; i < bytes; ++i)
         p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
@@ -98,14 +89,12 @@ void store_le(uint8_t *p, uint64_t value, unsigned bytes)
 } // namespace
 
 // The bottom band's columns are the same in every family.
-uint32_t smpte_bottom_entry(uint32_t x, uint32_t width)
-{
+uint32_t smpte_bottom_entry(uint32_t x, uint32_t width) {
     return smpte_reference::bottom_entry(x, width);
 }
 
 void smpte_yuv(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
-               uint32_t height, uint32_t stride)
-{
+               uint32_t height, uint32_t stride) {
     const YuvLayout &yuv = format.yuv;
     if (is_packed(yuv)) {
         const PackedBytes b = packed_bytes(yuv);
@@ -141,8 +130,7 @@ void smpte_yuv(const PixelFormatInfo &format, const PlanePointers &planes, uint3
 }
 
 void tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
-           uint32_t height, uint32_t stride)
-{
+           uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
     const PixelFamily family = pixel_family(format);
@@ -196,8 +184,7 @@ void tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t 
 }
 
 void gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-              uint32_t stride)
-{
+              uint32_t stride) {
     const PixelFamily family = pixel_family(format);
     if (family != PixelFamily::rgb32 && family != PixelFamily::rgb_half)
         return;
@@ -224,8 +211,7 @@ void gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint3
 }
 
 void draw(const PixelFormatInfo &format, TestPattern pattern, const PlanePointers &planes,
-          uint32_t width, uint32_t height, uint32_t stride)
-{
+          uint32_t width, uint32_t height, uint32_t stride) {
     switch (pattern) {
     case TestPattern::tiles:
         tiles(format, planes, width, height, stride);

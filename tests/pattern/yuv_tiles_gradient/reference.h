@@ -8,8 +8,7 @@
 #include "pixel_formats.h"
 #include "test_pattern.h"
 
-namespace reference
-{
+namespace reference {
 
 // Colour entry of column x in the bottom band (0..7), in 32-bit arithmetic.
 // Widths 4 to 6 have no room for the narrow steps: that one column is black

@@ -8,8 +8,7 @@
 #include "smpte.h"
 #include "test_support.h"
 
-namespace
-{
+namespace {
 
 constexpr TestPattern smpte = TestPattern::smpte;
 
@@ -21,18 +20,14 @@ struct RowCase {
     std::vector<int> expected;
 };
 
-void PrintTo(const RowCase &c, std::ostream *os)
-{
+void PrintTo(const RowCase &c, std::ostream *os) {
     *os << c.format << " " << c.width << "x" << c.height << " plane " << c.plane << " @"
         << c.offset;
 }
 
-class SmpteYuvBytes : public testing::TestWithParam<RowCase>
-{
-};
+class SmpteYuvBytes : public testing::TestWithParam<RowCase> {};
 
-TEST_P(SmpteYuvBytes, HoldTheWorkedValues)
-{
+TEST_P(SmpteYuvBytes, HoldTheWorkedValues) {
     const RowCase &c = GetParam();
     const Drawing d(c.format, smpte, c.width, c.height, c.stride);
     EXPECT_EQ(d.bytes(c.plane, c.offset, c.expected.size()), c.expected);
@@ -126,8 +121,7 @@ struct BandCase {
     uint8_t cb;   // Cb of column 0 in the chroma row of the same number
 };
 
-TEST(SmpteYuvBands, ChromaRowsHaveTheirOwnBandsAtHeight900)
-{
+TEST(SmpteYuvBands, ChromaRowsHaveTheirOwnBandsAtHeight900) {
     // Luma bands 0-599, 600-699, 700-899; chroma bands 0-299, 300-349,
     // 350-449; column 0 shows grey (181/128), blue (35/212), in-phase (40/152).
     const uint32_t stride = 16;
@@ -143,8 +137,7 @@ TEST(SmpteYuvBands, ChromaRowsHaveTheirOwnBandsAtHeight900)
         EXPECT_EQ(d.byte(1, uint64_t{c.row} * stride), c.cb) << "chroma row " << c.row;
 }
 
-TEST(SmpteYuvBands, OddHeightPutsTopLumaUnderBottomChroma)
-{
+TEST(SmpteYuvBands, OddHeightPutsTopLumaUnderBottomChroma) {
     const Drawing d("NV12", smpte, 8, 5, 8);
     // Luma rows 0-2 top band, 3-4 bottom band.
     EXPECT_EQ(d.bytes(0, 2 * 8, 8), (std::vector<int>{181, 181, 162, 132, 113, 84, 66, 35}));
@@ -158,8 +151,7 @@ TEST(SmpteYuvBands, OddHeightPutsTopLumaUnderBottomChroma)
     EXPECT_FALSE(stray.has_value()) << *stray;
 }
 
-TEST(SmpteYuvBands, Yu12OddHeightLeavesTheThirdChromaRow)
-{
+TEST(SmpteYuvBands, Yu12OddHeightLeavesTheThirdChromaRow) {
     const Drawing d("YU12", smpte, 8, 5, 8);
     EXPECT_EQ(d.bytes(1, 0, 4), (std::vector<int>{128, 44, 73, 100}));
     EXPECT_EQ(d.bytes(2, 4, 4), (std::vector<int>{111, 128, 128, 128}));
@@ -167,12 +159,9 @@ TEST(SmpteYuvBands, Yu12OddHeightLeavesTheThirdChromaRow)
     EXPECT_EQ(d.bytes(2, 8, 4), repeat({0xA5}, 4));
 }
 
-class SmpteYuvUntouched : public testing::TestWithParam<std::string>
-{
-};
+class SmpteYuvUntouched : public testing::TestWithParam<std::string> {};
 
-TEST_P(SmpteYuvUntouched, EmptySizesWriteNothing)
-{
+TEST_P(SmpteYuvUntouched, EmptySizesWriteNothing) {
     for (auto [w, h] : {std::pair{0u, 5u}, std::pair{9u, 0u}, std::pair{0u, 0u}}) {
         const Drawing d(GetParam(), smpte, w, h, 32);
         for (size_t p = 0; p < 3; ++p)
@@ -181,8 +170,7 @@ TEST_P(SmpteYuvUntouched, EmptySizesWriteNothing)
     }
 }
 
-TEST_P(SmpteYuvUntouched, RowPaddingAndUnusedPlanesKeepTheirBytes)
-{
+TEST_P(SmpteYuvUntouched, RowPaddingAndUnusedPlanesKeepTheirBytes) {
     // Stride well past the row: the padding is checked by stray_write, as
     // are the planes the format does not use.
     const Drawing d(GetParam(), smpte, 13, 9, 40);
@@ -195,8 +183,7 @@ INSTANTIATE_TEST_SUITE_P(YuvFormats, SmpteYuvUntouched,
                          testing::Values("UYVY", "VYUY", "YUYV", "YVYU", "NV12", "NV21", "NV16",
                                          "NV61", "YU12", "YV12"));
 
-TEST(SmpteYuvPlanar, SeparateChromaBuffersGetTheSameSamples)
-{
+TEST(SmpteYuvPlanar, SeparateChromaBuffersGetTheSameSamples) {
     // The routine takes any two chroma addresses; with Cb and Cr in buffers
     // of their own it stores the samples the interleaved plane holds.
     const PixelFormatInfo &nv12 = format_named("NV12");

@@ -12,15 +12,13 @@
 #include "reference.h"
 #include "test_pattern.h"
 
-namespace
-{
+namespace {
 
 struct Size {
     uint32_t width, height;
 };
 
-std::vector<Size> small_and_odd_sizes()
-{
+std::vector<Size> small_and_odd_sizes() {
     std::vector<Size> sizes;
     for (uint32_t w = 0; w <= 20; ++w)
         for (uint32_t h = 1; h <= 12; ++h)
@@ -34,15 +32,13 @@ std::vector<Size> small_and_odd_sizes()
 
 // More than 63 times as tall as wide: x + y reaches 64 x width, where the
 // tile colour's quotient term starts to count.
-std::vector<Size> tall_narrow_sizes()
-{
+std::vector<Size> tall_narrow_sizes() {
     return {{1, 70}, {2, 200}, {3, 250}, {4, 300}, {5, 400}, {7, 500}, {9, 1200}};
 }
 
 // Tight rows, odd padding, wide padding; rows overlapping only for the
 // drawings whose writing order defines the result.
-std::vector<uint32_t> strides_for(uint64_t row_bytes, bool with_overlap)
-{
+std::vector<uint32_t> strides_for(uint64_t row_bytes, bool with_overlap) {
     const auto tight = static_cast<uint32_t>(row_bytes);
     std::vector<uint32_t> strides{tight, tight + 5, tight + 64};
     if (with_overlap && tight > 2)
@@ -50,8 +46,8 @@ std::vector<uint32_t> strides_for(uint64_t row_bytes, bool with_overlap)
     return strides;
 }
 
-std::string describe(const PixelFormatInfo &format, TestPattern pattern, Size size, uint32_t stride)
-{
+std::string describe(const PixelFormatInfo &format, TestPattern pattern, Size size,
+                     uint32_t stride) {
     return std::string(format.name) + " " + pattern_name(pattern) + " " +
            std::to_string(size.width) + "x" + std::to_string(size.height) + " stride " +
            std::to_string(stride);
@@ -60,8 +56,7 @@ std::string describe(const PixelFormatInfo &format, TestPattern pattern, Size si
 // Draws with fill_test_pattern and with the reference into equally preset
 // buffers; both must agree on every byte and leave the rest alone.
 void check_against_reference(const PixelFormatInfo &format, TestPattern pattern, Size size,
-                             uint32_t stride, uint8_t seed)
-{
+                             uint32_t stride, uint8_t seed) {
     SCOPED_TRACE(describe(format, pattern, size, stride));
     const plane_bounds::Planes layout =
         plane_bounds::describe(format, pattern, size.width, size.height, stride);
@@ -85,12 +80,9 @@ void check_against_reference(const PixelFormatInfo &format, TestPattern pattern,
     }
 }
 
-class SweepTest : public testing::TestWithParam<const PixelFormatInfo *>
-{
-};
+class SweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
 
-TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride)
-{
+TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride) {
     const PixelFormatInfo &format = *GetParam();
     const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
@@ -104,8 +96,7 @@ TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride)
     }
 }
 
-TEST_P(SweepTest, TilesMatchReferenceInTallNarrowBuffers)
-{
+TEST_P(SweepTest, TilesMatchReferenceInTallNarrowBuffers) {
     const PixelFormatInfo &format = *GetParam();
     const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (Size size : tall_narrow_sizes())
@@ -115,8 +106,7 @@ TEST_P(SweepTest, TilesMatchReferenceInTallNarrowBuffers)
 
 // Rows too wide for the lines and rows drawn ahead in local memory, which
 // are then drawn in place.
-TEST_P(SweepTest, MatchesReferenceInVeryWideRows)
-{
+TEST_P(SweepTest, MatchesReferenceInVeryWideRows) {
     const PixelFormatInfo &format = *GetParam();
     const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
@@ -128,12 +118,9 @@ TEST_P(SweepTest, MatchesReferenceInVeryWideRows)
     }
 }
 
-class SmpteYuvSweepTest : public testing::TestWithParam<const PixelFormatInfo *>
-{
-};
+class SmpteYuvSweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
 
-TEST_P(SmpteYuvSweepTest, MatchesReferenceAtFullHdRowsAndOddHeights)
-{
+TEST_P(SmpteYuvSweepTest, MatchesReferenceAtFullHdRowsAndOddHeights) {
     const PixelFormatInfo &format = *GetParam();
     const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
     for (Size size : {Size{1920, 9}, Size{1919, 13}, Size{701, 900}})
@@ -141,13 +128,11 @@ TEST_P(SmpteYuvSweepTest, MatchesReferenceAtFullHdRowsAndOddHeights)
                                 static_cast<uint32_t>(size.width * bpp + 3), 9);
 }
 
-std::string format_name(const testing::TestParamInfo<const PixelFormatInfo *> &info)
-{
+std::string format_name(const testing::TestParamInfo<const PixelFormatInfo *> &info) {
     return info.param->name;
 }
 
-std::vector<const PixelFormatInfo *> formats(bool yuv_only)
-{
+std::vector<const PixelFormatInfo *> formats(bool yuv_only) {
     std::vector<const PixelFormatInfo *> rows;
     for (const PixelFormatInfo &row : pixel_format_table)
         if (!yuv_only || plane_bounds::is_yuv(row))

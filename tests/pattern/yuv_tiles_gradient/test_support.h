@@ -15,8 +15,7 @@
 #include "plane_bounds.h"
 #include "test_pattern.h"
 
-inline const PixelFormatInfo &format_named(const std::string &name)
-{
+inline const PixelFormatInfo &format_named(const std::string &name) {
     const PixelFormatInfo *format = find_pixel_format(pixel_format_from_name(name.c_str()));
     if (format == nullptr)
         throw std::invalid_argument("no pixel format " + name);
@@ -28,8 +27,7 @@ struct Drawing {
     Drawing(const std::string &format_name, TestPattern pattern, uint32_t width, uint32_t height,
             uint32_t stride)
         : planes(plane_bounds::describe(format_named(format_name), pattern, width, height, stride)),
-          stride(stride)
-    {
+          stride(stride) {
         fill_test_pattern(format_named(format_name).fourcc, pattern, planes.pointers(), width,
                           height, stride);
     }
@@ -39,8 +37,7 @@ struct Drawing {
     uint8_t byte(size_t p, uint64_t offset) const { return plane(p)[offset]; }
 
     // The bytes [offset, offset + count) of plane p.
-    std::vector<int> bytes(size_t p, uint64_t offset, size_t count) const
-    {
+    std::vector<int> bytes(size_t p, uint64_t offset, size_t count) const {
         std::vector<int> out;
         for (size_t i = 0; i < count; ++i)
             out.push_back(plane(p)[offset + i]);
@@ -48,8 +45,7 @@ struct Drawing {
     }
 
     // Pixel x of row y of plane 0, `size` bytes read least significant first.
-    uint64_t pixel(uint32_t x, uint32_t y, unsigned size) const
-    {
+    uint64_t pixel(uint32_t x, uint32_t y, unsigned size) const {
         uint64_t value = 0;
         for (unsigned i = 0; i < size; ++i)
             value |= uint64_t{plane(0)[uint64_t{y} * stride + uint64_t{x} * size + i]} << (8 * i);
@@ -60,8 +56,7 @@ struct Drawing {
     uint32_t stride;
 };
 
-inline std::vector<int> repeat(std::initializer_list<int> bytes, size_t times)
-{
+inline std::vector<int> repeat(std::initializer_list<int> bytes, size_t times) {
     std::vector<int> out;
     for (size_t i = 0; i < times; ++i)
         out.insert(out.end(), bytes);

@@ -8,8 +8,7 @@
 #include "test_support.h"
 #include "tiles.h"
 
-namespace
-{
+namespace {
 
 constexpr TestPattern tiles = TestPattern::tiles;
 
@@ -18,17 +17,13 @@ struct ColorCase {
     int r, g, b;
 };
 
-void PrintTo(const ColorCase &c, std::ostream *os)
-{
+void PrintTo(const ColorCase &c, std::ostream *os) {
     *os << "(" << c.x << ", " << c.y << ") width " << c.width;
 }
 
-class TileColor : public testing::TestWithParam<ColorCase>
-{
-};
+class TileColor : public testing::TestWithParam<ColorCase> {};
 
-TEST_P(TileColor, FollowsTheBandsAndTheQuotientTerm)
-{
+TEST_P(TileColor, FollowsTheBandsAndTheQuotientTerm) {
     const ColorCase &c = GetParam();
     const TileRgb rgb = tile_color(c.x, c.y, c.width);
     EXPECT_EQ((std::vector<int>{rgb.r, rgb.g, rgb.b}), (std::vector<int>{c.r, c.g, c.b}))
@@ -59,17 +54,13 @@ struct PixelCase {
     uint64_t expected;
 };
 
-void PrintTo(const PixelCase &c, std::ostream *os)
-{
+void PrintTo(const PixelCase &c, std::ostream *os) {
     *os << c.format << " " << c.width << "x" << c.height << " (" << c.x << ", " << c.y << ")";
 }
 
-class TilePixels : public testing::TestWithParam<PixelCase>
-{
-};
+class TilePixels : public testing::TestWithParam<PixelCase> {};
 
-TEST_P(TilePixels, HoldTheWorkedValues)
-{
+TEST_P(TilePixels, HoldTheWorkedValues) {
     const PixelCase &c = GetParam();
     const Drawing d(c.format, tiles, c.width, c.height, c.width * c.size + 4);
     EXPECT_EQ(d.pixel(c.x, c.y, c.size), c.expected);
@@ -111,8 +102,7 @@ struct YuvBandCase {
     int y, cb, cr;
 };
 
-TEST(TileYuv, EachBandHasItsBt601Bytes)
-{
+TEST(TileYuv, EachBandHasItsBt601Bytes) {
     const std::vector<YuvBandCase> bands{{0, 16, 128, 128},  {1, 30, 136, 124}, {2, 45, 143, 120},
                                          {3, 59, 151, 116},  {4, 73, 158, 112}, {5, 87, 166, 107},
                                          {6, 102, 174, 103}, {7, 116, 181, 99}, {8, 106, 77, 113},
@@ -128,8 +118,7 @@ TEST(TileYuv, EachBandHasItsBt601Bytes)
     }
 }
 
-TEST(TileYuv, Nv12ChromaTakesTheLastPixelOfItsBlock)
-{
+TEST(TileYuv, Nv12ChromaTakesTheLastPixelOfItsBlock) {
     const Drawing d("NV12", tiles, 640, 480, 640);
     // Pixels (62, 0), (63, 0), (62, 1) are band 0; only (63, 1) is band 1,
     // and its colour is the one the block's chroma keeps.
@@ -138,8 +127,7 @@ TEST(TileYuv, Nv12ChromaTakesTheLastPixelOfItsBlock)
     EXPECT_EQ(d.bytes(1, 62, 2), (std::vector<int>{136, 124}));
 }
 
-TEST(TileYuv, ChromaBlocksCutByTheBufferEdgeTakeItsLastPixel)
-{
+TEST(TileYuv, ChromaBlocksCutByTheBufferEdgeTakeItsLastPixel) {
     // Width 131, height 3: the last block of a row is column 130 alone, the
     // last chroma row covers luma row 2 alone.
     const Drawing d("YU12", tiles, 131, 3, 132);
@@ -165,17 +153,13 @@ struct PackedCase {
     std::vector<int> expected;
 };
 
-void PrintTo(const PackedCase &c, std::ostream *os)
-{
+void PrintTo(const PackedCase &c, std::ostream *os) {
     *os << c.format << " width " << c.width << " row " << c.y << " @" << c.offset;
 }
 
-class TilePacked : public testing::TestWithParam<PackedCase>
-{
-};
+class TilePacked : public testing::TestWithParam<PackedCase> {};
 
-TEST_P(TilePacked, PairsTakeTheLeftPixelsColour)
-{
+TEST_P(TilePacked, PairsTakeTheLeftPixelsColour) {
     const PackedCase &c = GetParam();
     const uint32_t stride = 2 * c.width + 6;
     const Drawing d(c.format, tiles, c.width, 2, stride);
@@ -199,12 +183,9 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TilePacked,
                              PackedCase{"VYUY", 65, 0, 128, {124, 30}},
                              PackedCase{"YUYV", 65, 0, 130, {0xA5, 0xA5}}));
 
-class TileUntouched : public testing::TestWithParam<std::string>
-{
-};
+class TileUntouched : public testing::TestWithParam<std::string> {};
 
-TEST_P(TileUntouched, EmptySizesWriteNothing)
-{
+TEST_P(TileUntouched, EmptySizesWriteNothing) {
     for (auto [w, h] : {std::pair{0u, 5u}, std::pair{9u, 0u}}) {
         const Drawing d(GetParam(), tiles, w, h, 80);
         for (size_t p = 0; p < 3; ++p)
@@ -217,15 +198,13 @@ INSTANTIATE_TEST_SUITE_P(SomeOfEachFamily, TileUntouched,
                          testing::Values("C8", "YUYV", "NV12", "YV12", "RG16", "BG24", "XR24",
                                          "AB4H"));
 
-TEST(TileUntouched, C8IsNeverDrawn)
-{
+TEST(TileUntouched, C8IsNeverDrawn) {
     const Drawing d("C8", tiles, 64, 8, 64);
     for (uint8_t b : d.plane(0))
         ASSERT_EQ(b, 0xA5);
 }
 
-TEST(TilePlanar, SeparateChromaBuffersGetTheSameSamples)
-{
+TEST(TilePlanar, SeparateChromaBuffersGetTheSameSamples) {
     const PixelFormatInfo &nv12 = format_named("NV12");
     const uint32_t width = 131, height = 7, stride = 132;
     std::vector<uint8_t> luma(stride * height), interleaved(stride * 4, 0xA5);
