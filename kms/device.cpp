@@ -151,13 +151,24 @@ void kms_device_close(kms_device *device) {
     delete device;
 }
 
+namespace {
+
+// A zeroed record of a KMS object, or nullptr when it cannot be allocated.
+template <typename Record>
+Record *new_record(kms_device *device, uint32_t id) {
+    auto *record = new (std::nothrow) Record;
+    if (record) {
+        record->device = device;
+        record->id = id;
+    }
+    return record;
+}
+
+} // namespace
+
 kms_screen *kms_screen_create(kms_device *device, uint32_t id) {
-    auto *screen = new (std::nothrow) kms_screen;
-    if (!screen)
-        return nullptr;
-    screen->device = device;
-    screen->id = id;
-    if (!device)
+    auto *screen = new_record<kms_screen>(device, id);
+    if (!screen || !device)
         return screen;
 
     const ConnectorOwner connector = read_connector(device->fd, id);
@@ -177,12 +188,7 @@ void kms_screen_destroy(kms_screen *screen) {
 }
 
 kms_crtc *kms_crtc_create(kms_device *device, uint32_t id) {
-    auto *crtc = new (std::nothrow) kms_crtc;
-    if (!crtc)
-        return nullptr;
-    crtc->device = device;
-    crtc->id = id;
-    return crtc;
+    return new_record<kms_crtc>(device, id);
 }
 
 void kms_crtc_destroy(kms_crtc *crtc) {
@@ -190,12 +196,8 @@ void kms_crtc_destroy(kms_crtc *crtc) {
 }
 
 kms_plane *kms_plane_create(kms_device *device, uint32_t id) {
-    auto *plane = new (std::nothrow) kms_plane;
-    if (!plane)
-        return nullptr;
-    plane->device = device;
-    plane->id = id;
-    if (!device)
+    auto *plane = new_record<kms_plane>(device, id);
+    if (!plane || !device)
         return plane;
 
     {
