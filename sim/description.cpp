@@ -162,7 +162,9 @@ uint32_t parse_connector_type(const json &v, const std::string &where) {
 ConnectorDescription parse_connector(const json &c, const std::string &where, unsigned crtcs) {
     if (!c.is_object())
         fail(where, "expected an object");
-    check_keys(c, where, {"type", "connected", "modes", "possible_crtcs", "mm_width", "mm_height"});
+    check_keys(
+        c, where,
+        {"type", "connected", "modes", "possible_crtcs", "encoders", "mm_width", "mm_height"});
     ConnectorDescription d;
     d.possible_crtcs = all_crtcs(crtcs);
     if (c.contains("type"))
@@ -195,6 +197,24 @@ ConnectorDescription parse_connector(const json &c, const std::string &where, un
     if (c.contains("possible_crtcs"))
         d.possible_crtcs =
             uint32_t(get_uint(c.at("possible_crtcs"), where + ".possible_crtcs", 0xffffffffu));
+    if (c.contains("encoders")) {
+        const json &encoders = c.at("encoders");
+        if (!encoders.is_array() || encoders.empty())
+            fail(where + ".encoders", "expected a non-empty array");
+        for (size_t i = 0; i < encoders.size(); ++i) {
+            std::string w = where + ".encoders[" + std::to_string(i) + "]";
+            if (!encoders[i].is_object())
+                fail(w, "expected an object");
+            check_keys(encoders[i], w, {"possible_crtcs"});
+            EncoderDescription e{d.possible_crtcs};
+            if (encoders[i].contains("possible_crtcs"))
+                e.possible_crtcs = uint32_t(
+                    get_uint(encoders[i].at("possible_crtcs"), w + ".possible_crtcs", 0xffffffffu));
+            d.encoders.push_back(e);
+        }
+    } else {
+        d.encoders.push_back({d.possible_crtcs});
+    }
     if (c.contains("mm_width"))
         d.mm_width = uint32_t(get_uint(c.at("mm_width"), where + ".mm_width", 0xffffffffu));
     if (c.contains("mm_height"))

@@ -19,11 +19,17 @@ struct DescriptionError : std::runtime_error {
 
 enum class PlaneType : uint32_t { overlay = 0, primary = 1, cursor = 2 };
 
+struct EncoderDescription {
+    uint32_t possible_crtcs = 0; // bit i: CRTC i can feed it
+};
+
 struct ConnectorDescription {
     uint32_t type = DRM_MODE_CONNECTOR_Unknown;
     uint32_t connection = 2; // 1 connected, 2 disconnected, 3 unknown
     std::vector<drm_mode_modeinfo> modes;
     uint32_t possible_crtcs = 0; // bit i: CRTC i can drive it
+    // At least one; by default a single one with the connector's mask.
+    std::vector<EncoderDescription> encoders;
     uint32_t mm_width = 0;
     uint32_t mm_height = 0;
 };

@@ -134,12 +134,18 @@ Device::Device(const Description &d)
         }
     }
     std::map<uint32_t, uint32_t> per_type;
+    std::vector<std::vector<unsigned>> connector_encoders;
     for (const ConnectorDescription &cd : d.connectors) {
-        Encoder e;
-        e.id = next_id++;
-        e.type = encoder_type_for(cd.type);
-        e.possible_crtcs = cd.possible_crtcs;
-        encoders_.push_back(e);
+        std::vector<unsigned> indices;
+        for (const EncoderDescription &ed : cd.encoders) {
+            Encoder e;
+            e.id = next_id++;
+            e.type = encoder_type_for(cd.type);
+            e.possible_crtcs = ed.possible_crtcs;
+            indices.push_back(unsigned(encoders_.size()));
+            encoders_.push_back(e);
+        }
+        connector_encoders.push_back(std::move(indices));
     }
     for (size_t i = 0; i < d.connectors.size(); ++i) {
         const ConnectorDescription &cd = d.connectors[i];
@@ -153,7 +159,7 @@ Device::Device(const Description &d)
         c.possible_crtcs = cd.possible_crtcs;
         c.mm_width = cd.mm_width;
         c.mm_height = cd.mm_height;
-        c.encoder = unsigned(i);
+        c.encoders = std::move(connector_encoders[i]);
         connectors_.push_back(std::move(c));
     }
     first_fb_id_ = next_id;

@@ -100,6 +100,7 @@ struct Encoder {
     uint32_t id = 0;
     uint32_t type = 0;
     uint32_t possible_crtcs = 0;
+    int crtc = -1; // index of the CRTC feeding it
 };
 
 struct Connector {
@@ -111,8 +112,9 @@ struct Connector {
     std::vector<drm_mode_modeinfo> modes;
     uint32_t possible_crtcs = 0;
     uint32_t mm_width = 0, mm_height = 0;
-    unsigned encoder = 0; // index
-    int crtc = -1;        // index of the CRTC driving it
+    std::vector<unsigned> encoders; // indices, in the order GETCONNECTOR lists them
+    int encoder = -1;               // index of the encoder in use, -1 when off
+    int crtc = -1;                  // index of the CRTC driving it
     std::vector<PropertyValue> properties;
 };
 
@@ -184,6 +186,8 @@ private:
     int add_framebuffer(const drm_mode_fb_cmd2 &f, uint32_t &id_out);
     void remove_framebuffer(const std::shared_ptr<Framebuffer> &fb);
     void disable_crtc(unsigned crtc);
+    void detach_connector(unsigned connector);
+    int encoder_for(unsigned connector, unsigned crtc) const;
     uint32_t new_object_id();
     int properties_of(uint32_t id, uint32_t type, const std::vector<PropertyValue> *&out) const;
     std::vector<PropertyValue> connector_properties(const Connector &c) const;

@@ -40,6 +40,26 @@ bool has_format(const Plane &p, uint32_t format) {
 
 } // namespace
 
+// The encoder that joins a connector to a CRTC. With one encoder this is
+// drm_connector_get_single_encoder; with several, the driver's best_encoder
+// picks the one that CRTC can feed (as i915 does for its per-pipe DP-MST
+// encoders). -1 when none can: the atomic check refuses that with EINVAL.
+int Device::encoder_for(unsigned connector, unsigned crtc) const {
+    for (unsigned e : connectors_[connector].encoders)
+        if (encoders_[e].possible_crtcs >> crtc & 1)
+            return int(e);
+    return -1;
+}
+
+// The connector and its encoder are no longer fed by any CRTC.
+void Device::detach_connector(unsigned connector) {
+    Connector &c = connectors_[connector];
+    if (c.encoder >= 0)
+        encoders_[size_t(c.encoder)].crtc = -1;
+    c.encoder = -1;
+    c.crtc = -1;
+}
+
 void Device::disable_crtc(unsigned index) {
     Crtc &c = crtcs_[index];
     c.active = false;
@@ -47,7 +67,7 @@ void Device::disable_crtc(unsigned index) {
     c.x = c.y = 0;
     c.fb.reset();
     for (unsigned con : c.connectors)
-        connectors_[con].crtc = -1;
+        detach_connector(con);
     c.connectors.clear();
     if (c.primary_plane >= 0) {
         Plane &p = planes_[size_t(c.primary_plane)];
@@ -111,10 +131,14 @@ int Device::set_crtc(drm_mode_crtc &req) {
             wanted.push_back(unsigned(con));
         }
     }
-    // The atomic check: every connector's encoder must be able to use it.
-    for (unsigned con : wanted)
-        if (!(encoders_[connectors_[con].encoder].possible_crtcs >> index & 1))
+    // The atomic check: every connector needs an encoder this CRTC can feed.
+    std::vector<unsigned> chosen;
+    for (unsigned con : wanted) {
+        int encoder = encoder_for(con, unsigned(index));
+        if (encoder < 0)
             return -EINVAL;
+        chosen.push_back(unsigned(encoder));
+    }
 
     if (!with_mode) {
         disable_crtc(unsigned(index));
@@ -124,9 +148,10 @@ int Device::set_crtc(drm_mode_crtc &req) {
     // go; wanted ones are taken from other CRTCs, and a CRTC left without
     // connectors is turned off.
     for (unsigned con : crtc.connectors)
-        connectors_[con].crtc = -1;
+        detach_connector(con);
     crtc.connectors.clear();
-    for (unsigned con : wanted) {
+    for (size_t k = 0; k < wanted.size(); ++k) {
+        const unsigned con = wanted[k];
         int previous = connectors_[con].crtc;
         if (previous >= 0 && previous != index) {
             auto &others = crtcs_[size_t(previous)].connectors;
@@ -134,7 +159,10 @@ int Device::set_crtc(drm_mode_crtc &req) {
             if (others.empty())
                 disable_crtc(unsigned(previous));
         }
+        detach_connector(con);
         connectors_[con].crtc = index;
+        connectors_[con].encoder = int(chosen[k]);
+        encoders_[chosen[k]].crtc = index;
         if (std::find(crtc.connectors.begin(), crtc.connectors.end(), con) == crtc.connectors.end())
             crtc.connectors.push_back(con);
     }

@@ -91,7 +91,9 @@ int Device::get_connector(drm_mode_get_connector &c) {
     if (!aspect_ratio_allowed_)
         for (auto &m : modes)
             m.flags &= ~uint32_t(DRM_MODE_FLAG_PIC_AR_MASK);
-    std::vector<uint32_t> encoders{encoders_[con.encoder].id};
+    std::vector<uint32_t> encoders;
+    for (unsigned e : con.encoders)
+        encoders.push_back(encoders_[e].id);
     con.properties = connector_properties(con);
     std::vector<uint32_t> prop_ids;
     std::vector<uint64_t> prop_values;
@@ -109,7 +111,7 @@ int Device::get_connector(drm_mode_get_connector &c) {
     c.count_modes = uint32_t(modes.size());
     c.count_props = uint32_t(prop_ids.size());
     c.count_encoders = uint32_t(encoders.size());
-    c.encoder_id = con.crtc >= 0 ? encoders_[con.encoder].id : 0;
+    c.encoder_id = con.encoder >= 0 ? encoders_[size_t(con.encoder)].id : 0;
     c.connector_type = con.type;
     c.connector_type_id = con.type_id;
     c.connection = con.connection;
@@ -121,13 +123,12 @@ int Device::get_connector(drm_mode_get_connector &c) {
 }
 
 int Device::get_encoder(drm_mode_get_encoder &e) {
-    for (size_t i = 0; i < encoders_.size(); ++i) {
-        if (encoders_[i].id != e.encoder_id)
+    for (const Encoder &encoder : encoders_) {
+        if (encoder.id != e.encoder_id)
             continue;
-        const Connector &con = connectors_[i];
-        e.encoder_type = encoders_[i].type;
-        e.crtc_id = con.crtc >= 0 ? crtcs_[size_t(con.crtc)].id : 0;
-        e.possible_crtcs = encoders_[i].possible_crtcs;
+        e.encoder_type = encoder.type;
+        e.crtc_id = encoder.crtc >= 0 ? crtcs_[size_t(encoder.crtc)].id : 0;
+        e.possible_crtcs = encoder.possible_crtcs;
         e.possible_clones = 0;
         return 0;
     }

@@ -29,12 +29,23 @@ TEST(Description, DefaultsFillEverythingIn) {
     EXPECT_EQ(d.connectors[0].type, 0u);
     EXPECT_EQ(d.connectors[0].connection, 2u) << "disconnected unless said";
     EXPECT_EQ(d.connectors[0].possible_crtcs, 0b11u);
+    ASSERT_EQ(d.connectors[0].encoders.size(), 1u) << "one encoder per connector";
+    EXPECT_EQ(d.connectors[0].encoders[0].possible_crtcs, 0b11u);
     ASSERT_EQ(d.planes.size(), 2u) << "a primary plane per CRTC";
     EXPECT_EQ(d.planes[1].type, drmsim::PlaneType::primary);
     EXPECT_EQ(d.planes[1].possible_crtcs, 0b10u);
     EXPECT_EQ(d.planes[1].type_properties, std::vector<uint64_t>{1});
     EXPECT_EQ(d.dumb_pitch_align, 256u);
     EXPECT_TRUE(d.universal_planes_cap);
+}
+
+TEST(Description, EncodersTakeTheConnectorsMaskUnlessGiven) {
+    drmsim::Description d = parse_description(R"({"crtcs": 3, "connectors": [
+        {"possible_crtcs": 5, "encoders": [{"possible_crtcs": 1}, {}]}]})");
+    const auto &e = d.connectors[0].encoders;
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].possible_crtcs, 0b001u);
+    EXPECT_EQ(e[1].possible_crtcs, 0b101u);
 }
 
 TEST(Description, ModesFromStringsAndObjects) {
@@ -103,7 +114,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"plane_on_missing_crtc", R"({"crtcs": 1, "planes": [{"crtc": 1}]})", "no CRTC"},
         BadCase{"bad_format", R"({"crtcs": 1, "planes": [{"formats": ["XR2"]}]})",
                 "four-character"},
-        BadCase{"zero_pitch_align", R"({"dumb_pitch_align": 0})", "at least 1"}),
+        BadCase{"zero_pitch_align", R"({"dumb_pitch_align": 0})", "at least 1"},
+        BadCase{"no_encoders", R"({"connectors": [{"encoders": []}]})", "non-empty array"},
+        BadCase{"encoder_not_an_object", R"({"connectors": [{"encoders": [5]}]})",
+                "connectors[0].encoders[0]: expected an object"},
+        BadCase{"unknown_encoder_key", R"({"connectors": [{"encoders": [{"crtcs": 1}]}]})",
+                "unknown key \"crtcs\""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 class OpenTest : public SimTest {

@@ -412,6 +412,101 @@ TEST_F(SimTest, MovingTheOnlyConnectorDisablesTheOldCrtc) {
     drmModeFreeEncoder(enc);
 }
 
+// What GETCONNECTOR and GETENCODER say drives a connector: its encoder
+// in use and the CRTC feeding that encoder (0 for none).
+struct Route {
+    uint32_t encoder = 0;
+    uint32_t crtc = 0;
+    bool operator==(const Route &) const = default;
+};
+
+Route route_of(int fd, unsigned connector) {
+    Route r;
+    drmModeConnector *c = drmModeGetConnector(fd, drmsim::connector_id(fd, connector));
+    if (!c)
+        return r;
+    r.encoder = c->encoder_id;
+    drmModeFreeConnector(c);
+    if (drmModeEncoder *e = r.encoder ? drmModeGetEncoder(fd, r.encoder) : nullptr) {
+        r.crtc = e->crtc_id;
+        drmModeFreeEncoder(e);
+    }
+    return r;
+}
+
+uint32_t encoder_crtc(int fd, unsigned encoder) {
+    drmModeEncoder *e = drmModeGetEncoder(fd, drmsim::encoder_id(fd, encoder));
+    uint32_t crtc = e ? e->crtc_id : UINT32_MAX;
+    drmModeFreeEncoder(e);
+    return crtc;
+}
+
+// Mirrors drm_mode_getcrtc, drm_mode_getconnector and drm_mode_getencoder
+// after legacy SETCRTC through the atomic helpers: the new CRTC reports the
+// framebuffer, offset and mode; the connector names its encoder, the
+// encoder the new CRTC; the CRTC left behind reports no mode and no
+// framebuffer; turning the CRTC off detaches connector and encoder.
+TEST_F(SimTest, ReadbackAfterSetCrtcIsTheNewRoute) {
+    Device dev = Device::from_text(kDevice);
+    const int fd = dev.fd();
+    SolidFb fb(fd, 640, 480, XR24, 0x00ff00);
+    drmModeModeInfo mode = first_mode(fd, 0);
+    EXPECT_EQ(route_of(fd, 0), Route{});
+    ASSERT_EQ(set_crtc(fd, 0, fb.id(), {0}, &mode), 0);
+    EXPECT_EQ((route_of(fd, 0)), (Route{drmsim::encoder_id(fd, 0), drmsim::crtc_id(fd, 0)}));
+    ASSERT_EQ(set_crtc(fd, 2, fb.id(), {0}, &mode), 0);
+    EXPECT_EQ((route_of(fd, 0)), (Route{drmsim::encoder_id(fd, 0), drmsim::crtc_id(fd, 2)}));
+
+    drmModeCrtc *now = drmModeGetCrtc(fd, drmsim::crtc_id(fd, 2));
+    ASSERT_NE(now, nullptr);
+    EXPECT_EQ(now->buffer_id, fb.id());
+    EXPECT_EQ(now->x, 0u);
+    EXPECT_EQ(now->y, 0u);
+    EXPECT_EQ(now->mode_valid, 1);
+    EXPECT_STREQ(now->mode.name, "640x480");
+    EXPECT_EQ(now->mode.clock, mode.clock);
+    drmModeFreeCrtc(now);
+    drmModeCrtc *left = drmModeGetCrtc(fd, drmsim::crtc_id(fd, 0));
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(left->mode_valid, 0);
+    EXPECT_EQ(left->buffer_id, 0u);
+    EXPECT_EQ(left->mode.hdisplay, 0);
+    drmModeFreeCrtc(left);
+
+    ASSERT_EQ(set_crtc(fd, 2, 0, {}, nullptr), 0);
+    EXPECT_EQ(route_of(fd, 0), Route{});
+    EXPECT_EQ(encoder_crtc(fd, 0), 0u);
+}
+
+// Mirrors update_connector_routing with a driver's best_encoder (i915 gives
+// each pipe its own DP-MST encoder): a connector with several encoders uses
+// the one the CRTC can feed, GETCONNECTOR lists them all, the encoder given
+// up reports no CRTC, and a CRTC that no encoder takes is refused (EINVAL).
+TEST_F(SimTest, ConnectorWithSeveralEncodersUsesTheOneTheCrtcCanFeed) {
+    Device dev = Device::from_text(R"({"crtcs": 3, "connectors": [
+        {"type": "DP", "connected": true, "modes": ["640x480@60"],
+         "encoders": [{"possible_crtcs": 1}, {"possible_crtcs": 4}]}]})");
+    const int fd = dev.fd();
+    SolidFb fb(fd, 640, 480, XR24, 0x0000ff);
+    drmModeModeInfo mode = first_mode(fd, 0);
+
+    drmModeConnector *c = drmModeGetConnector(fd, drmsim::connector_id(fd, 0));
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(c->count_encoders, 2);
+    EXPECT_EQ(c->encoders[0], drmsim::encoder_id(fd, 0));
+    EXPECT_EQ(c->encoders[1], drmsim::encoder_id(fd, 1));
+    drmModeFreeConnector(c);
+
+    ASSERT_EQ(set_crtc(fd, 0, fb.id(), {0}, &mode), 0);
+    EXPECT_EQ((route_of(fd, 0)), (Route{drmsim::encoder_id(fd, 0), drmsim::crtc_id(fd, 0)}));
+    EXPECT_EQ(set_crtc(fd, 1, fb.id(), {0}, &mode), -EINVAL);
+    EXPECT_EQ((route_of(fd, 0)), (Route{drmsim::encoder_id(fd, 0), drmsim::crtc_id(fd, 0)}));
+    ASSERT_EQ(set_crtc(fd, 2, fb.id(), {0}, &mode), 0);
+    EXPECT_EQ((route_of(fd, 0)), (Route{drmsim::encoder_id(fd, 1), drmsim::crtc_id(fd, 2)}));
+    EXPECT_EQ(encoder_crtc(fd, 0), 0u);
+    EXPECT_FALSE(drmsim::crtc_state(fd, 0).active);
+}
+
 // Mirrors the atomic helpers: a CRTC is disabled only when its last
 // connector is taken.
 TEST_F(SimTest, CrtcKeepsRunningWhileItStillHasAConnector) {
