@@ -44,6 +44,10 @@ int open_device_file(const std::string &path) {
 void fail(std::string_view request, unsigned nth, int err) {
     Session::get().fail(request, nth, err);
 }
+
+void ignore(std::string_view request, unsigned nth) {
+    Session::get().fail(request, nth, 0);
+}
 void delay(std::string_view request, unsigned milliseconds) {
     Session::get().delay(request, milliseconds);
 }

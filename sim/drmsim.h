@@ -28,6 +28,9 @@ int open_device_file(const std::string &path);
 // getplaneresources getplane getproperties getproperty createdumb mapdumb
 // destroydumb mmap addfb2 rmfb setcrtc setplane setclientcap getcap.
 void fail(std::string_view request, unsigned nth, int err);
+// Makes the nth call of setcrtc or setplane answer 0 and change nothing, as a
+// faulty driver might. Throws std::invalid_argument for other requests.
+void ignore(std::string_view request, unsigned nth);
 // Makes every call of `request` sleep this long (real time) before answering.
 void delay(std::string_view request, unsigned milliseconds);
 // Clears failures, delays, counters, the journal and events, and sets the
@@ -110,8 +113,8 @@ uint32_t plane_id(int fd, unsigned index);
 
 // Virtual clock for waits on standard input (see sim/README.md).
 void use_virtual_clock(bool on);
-// "input@T", "sigint@T" (T in seconds) or "sigint@setcrtc:N". Throws
-// std::invalid_argument for anything else.
+// "input@T", "SIG@T" (T in seconds) or "SIG@setcrtc:N", SIG one of sigint,
+// sigterm, sighup. Throws std::invalid_argument for anything else.
 void add_event(std::string_view event);
 double virtual_now();
 

@@ -34,6 +34,12 @@ bool known_request(std::string_view name) {
            std::end(kRequestNames);
 }
 
+// Requests that change state, which an injected fault may answer with 0
+// while changing nothing, as a faulty driver would.
+bool can_ignore(std::string_view name) {
+    return name == "setcrtc" || name == "setplane";
+}
+
 double monotonic_seconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -154,11 +160,14 @@ void Session::read_environment() {
         std::optional<int> err;
         if (a != failure.npos && b != failure.npos) {
             nth = parse_unsigned(failure.substr(a + 1, b - a - 1));
-            err = parse_errno(failure.substr(b + 1));
+            err = failure.substr(b + 1) == "ignore" && can_ignore(failure.substr(0, a))
+                      ? std::optional<int>(0)
+                      : parse_errno(failure.substr(b + 1));
         }
         if (!nth || !*nth || !err || !known_request(failure.substr(0, a))) {
             std::fprintf(stderr,
-                         "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno)\n",
+                         "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno, or "
+                         "setcrtc:N:ignore or setplane:N:ignore)\n",
                          int(failure.size()), failure.data());
             return;
         }
@@ -291,7 +300,12 @@ int Session::ioctl(int fd, unsigned long request, void *arg) {
         plane_crtc_before = device->planes()[size_t(entry.plane_index)].crtc;
 
     int result;
-    if (injected) {
+    if (injected && *injected == 0) {
+        result = 0;
+        if (verbose_)
+            std::fprintf(stderr, "drmsim: [t=%.3f] %s call %u: injected ignore (0, nothing done)\n",
+                         timestamp(it->second), std::string(call.name).c_str(), nth);
+    } else if (injected) {
         result = -*injected;
         if (verbose_ && !journaled)
             std::fprintf(stderr, "drmsim: [t=%.3f] %s call %u: injected failure %s\n",
@@ -306,7 +320,7 @@ int Session::ioctl(int fd, unsigned long request, void *arg) {
         entry.t = timestamp(it->second);
         entry.result = result;
         record(entry, *device);
-        if (result == 0 && !snapshot_dir_.empty()) {
+        if (result == 0 && !injected && !snapshot_dir_.empty()) {
             if (request == DRM_IOCTL_MODE_SETCRTC) {
                 if (entry.crtc_index >= 0)
                     snapshot(*device, unsigned(entry.crtc_index));
@@ -319,11 +333,12 @@ int Session::ioctl(int fd, unsigned long request, void *arg) {
             }
         }
     }
-    const bool raise_sigint = request == DRM_IOCTL_MODE_SETCRTC && call.counts &&
-                              VirtualClock::get().sigint_at_setcrtc(nth);
+    const int signal = request == DRM_IOCTL_MODE_SETCRTC && call.counts
+                           ? VirtualClock::get().signal_at_setcrtc(nth)
+                           : 0;
     lock.unlock();
-    if (raise_sigint)
-        raise(SIGINT);
+    if (signal)
+        raise(signal);
     if (result < 0) {
         errno = -result;
         return -1;
@@ -568,6 +583,8 @@ void Session::report_open_devices() {
 void Session::fail(std::string_view request, unsigned nth, int err) {
     if (!known_request(request))
         throw std::invalid_argument("unknown request \"" + std::string(request) + "\"");
+    if (err == 0 && !can_ignore(request))
+        throw std::invalid_argument("only setcrtc and setplane can be ignored");
     std::lock_guard lock(mu_);
     failures_.push_back({std::string(request), nth, err});
 }

@@ -36,11 +36,17 @@ timespec to_timespec(double seconds) {
     return ts;
 }
 
-// Lets the program's SIGINT handler run under the wait's signal mask.
-void deliver_sigint(const sigset_t &wait_mask) {
+struct SignalName {
+    std::string_view name;
+    int signo;
+};
+constexpr SignalName kSignals[] = {{"sigint", SIGINT}, {"sigterm", SIGTERM}, {"sighup", SIGHUP}};
+
+// Lets the program's handler run under the wait's signal mask.
+void deliver(int signo, const sigset_t &wait_mask) {
     sigset_t saved;
     pthread_sigmask(SIG_SETMASK, &wait_mask, &saved);
-    raise(SIGINT);
+    raise(signo);
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
@@ -96,34 +102,42 @@ void VirtualClock::reset() {
 
 void VirtualClock::add_event(std::string_view event) {
     Event e{};
-    if (event.starts_with("input@")) {
+    const size_t at = event.find('@');
+    const std::string_view what = event.substr(0, at);
+    const std::string_view when = at == event.npos ? std::string_view() : event.substr(at + 1);
+    const auto signal = std::find_if(std::begin(kSignals), std::end(kSignals),
+                                     [&](const SignalName &s) { return s.name == what; });
+    if (at != event.npos && what == "input") {
         e.kind = Event::input;
-        e.at = parse_seconds(event.substr(6), event);
-    } else if (event.starts_with("sigint@setcrtc:")) {
-        e.kind = Event::sigint_at_setcrtc;
-        std::string_view n = event.substr(15);
+        e.at = parse_seconds(when, event);
+    } else if (at != event.npos && signal != std::end(kSignals) && when.starts_with("setcrtc:")) {
+        e.kind = Event::signal_at_setcrtc;
+        e.signo = signal->signo;
+        std::string_view n = when.substr(8);
         auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), e.nth);
         if (ec != std::errc() || end != n.data() + n.size() || e.nth == 0)
             throw std::invalid_argument("bad call number in event \"" + std::string(event) + "\"");
-    } else if (event.starts_with("sigint@")) {
-        e.kind = Event::sigint;
-        e.at = parse_seconds(event.substr(7), event);
+    } else if (at != event.npos && signal != std::end(kSignals)) {
+        e.kind = Event::signal;
+        e.signo = signal->signo;
+        e.at = parse_seconds(when, event);
     } else {
         throw std::invalid_argument("unknown event \"" + std::string(event) +
-                                    "\" (expected input@T, sigint@T or sigint@setcrtc:N)");
+                                    "\" (expected input@T, SIG@T or SIG@setcrtc:N with SIG "
+                                    "sigint, sigterm or sighup)");
     }
     std::lock_guard lock(mu_);
     events_.push_back(e);
 }
 
-bool VirtualClock::sigint_at_setcrtc(unsigned nth) {
+int VirtualClock::signal_at_setcrtc(unsigned nth) {
     std::lock_guard lock(mu_);
     for (Event &e : events_)
-        if (e.kind == Event::sigint_at_setcrtc && !e.done && e.nth == nth) {
+        if (e.kind == Event::signal_at_setcrtc && !e.done && e.nth == nth) {
             e.done = true;
-            return true;
+            return e.signo;
         }
-    return false;
+    return 0;
 }
 
 std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefds,
@@ -168,15 +182,16 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
     else
         pthread_sigmask(SIG_BLOCK, nullptr, &wait_mask);
 
-    // (b) A SIGINT left pending (raised where the program blocks it) ends
+    // (b) A signal left pending (raised where the program blocks it) ends
     // the wait as soon as the wait's mask lets it through.
     sigset_t pending;
     sigpending(&pending);
-    if (sigismember(&pending, SIGINT) && !sigismember(&wait_mask, SIGINT)) {
-        deliver_sigint(wait_mask);
-        errno = EINTR;
-        return -1;
-    }
+    for (const SignalName &s : kSignals)
+        if (sigismember(&pending, s.signo) && !sigismember(&wait_mask, s.signo)) {
+            deliver(s.signo, wait_mask);
+            errno = EINTR;
+            return -1;
+        }
 
     // (c) Move the clock to whatever comes first.
     std::unique_lock lock(mu_);
@@ -187,7 +202,7 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
         for (Event &ev : events_) {
             if (ev.kind == Event::input)
                 input_at = std::min(input_at, ev.at);
-            if (ev.kind == Event::sigint && !ev.done && ev.at < sigint_at)
+            if (ev.kind == Event::signal && !ev.done && ev.at < sigint_at)
                 sigint_at = ev.at, sigint = &ev;
         }
         input_at = std::max(input_at, now_);
@@ -211,9 +226,10 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
         }
         if (sigint_at == next) {
             sigint->done = true;
+            const int signo = sigint->signo;
             lock.unlock();
-            deliver_sigint(wait_mask);
-            if (!sigismember(&wait_mask, SIGINT)) {
+            deliver(signo, wait_mask);
+            if (!sigismember(&wait_mask, signo)) {
                 errno = EINTR;
                 return -1;
             }

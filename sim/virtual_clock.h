@@ -1,6 +1,6 @@
 // The virtual clock: waits on standard input finish at once, moving a
 // clock that only such waits advance, and scripted events (input arriving,
-// SIGINT) happen at chosen virtual times.
+// SIGINT, SIGTERM, SIGHUP) happen at chosen virtual times.
 #pragma once
 
 #include <sys/select.h>
@@ -24,10 +24,11 @@ public:
     double now() const;
     // Back to time 0 with no events.
     void reset();
-    // "input@T", "sigint@T" or "sigint@setcrtc:N"; throws std::invalid_argument.
+    // "input@T", "SIG@T" or "SIG@setcrtc:N" with SIG one of sigint, sigterm,
+    // sighup; throws std::invalid_argument.
     void add_event(std::string_view event);
-    // True (once) when an event asks for SIGINT inside the nth SETCRTC.
-    bool sigint_at_setcrtc(unsigned nth);
+    // The signal (once) an event asks for inside the nth SETCRTC, else 0.
+    int signal_at_setcrtc(unsigned nth);
 
     // A select/pselect on standard input under the virtual clock. `mask` is
     // pselect's signal mask (nullptr for select). On return `remaining`
@@ -39,10 +40,11 @@ public:
 private:
     VirtualClock();
     struct Event {
-        enum Kind { input, sigint, sigint_at_setcrtc } kind;
-        double at = 0;     // seconds, for input and sigint
-        unsigned nth = 0;  // for sigint_at_setcrtc
-        bool done = false; // sigint events fire once
+        enum Kind { input, signal, signal_at_setcrtc } kind;
+        int signo = 0;     // for the signal kinds
+        double at = 0;     // seconds, for input and signal
+        unsigned nth = 0;  // for signal_at_setcrtc
+        bool done = false; // signal events fire once
     };
     mutable std::mutex mu_;
     bool on_ = false;

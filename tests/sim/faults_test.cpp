@@ -222,6 +222,30 @@ TEST_F(FaultTest, InjectedSetCrtcFailureIsJournaledAndChangesNothing) {
     EXPECT_EQ(journal[0].crtc_index, 1);
 }
 
+// A driver that answers a mode set with 0 without doing it: the call
+// "succeeds", the journal says so, the device is unchanged, and the next
+// call is answered normally.
+TEST_F(FaultTest, IgnoredSetCrtcAnswersZeroAndChangesNothing) {
+    drmsim::ignore("setcrtc", 2);
+    uint32_t con = drmsim::connector_id(env_.fd, 0);
+    ASSERT_EQ(
+        drmModeSetCrtc(env_.fd, drmsim::crtc_id(env_.fd, 0), env_.fb, 0, 0, &con, 1, &env_.mode),
+        0);
+    EXPECT_EQ(
+        drmModeSetCrtc(env_.fd, drmsim::crtc_id(env_.fd, 1), env_.fb, 0, 0, &con, 1, &env_.mode),
+        0);
+    EXPECT_FALSE(drmsim::crtc_state(env_.fd, 1).active);
+    EXPECT_TRUE(drmsim::crtc_state(env_.fd, 0).active);
+    auto journal = drmsim::journal();
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[1].result, 0);
+    EXPECT_EQ(journal[1].crtc_index, 1);
+    EXPECT_EQ(
+        drmModeSetCrtc(env_.fd, drmsim::crtc_id(env_.fd, 1), env_.fb, 0, 0, &con, 1, &env_.mode),
+        0);
+    EXPECT_TRUE(drmsim::crtc_state(env_.fd, 1).active);
+}
+
 TEST_F(FaultTest, DelayedRequestTakesAtLeastThatLong) {
     drmsim::delay("setcrtc", 60);
     uint32_t con = drmsim::connector_id(env_.fd, 0);
@@ -235,6 +259,7 @@ TEST_F(FaultTest, DelayedRequestTakesAtLeastThatLong) {
 TEST_F(SimTest, UnknownRequestNamesAreRefused) {
     EXPECT_THROW(drmsim::fail("setcrtcs", 1, EIO), std::invalid_argument);
     EXPECT_THROW(drmsim::delay("bogus", 1), std::invalid_argument);
+    EXPECT_THROW(drmsim::ignore("getcrtc", 1), std::invalid_argument) << "only mode sets";
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The virtual clock for waits on standard input: timeouts end at once,
-// scripted input and SIGINT arrive at virtual times, and real readiness on
+// scripted input and signals arrive at virtual times, and real readiness on
 // standard input still wins.
 #include <sys/select.h>
 #include <unistd.h>
@@ -18,12 +18,17 @@ namespace {
 using drmsim_test::Device;
 
 volatile sig_atomic_t g_sigints = 0;
-void count_sigint(int) {
+volatile sig_atomic_t g_last_signal = 0;
+void count_sigint(int signo) {
     g_sigints = g_sigints + 1;
+    g_last_signal = signo;
 }
 
-// Standard input is a pipe the test holds the write end of; SIGINT has a
-// counting handler and is blocked outside waits, as crtc-relay does it.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Standard input is a pipe the test holds the write end of; SIGINT, SIGTERM
+// and SIGHUP have a counting handler and are blocked outside waits, as
+// crtc-relay does it.
 class VirtualClockTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,14 +41,18 @@ protected:
         struct sigaction sa {};
         sa.sa_handler = count_sigint;
         sigemptyset(&sa.sa_mask);
-        ASSERT_EQ(sigaction(SIGINT, &sa, &saved_action_), 0);
         sigset_t block;
         sigemptyset(&block);
-        sigaddset(&block, SIGINT);
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ASSERT_EQ(sigaction(kEndingSignals[i], &sa, &saved_actions_[i]), 0);
+            sigaddset(&block, kEndingSignals[i]);
+        }
         ASSERT_EQ(sigprocmask(SIG_BLOCK, &block, &saved_mask_), 0);
         wait_mask_ = saved_mask_;
-        sigdelset(&wait_mask_, SIGINT);
+        for (int signo : kEndingSignals)
+            sigdelset(&wait_mask_, signo);
         g_sigints = 0;
+        g_last_signal = 0;
     }
     void TearDown() override {
         dup2(saved_stdin_, 0);
@@ -51,7 +60,8 @@ protected:
         close(pipe_[0]);
         close(pipe_[1]);
         sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
-        sigaction(SIGINT, &saved_action_, nullptr);
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+            sigaction(kEndingSignals[i], &saved_actions_[i], nullptr);
         drmsim::use_virtual_clock(false);
         drmsim::reset();
     }
@@ -68,7 +78,7 @@ protected:
     }
     int pipe_[2] = {-1, -1};
     int saved_stdin_ = -1;
-    struct sigaction saved_action_ {};
+    struct sigaction saved_actions_[std::size(kEndingSignals)]{};
     sigset_t saved_mask_{}, wait_mask_{};
 };
 
@@ -150,6 +160,27 @@ TEST_F(VirtualClockTest, SigintAtATimeInterruptsTheWaitItFallsIn) {
     EXPECT_EQ(g_sigints, 1);
 }
 
+// SIGTERM and SIGHUP, which timeout(1) and service managers send, are
+// scripted like SIGINT: at a time, or inside a SETCRTC (then pending until
+// the next wait lets them through).
+TEST_F(VirtualClockTest, TerminationSignalsAtATimeAndInsideSetCrtc) {
+    drmsim::add_event("sigterm@3");
+    EXPECT_EQ(wait_stdin(5), -1);
+    EXPECT_EQ(errno, EINTR);
+    EXPECT_EQ(g_last_signal, SIGTERM);
+    EXPECT_EQ(drmsim::virtual_now(), 3.0);
+
+    drmsim::add_event("sighup@setcrtc:1");
+    Device dev("one-crtc.json");
+    uint32_t con_id = drmsim::connector_id(dev.fd(), 0);
+    drmModeSetCrtc(dev.fd(), drmsim::crtc_id(dev.fd(), 0), 0, 0, 0, &con_id, 1, nullptr);
+    EXPECT_EQ(g_last_signal, SIGTERM) << "SIGHUP stays pending outside the wait";
+    EXPECT_EQ(wait_stdin(5), -1);
+    EXPECT_EQ(errno, EINTR);
+    EXPECT_EQ(g_last_signal, SIGHUP);
+    EXPECT_EQ(drmsim::virtual_now(), 3.0);
+}
+
 // The program blocks SIGINT outside its wait, so a SIGINT raised inside
 // SETCRTC stays pending and ends the next wait with EINTR.
 TEST_F(VirtualClockTest, SigintInsideSetCrtcEndsTheNextWait) {
@@ -204,7 +235,7 @@ TEST_F(VirtualClockTest, WaitsNotOnStdinAndWaitsWithTheClockOffPassThrough) {
 
 TEST(VirtualClockEvents, BadSpecsAreRefused) {
     for (const char *bad : {"input", "input@", "input@-1", "sigint@x", "sigint@setcrtc:0",
-                            "sigint@setcrtc:", "key@1"})
+                            "sigint@setcrtc:", "key@1", "sigkill@1", "sigterm@", "sighup"})
         EXPECT_THROW(drmsim::add_event(bad), std::invalid_argument) << bad;
     drmsim::reset();
 }
