@@ -225,205 +225,27 @@ void Device::release_file() {
     handles_.clear();
 }
 
-std::string_view request_name(unsigned long request) {
-    switch (request) {
-    case DRM_IOCTL_VERSION:
-        return "version";
-    case DRM_IOCTL_GET_CAP:
-        return "getcap";
-    case DRM_IOCTL_SET_CLIENT_CAP:
-        return "setclientcap";
-    case DRM_IOCTL_SET_MASTER:
-        return "setmaster";
-    case DRM_IOCTL_DROP_MASTER:
-        return "dropmaster";
-    case DRM_IOCTL_GEM_CLOSE:
-        return "gemclose";
-    case DRM_IOCTL_MODE_GETRESOURCES:
-        return "getresources";
-    case DRM_IOCTL_MODE_GETCRTC:
-        return "getcrtc";
-    case DRM_IOCTL_MODE_SETCRTC:
-        return "setcrtc";
-    case DRM_IOCTL_MODE_GETENCODER:
-        return "getencoder";
-    case DRM_IOCTL_MODE_GETCONNECTOR:
-        return "getconnector";
-    case DRM_IOCTL_MODE_GETPROPERTY:
-        return "getproperty";
-    case DRM_IOCTL_MODE_ADDFB:
-        return "addfb";
-    case DRM_IOCTL_MODE_RMFB:
-        return "rmfb";
-    case DRM_IOCTL_MODE_CREATE_DUMB:
-        return "createdumb";
-    case DRM_IOCTL_MODE_MAP_DUMB:
-        return "mapdumb";
-    case DRM_IOCTL_MODE_DESTROY_DUMB:
-        return "destroydumb";
-    case DRM_IOCTL_MODE_GETPLANERESOURCES:
-        return "getplaneresources";
-    case DRM_IOCTL_MODE_GETPLANE:
-        return "getplane";
-    case DRM_IOCTL_MODE_SETPLANE:
-        return "setplane";
-    case DRM_IOCTL_MODE_ADDFB2:
-        return "addfb2";
-    case DRM_IOCTL_MODE_OBJ_GETPROPERTIES:
-        return "getproperties";
-    default:
-        return "ioctl";
-    }
-}
-
-Device::CallInfo Device::begin_call(unsigned long request, const void *arg) {
-    // libdrm reads every variable-length answer in rounds of two ioctls: the
-    // first with null array pointers to learn the counts, the second with
-    // arrays of that size. Only the first one of a round is a new call. When
-    // every count came back zero the second ioctl has null pointers too, so
-    // it is recognised by following such an answer.
-    bool pointers_null = true;
-    bool protocol = true;
-    switch (request) {
-    case DRM_IOCTL_MODE_GETRESOURCES: {
-        auto *r = static_cast<const drm_mode_card_res *>(arg);
-        pointers_null =
-            !r->fb_id_ptr && !r->crtc_id_ptr && !r->connector_id_ptr && !r->encoder_id_ptr;
-        break;
-    }
-    case DRM_IOCTL_MODE_GETCONNECTOR: {
-        // libdrm may pass a one-mode buffer on the first ioctl, so the mode
-        // pointer says nothing; connectors always have properties.
-        auto *c = static_cast<const drm_mode_get_connector *>(arg);
-        pointers_null = !c->props_ptr && !c->encoders_ptr;
-        break;
-    }
-    case DRM_IOCTL_MODE_GETPLANERESOURCES:
-        pointers_null = !static_cast<const drm_mode_get_plane_res *>(arg)->plane_id_ptr;
-        break;
-    case DRM_IOCTL_MODE_GETPLANE:
-        pointers_null = !static_cast<const drm_mode_get_plane *>(arg)->format_type_ptr;
-        break;
-    case DRM_IOCTL_MODE_OBJ_GETPROPERTIES: {
-        auto *p = static_cast<const drm_mode_obj_get_properties *>(arg);
-        pointers_null = !p->props_ptr && !p->prop_values_ptr;
-        break;
-    }
-    case DRM_IOCTL_MODE_GETPROPERTY: {
-        auto *p = static_cast<const drm_mode_get_property *>(arg);
-        pointers_null = !p->values_ptr && !p->enum_blob_ptr;
-        break;
-    }
-    default:
-        protocol = false;
-    }
-    round_started_ = 0;
-    if (!protocol)
-        return {request_name(request), true};
-    bool awaiting = awaiting_second_call_[request];
-    awaiting_second_call_[request] = false;
-    bool starts = pointers_null && !awaiting;
+bool Device::begin_call(const Request &request, const void *arg) {
+    round_started_ = nullptr;
+    if (!request.round)
+        return true;
+    // When every count came back zero the second ioctl has null pointers
+    // too, so it is recognised by following such an answer.
+    bool awaiting = awaiting_second_call_[request.number];
+    awaiting_second_call_[request.number] = false;
+    bool starts = (!arg || request.round->pointers_null(arg)) && !awaiting;
     if (starts)
-        round_started_ = request;
-    return {request_name(request), starts};
+        round_started_ = &request;
+    return starts;
 }
 
-int Device::ioctl(unsigned long request, void *arg) {
-    if (!arg && request != DRM_IOCTL_SET_MASTER && request != DRM_IOCTL_DROP_MASTER)
+int Device::ioctl(const Request &request, void *arg) {
+    if (!arg && !request.argument_optional)
         return -EFAULT;
-    int r = -EINVAL;
-    bool all_counts_zero = false;
-    switch (request) {
-    case DRM_IOCTL_VERSION:
-        r = version(*static_cast<drm_version *>(arg));
-        break;
-    case DRM_IOCTL_GET_CAP:
-        r = get_cap(*static_cast<drm_get_cap *>(arg));
-        break;
-    case DRM_IOCTL_SET_CLIENT_CAP:
-        r = set_client_cap(*static_cast<drm_set_client_cap *>(arg));
-        break;
-    case DRM_IOCTL_SET_MASTER:
-    case DRM_IOCTL_DROP_MASTER:
-        r = 0;
-        break; // the only client is always master
-    case DRM_IOCTL_GEM_CLOSE:
-        r = destroy_dumb(static_cast<drm_gem_close *>(arg)->handle);
-        break;
-    case DRM_IOCTL_MODE_GETRESOURCES: {
-        auto &res = *static_cast<drm_mode_card_res *>(arg);
-        r = get_resources(res);
-        all_counts_zero =
-            !res.count_fbs && !res.count_crtcs && !res.count_connectors && !res.count_encoders;
-        break;
-    }
-    case DRM_IOCTL_MODE_GETCONNECTOR: {
-        auto &c = *static_cast<drm_mode_get_connector *>(arg);
-        r = get_connector(c);
-        all_counts_zero = !c.count_props && !c.count_encoders;
-        break;
-    }
-    case DRM_IOCTL_MODE_GETENCODER:
-        r = get_encoder(*static_cast<drm_mode_get_encoder *>(arg));
-        break;
-    case DRM_IOCTL_MODE_GETCRTC:
-        r = get_crtc(*static_cast<drm_mode_crtc *>(arg));
-        break;
-    case DRM_IOCTL_MODE_GETPLANERESOURCES: {
-        auto &p = *static_cast<drm_mode_get_plane_res *>(arg);
-        r = get_plane_resources(p);
-        all_counts_zero = !p.count_planes;
-        break;
-    }
-    case DRM_IOCTL_MODE_GETPLANE: {
-        auto &p = *static_cast<drm_mode_get_plane *>(arg);
-        r = get_plane(p);
-        all_counts_zero = !p.count_format_types;
-        break;
-    }
-    case DRM_IOCTL_MODE_OBJ_GETPROPERTIES: {
-        auto &p = *static_cast<drm_mode_obj_get_properties *>(arg);
-        r = get_properties(p);
-        all_counts_zero = !p.count_props;
-        break;
-    }
-    case DRM_IOCTL_MODE_GETPROPERTY: {
-        auto &p = *static_cast<drm_mode_get_property *>(arg);
-        r = get_property(p);
-        all_counts_zero = !p.count_values && !p.count_enum_blobs;
-        break;
-    }
-    case DRM_IOCTL_MODE_CREATE_DUMB:
-        r = create_dumb(*static_cast<drm_mode_create_dumb *>(arg));
-        break;
-    case DRM_IOCTL_MODE_MAP_DUMB:
-        r = map_dumb(*static_cast<drm_mode_map_dumb *>(arg));
-        break;
-    case DRM_IOCTL_MODE_DESTROY_DUMB:
-        r = destroy_dumb(static_cast<drm_mode_destroy_dumb *>(arg)->handle);
-        break;
-    case DRM_IOCTL_MODE_ADDFB2:
-        r = add_fb2(*static_cast<drm_mode_fb_cmd2 *>(arg));
-        break;
-    case DRM_IOCTL_MODE_ADDFB:
-        r = add_fb(*static_cast<drm_mode_fb_cmd *>(arg));
-        break;
-    case DRM_IOCTL_MODE_RMFB:
-        r = remove_fb(*static_cast<unsigned int *>(arg));
-        break;
-    case DRM_IOCTL_MODE_SETCRTC:
-        r = set_crtc(*static_cast<drm_mode_crtc *>(arg));
-        break;
-    case DRM_IOCTL_MODE_SETPLANE:
-        r = set_plane(*static_cast<drm_mode_set_plane *>(arg));
-        break;
-    default:
-        r = -EINVAL;
-        break;
-    }
-    if (round_started_ == request && r == 0 && all_counts_zero)
-        awaiting_second_call_[request] = true;
-    round_started_ = 0;
+    int r = request.handler(*this, arg);
+    if (round_started_ == &request && r == 0 && request.round->counts_zero(arg))
+        awaiting_second_call_[request.number] = true;
+    round_started_ = nullptr;
     return r;
 }
 

@@ -18,6 +18,7 @@
 
 #include "description.h"
 #include "formats.h"
+#include "requests.h"
 
 namespace drmsim {
 
@@ -127,17 +128,13 @@ public:
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
 
-    // How a call is counted: its request name ("setcrtc") and whether it is
-    // the first ioctl of a libdrm-level call. Must be called once, right
-    // before ioctl(), for every request; it tracks libdrm's two-call rounds.
-    struct CallInfo {
-        std::string_view name;
-        bool counts = false;
-    };
-    CallInfo begin_call(unsigned long request, const void *arg);
+    // Whether this ioctl of `request` is a new libdrm-level call (the
+    // first of a two-call round, or any ioctl of other requests). Must be
+    // called once, right before ioctl(), for every request.
+    bool begin_call(const Request &request, const void *arg);
 
     // Answers one ioctl: 0 or -errno.
-    int ioctl(unsigned long request, void *arg);
+    int ioctl(const Request &request, void *arg);
 
     // The buffer that mmap(length, offset) of the device descriptor maps,
     // or -errno.
@@ -162,7 +159,7 @@ public:
     std::shared_ptr<Framebuffer> crtc_framebuffer(unsigned crtc) const;
     Picture compose(unsigned crtc) const;
 
-private:
+    // Request handlers, reached through the request table (requests.cpp).
     int get_resources(drm_mode_card_res &r);
     int get_connector(drm_mode_get_connector &c);
     int get_encoder(drm_mode_get_encoder &e);
@@ -176,13 +173,16 @@ private:
     int version(drm_version &v);
     int create_dumb(drm_mode_create_dumb &c);
     int map_dumb(drm_mode_map_dumb &m);
-    int destroy_dumb(uint32_t handle);
+    int destroy_dumb(drm_mode_destroy_dumb &d);
+    int gem_close(drm_gem_close &g);
     int add_fb2(drm_mode_fb_cmd2 &f);
     int add_fb(drm_mode_fb_cmd &f);
-    int remove_fb(uint32_t id);
+    int remove_fb(unsigned int &id);
     int set_crtc(drm_mode_crtc &c);
     int set_plane(drm_mode_set_plane &p);
 
+private:
+    int release_handle(uint32_t handle);
     int add_framebuffer(const drm_mode_fb_cmd2 &f, uint32_t &id_out);
     void remove_framebuffer(const std::shared_ptr<Framebuffer> &fb);
     void disable_crtc(unsigned crtc);
@@ -210,10 +210,7 @@ private:
     std::map<uint32_t, std::shared_ptr<BufferObject>> handles_;
     uint64_t next_map_offset_;
     std::map<unsigned long, bool> awaiting_second_call_;
-    unsigned long round_started_ = 0;
+    const Request *round_started_ = nullptr;
 };
-
-// Name of a request as DRMSIM_FAIL spells it; "ioctl" for ones not known.
-std::string_view request_name(unsigned long request);
 
 } // namespace drmsim

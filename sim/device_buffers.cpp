@@ -87,9 +87,17 @@ int Device::map_dumb(drm_mode_map_dumb &m) {
     return 0;
 }
 
-int Device::destroy_dumb(uint32_t handle) {
+int Device::release_handle(uint32_t handle) {
     // Only the handle goes: framebuffers and mappings keep the memory.
     return handles_.erase(handle) ? 0 : -ENOENT;
+}
+
+int Device::destroy_dumb(drm_mode_destroy_dumb &d) {
+    return release_handle(d.handle);
+}
+
+int Device::gem_close(drm_gem_close &g) {
+    return release_handle(g.handle);
 }
 
 int Device::find_mapping(uint64_t offset, uint64_t length,
@@ -201,7 +209,7 @@ int Device::add_fb(drm_mode_fb_cmd &f) {
     return add_framebuffer(f2, f.fb_id);
 }
 
-int Device::remove_fb(uint32_t id) {
+int Device::remove_fb(unsigned int &id) {
     auto it = framebuffers_.find(id);
     if (it == framebuffers_.end())
         return -ENOENT;

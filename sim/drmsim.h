@@ -23,12 +23,20 @@ namespace drmsim {
 int open_device(const std::string &description_json_text);
 int open_device_file(const std::string &path);
 
+// The requests the device answers, in the request table's order, named as
+// fail(), delay(), request_count() and DRMSIM_FAIL take them.
+struct RequestInfo {
+    std::string name;
+    bool counted_in_rounds = false; // once per libdrm two-call round
+    bool journaled = false;
+    bool ignorable = false; // ignore() and request:N:ignore take it
+};
+std::vector<RequestInfo> request_table();
+
 // Makes the nth (1-based) libdrm-level call of `request` fail with `err`.
-// Request names: getresources getconnector getencoder getcrtc
-// getplaneresources getplane getproperties getproperty createdumb mapdumb
-// destroydumb mmap addfb2 rmfb setcrtc setplane setclientcap getcap.
+// Throws std::invalid_argument for a name request_table() lacks.
 void fail(std::string_view request, unsigned nth, int err);
-// Makes the nth call of setcrtc or setplane answer 0 and change nothing, as a
+// Makes the nth call of an ignorable request answer 0 and change nothing, as a
 // faulty driver might. Throws std::invalid_argument for other requests.
 void ignore(std::string_view request, unsigned nth);
 // Makes every call of `request` sleep this long (real time) before answering.

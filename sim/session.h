@@ -1,7 +1,8 @@
 // Process-wide state of the simulation: which descriptors are simulated
-// devices, the mappings of their buffers, call counters, injected failures
-// and delays, the journal, and the outputs chosen by the DRMSIM_*
-// environment variables (read once, on first use).
+// devices, the mappings of their buffers and the call counters; each
+// request goes through the request table to its handler, past the injected
+// faults, the journal and the snapshots. The DRMSIM_* environment variables
+// are read once, on first use.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,9 @@
 #include "description.h"
 #include "device.h"
 #include "drmsim.h"
+#include "faults.h"
+#include "journal.h"
+#include "snapshots.h"
 
 namespace drmsim {
 
@@ -77,21 +81,9 @@ private:
         uint64_t device_serial;
         std::shared_ptr<BufferObject> buffer;
     };
-    struct Failure {
-        std::string request;
-        unsigned nth;
-        int err;
-    };
-
     Device &device_of(int fd);
     double timestamp(const OpenDevice &d) const;
     LeakReport report_for(const OpenDevice &d, bool closed) const;
-    void publish_report(const OpenDevice &d, int fd, const LeakReport &r);
-    void record(JournalEntry entry, const Device &device);
-    void snapshot(const Device &device, unsigned crtc);
-    JournalEntry describe(const Device &device, unsigned long request, const void *arg) const;
-    std::string account(const JournalEntry &e, const Device &device) const;
-    std::optional<int> injected_failure(std::string_view request, unsigned nth) const;
     void read_environment();
 
     std::recursive_mutex mu_;
@@ -99,19 +91,14 @@ private:
     std::map<int, LeakReport> closed_reports_;
     std::vector<Mapping> mappings_;
     std::map<std::string, unsigned, std::less<>> counts_;
-    std::vector<Failure> failures_;
-    std::map<std::string, unsigned, std::less<>> delays_;
-    std::vector<JournalEntry> journal_;
-    std::string journal_path_, report_path_, snapshot_dir_;
+    Faults faults_;
+    Journal journal_;
+    Snapshots snapshots_;
+    std::string report_path_;
     bool verbose_ = false;
     int last_opened_ = -1;
     uint64_t next_serial_ = 1;
     bool exit_hook_installed_ = false;
 };
-
-// "EINVAL" for EINVAL; the number as text when it has no name.
-std::string errno_name(int err);
-// Accepts "EINVAL" or "22"; nullopt otherwise.
-std::optional<int> parse_errno(std::string_view text);
 
 } // namespace drmsim

@@ -1,0 +1,47 @@
+// Injected failures and delays: the Nth libdrm-level call of a request fails
+// with a chosen errno, or every call of it sleeps first. Requests are named
+// as the request table names them.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace drmsim {
+
+class Faults {
+public:
+    // DRMSIM_FAIL ("request:N:errno,...") and DRMSIM_DELAY ("request:MS,...");
+    // an item that does not parse is reported on stderr and ignored.
+    void read_environment(std::string_view fail, std::string_view delay);
+    // Throw std::invalid_argument for a request the device does not know.
+    // `err` 0: the call answers 0 and changes nothing (ignorable requests).
+    void fail(std::string_view request, unsigned nth, int err);
+    void delay(std::string_view request, unsigned milliseconds);
+    void clear();
+
+    // The errno the nth call of `request` fails with (0: it is ignored),
+    // if one was chosen.
+    std::optional<int> failure(std::string_view request, unsigned nth) const;
+    unsigned delay_ms(std::string_view request) const;
+
+private:
+    struct Failure {
+        std::string request;
+        unsigned nth;
+        int err;
+    };
+    std::vector<Failure> failures_;
+    std::map<std::string, unsigned, std::less<>> delays_;
+};
+
+// "EINVAL" for EINVAL; the number as text when it has no name.
+std::string errno_name(int err);
+// Accepts "EINVAL" or "22"; nullopt otherwise.
+std::optional<int> parse_errno(std::string_view text);
+// A number in decimal, nothing else; nullopt otherwise.
+std::optional<unsigned> parse_unsigned(std::string_view text);
+
+} // namespace drmsim

@@ -1,0 +1,150 @@
+#include "journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "device.h"
+#include "faults.h"
+#include "real_calls.h"
+
+namespace drmsim {
+namespace {
+
+std::string mode_name(const drm_mode_modeinfo &m) {
+    return std::string(m.name, strnlen(m.name, sizeof m.name));
+}
+
+std::string index_text(int i) {
+    return i >= 0 ? std::to_string(i) : std::string("?");
+}
+
+} // namespace
+
+bool append_line(const std::string &path, const std::string &line) {
+    int fd = real::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = ::write(fd, line.data(), line.size()) == ssize_t(line.size());
+    real::close(fd);
+    return ok;
+}
+
+JournalEntry describe_setcrtc(const Device &device, const void *arg) {
+    const auto &c = *static_cast<const drm_mode_crtc *>(arg);
+    JournalEntry e;
+    e.request = "SETCRTC";
+    e.crtc = c.crtc_id;
+    e.crtc_index = device.crtc_index(c.crtc_id);
+    e.fb = c.fb_id;
+    if (c.set_connectors_ptr && c.count_connectors <= 64) {
+        auto *ids =
+            reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(c.set_connectors_ptr));
+        for (uint32_t i = 0; i < c.count_connectors; ++i) {
+            e.connectors.push_back(ids[i]);
+            e.connector_indices.push_back(device.connector_index(ids[i]));
+        }
+    }
+    if (c.mode_valid)
+        e.mode = ModeSummary{mode_name(c.mode), c.mode.hdisplay, c.mode.vdisplay};
+    return e;
+}
+
+JournalEntry describe_setplane(const Device &device, const void *arg) {
+    const auto &p = *static_cast<const drm_mode_set_plane *>(arg);
+    JournalEntry e;
+    e.request = "SETPLANE";
+    e.plane = p.plane_id;
+    e.plane_index = device.plane_index(p.plane_id);
+    e.crtc = p.crtc_id;
+    e.crtc_index = device.crtc_index(p.crtc_id);
+    e.fb = p.fb_id;
+    e.src = {p.src_x, p.src_y, p.src_w, p.src_h};
+    e.dst = {p.crtc_x, p.crtc_y, p.crtc_w, p.crtc_h};
+    return e;
+}
+
+std::string account(const JournalEntry &e, const Device &device) {
+    char t[32];
+    std::snprintf(t, sizeof t, "[t=%.3f]", e.t);
+    std::string s = std::string("drmsim: ") + t + " " + e.request;
+    if (e.request == "SETCRTC") {
+        s += " crtc " + index_text(e.crtc_index) + " (id " + std::to_string(e.crtc) + ")";
+        if (!e.mode) {
+            s += " off";
+        } else {
+            s += " fb " + std::to_string(e.fb) + " -> ";
+            if (e.connectors.empty())
+                s += "no connector";
+            for (size_t i = 0; i < e.connectors.size(); ++i) {
+                int ci = e.connector_indices[i];
+                s += i ? ", " : (e.connectors.size() > 1 ? "connectors " : "connector ");
+                s += (ci >= 0 ? device.connectors()[size_t(ci)].name : std::string("?")) + " (id " +
+                     std::to_string(e.connectors[i]) + ")";
+            }
+            s += " " + e.mode->name;
+        }
+    } else {
+        s += " plane " + index_text(e.plane_index) + " (id " + std::to_string(e.plane) + ")";
+        if (!e.fb) {
+            s += " off";
+        } else {
+            s += " crtc " + index_text(e.crtc_index) + " (id " + std::to_string(e.crtc) + ") fb " +
+                 std::to_string(e.fb);
+            char rects[160];
+            std::snprintf(rects, sizeof rects, " src %u,%u %ux%u dst %lld,%lld %llux%llu",
+                          e.src[0] >> 16, e.src[1] >> 16, e.src[2] >> 16, e.src[3] >> 16,
+                          (long long)e.dst[0], (long long)e.dst[1], (unsigned long long)e.dst[2],
+                          (unsigned long long)e.dst[3]);
+            s += rects;
+        }
+    }
+    s += e.result == 0 ? ": ok" : ": refused, " + errno_name(-e.result);
+    return s;
+}
+
+void Journal::record(JournalEntry entry, const Device &device, bool verbose) {
+    if (verbose)
+        std::fprintf(stderr, "%s\n", account(entry, device).c_str());
+    if (!path_.empty()) {
+        nlohmann::json j;
+        j["t"] = entry.t;
+        j["request"] = entry.request;
+        j["crtc"] = entry.crtc;
+        j["crtc_index"] = entry.crtc_index;
+        j["fb"] = entry.fb;
+        j["connectors"] = entry.connectors;
+        j["connector_indices"] = entry.connector_indices;
+        if (entry.mode)
+            j["mode"] = {{"name", entry.mode->name},
+                         {"hdisplay", entry.mode->hdisplay},
+                         {"vdisplay", entry.mode->vdisplay}};
+        else
+            j["mode"] = nullptr;
+        if (entry.request == "SETPLANE") {
+            j["plane"] = entry.plane;
+            j["plane_index"] = entry.plane_index;
+            j["src"] = entry.src;
+            j["dst"] = entry.dst;
+        }
+        j["result"] = entry.result;
+        if (!append_line(path_, j.dump() + "\n")) {
+            std::fprintf(stderr, "drmsim: cannot append to journal %s: %s\n", path_.c_str(),
+                         std::strerror(errno));
+            path_.clear();
+        }
+    }
+    // Bounded so that a program cycling for days under the virtual clock
+    // does not grow without end; tests read far fewer.
+    constexpr size_t kJournalKept = 100000;
+    if (entries_.size() >= kJournalKept)
+        entries_.erase(entries_.begin(), entries_.begin() + kJournalKept / 2);
+    entries_.push_back(std::move(entry));
+}
+
+} // namespace drmsim

@@ -1,0 +1,40 @@
+// The journal of mode-setting requests: what each asked for and how it was
+// answered, kept in memory for the test API, appended as JSON lines to
+// DRMSIM_JOURNAL and told on stderr with DRMSIM_VERBOSE.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "drmsim.h"
+
+namespace drmsim {
+
+class Device;
+
+// The request table's describers: one entry as the call was issued.
+JournalEntry describe_setcrtc(const Device &device, const void *arg);
+JournalEntry describe_setplane(const Device &device, const void *arg);
+
+// One line of the verbose account, without the newline.
+std::string account(const JournalEntry &entry, const Device &device);
+
+class Journal {
+public:
+    void set_file(const std::string &path) { path_ = path; }
+    // Tells, appends and keeps one answered entry.
+    void record(JournalEntry entry, const Device &device, bool verbose);
+    const std::vector<JournalEntry> &entries() const { return entries_; }
+    void clear() { entries_.clear(); }
+
+private:
+    std::string path_;
+    std::vector<JournalEntry> entries_;
+};
+
+// Opens, writes and closes at once: a descriptor kept open could take the
+// place of one the program closed (its stdin, say) and change what the
+// program sees there.
+bool append_line(const std::string &path, const std::string &line);
+
+} // namespace drmsim

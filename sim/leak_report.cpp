@@ -1,0 +1,62 @@
+#include "leak_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "device.h"
+
+namespace drmsim {
+namespace {
+
+std::string list(const std::vector<uint32_t> &ids) {
+    std::string s;
+    for (uint32_t id : ids)
+        s += (s.empty() ? "" : ", ") + std::to_string(id);
+    return s;
+}
+
+} // namespace
+
+LeakReport leak_report(const Device &device, unsigned mappings, bool closed) {
+    LeakReport r;
+    r.closed = closed;
+    r.framebuffers = device.framebuffer_ids();
+    r.dumb_buffers = device.dumb_handles();
+    r.mappings = mappings;
+    return r;
+}
+
+void publish_leak_report(const LeakReport &r, const std::string &report_path, bool verbose, int fd,
+                         const std::string &label) {
+    if (!report_path.empty()) {
+        nlohmann::json j{{"closed", r.closed},
+                         {"framebuffers", r.framebuffers},
+                         {"dumb_buffers", r.dumb_buffers},
+                         {"mappings", r.mappings}};
+        if (FILE *f = std::fopen(report_path.c_str(), "w")) {
+            std::string text = j.dump() + "\n";
+            std::fputs(text.c_str(), f);
+            std::fclose(f);
+        } else {
+            std::fprintf(stderr, "drmsim: cannot write report %s: %s\n", report_path.c_str(),
+                         std::strerror(errno));
+        }
+    }
+    if (!verbose && report_path.empty())
+        return;
+    if (r.clean()) {
+        if (verbose)
+            std::fprintf(stderr, "drmsim: %s fd %d (%s): nothing left behind\n",
+                         r.closed ? "close" : "exit with", fd, label.c_str());
+        return;
+    }
+    std::fprintf(stderr,
+                 "drmsim: left behind: framebuffers [%s], dumb buffers [%s], %u mappings%s\n",
+                 list(r.framebuffers).c_str(), list(r.dumb_buffers).c_str(), r.mappings,
+                 r.closed ? "" : ", device still open at exit");
+}
+
+} // namespace drmsim

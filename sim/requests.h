@@ -1,0 +1,50 @@
+// The requests the simulated device answers, one row each: the ioctl
+// number, the name that DRMSIM_FAIL, DRMSIM_DELAY, --verbose and the journal
+// use, the handler, and how calls are counted. Everything in the model that
+// names a request reads it from here.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "drmsim.h"
+
+namespace drmsim {
+
+class Device;
+
+// libdrm reads variable-length answers in rounds of two ioctls: the first
+// with null array pointers to learn the counts, the second with arrays of
+// that size. Only the first one of a round is a new call.
+struct Round {
+    // The ioctl could open a round: none of its array pointers is set.
+    bool (*pointers_null)(const void *arg);
+    // The answer had nothing to fetch, so libdrm's second ioctl carries
+    // null pointers as well and must not count as a new call.
+    bool (*counts_zero)(const void *arg);
+};
+
+struct Request {
+    unsigned long number = 0; // ioctl request; 0 for mmap of the device descriptor
+    std::string_view name;
+    int (*handler)(Device &device, void *arg) = nullptr; // 0 or -errno; null for mmap
+    const Round *round = nullptr;                        // null: every ioctl is one call
+    bool argument_optional = false;                      // answered even with a null argument
+    // An injected fault may answer it 0 and change nothing, as a faulty
+    // driver would.
+    bool ignorable = false;
+    // Mode-setting requests are journaled, told by --verbose and followed
+    // by snapshots; this describes one as issued (result still unknown).
+    JournalEntry (*describe)(const Device &device, const void *arg) = nullptr;
+};
+
+std::span<const Request> requests();
+// nullptr for a request the device does not know.
+const Request *find_request(unsigned long number);
+const Request *find_request(std::string_view name);
+
+// The name in capitals, as the journal spells it ("SETCRTC").
+std::string journal_name(const Request &request);
+
+} // namespace drmsim

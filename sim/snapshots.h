@@ -1,0 +1,29 @@
+// DRMSIM_SNAPSHOTS: after each successful mode-setting request, a PNG of
+// what every CRTC it changed now scans out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "drmsim.h"
+
+namespace drmsim {
+
+class Device;
+
+class Snapshots {
+public:
+    void set_dir(const std::string &dir) { dir_ = dir; }
+    bool on() const { return !dir_.empty(); }
+    // `plane_crtcs_before`: each plane's CRTC index (-1 for none) before the
+    // request. Writes the CRTCs the entry names and those its planes left or
+    // joined; a CRTC now off gets no new picture.
+    void after(const JournalEntry &entry, const std::vector<int> &plane_crtcs_before,
+               const Device &device) const;
+
+private:
+    void write(const Device &device, unsigned crtc) const;
+    std::string dir_;
+};
+
+} // namespace drmsim
