@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr uint32_t scanout_format = fourcc_code('X', 'R', '2', '4');
+constexpr uint32_t scanout_format = pattern::fourcc_code('X', 'R', '2', '4');
 constexpr time_t handover_period_s = 5;
 
 } // namespace
@@ -28,9 +28,9 @@ bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_frameb
         std::fprintf(stderr, "kms_framebuffer_map() failed: %d\n", err);
         return false;
     }
-    fill_test_pattern(fb->format, TestPattern::smpte,
-                      {static_cast<uint8_t *>(map), nullptr, nullptr}, fb->width, fb->height,
-                      fb->pitch);
+    pattern::fill_test_pattern(fb->format, pattern::TestPattern::smpte,
+                               {static_cast<uint8_t *>(map), nullptr, nullptr}, fb->width,
+                               fb->height, fb->pitch);
     kms_framebuffer_unmap(fb);
 
     if (int err = kms_screen_set(screen, device->crtcs[0].get(), fb); err < 0) {

@@ -14,6 +14,8 @@
 
 namespace pattern_bench {
 
+using namespace pattern;
+
 namespace {
 
 struct FreeDeleter {

@@ -13,7 +13,8 @@ namespace pattern_bench {
 // the format's plane sizes at the tightest stride. Reports bytes/s of the
 // planes written and, as vs_baseline, the pattern's speed over that of the
 // faster of memset and a loop of 32-byte stores writing the same planes.
-void register_case(TestPattern pattern, const char *format, uint32_t width, uint32_t height);
+void register_case(pattern::TestPattern pattern, const char *format, uint32_t width,
+                   uint32_t height);
 
 // Registers the two baseline cases over a buffer of `bytes` bytes.
 void register_baselines(size_t bytes, const char *label);

@@ -8,6 +8,7 @@ namespace {
 
 const bool registered = [] {
     using namespace pattern_bench;
+    using pattern::TestPattern;
     for (const auto &size : sizes) {
         // Memory speed over an XR24 buffer of this size, for reference.
         const std::string label = std::to_string(size.width) + "x" + std::to_string(size.height);

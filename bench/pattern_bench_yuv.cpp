@@ -5,6 +5,7 @@ namespace {
 
 const bool registered = [] {
     using namespace pattern_bench;
+    using pattern::TestPattern;
     for (const auto &size : sizes) {
         for (const char *format : {"YUYV", "UYVY", "NV12", "NV16", "YU12"})
             register_case(TestPattern::smpte, format, size.width, size.height);

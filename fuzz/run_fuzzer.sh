@@ -15,7 +15,8 @@ rebuild=0
 if [ ! -x "$binary" ]; then
   rebuild=1
 else
-  for f in "${sources[@]}" "$source_dir"/pattern/*.h "$source_dir"/tests/pattern/yuv_tiles_gradient/*.h; do
+  for f in "${sources[@]}" "$source_dir"/pattern/*.h "$source_dir"/tests/pattern/yuv_tiles_gradient/*.h \
+           "$source_dir"/tests/pattern/rgb/*.h; do
     if [ "$f" -nt "$binary" ]; then rebuild=1; break; fi
   done
 fi

@@ -11,7 +11,9 @@
 #include <cstring>
 
 #include "byte_fill.h"
+#include "format_layout.h"
 
+namespace pattern {
 namespace {
 
 constexpr uint32_t ramp_pairs = 1024; // the ramp starts again after this many pairs
@@ -56,7 +58,7 @@ void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
             std::memcpy(table + size_t{x} * 2 * N, pixel.data(), N);
             std::memcpy(table + size_t{x} * 2 * N + N, pixel.data(), N);
         }
-        draw_equal_rows(mem, stride, first, end, row_bytes, [&](uint8_t *row) {
+        draw_equal_rows(mem, stride, first, end, [&](uint8_t *row) {
             for (size_t done = 0; done < row_bytes; done += period_bytes)
                 std::memcpy(row + done, table, std::min(period_bytes, row_bytes - done));
         });
@@ -68,7 +70,7 @@ void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
 void draw_gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
                    uint32_t stride) {
     const RgbLayout &rgb = format.rgb;
-    switch (pixel_family(format)) {
+    switch (format_layout(format).family) {
     case PixelFamily::rgb32:
         draw_ramp<4>(mem, width, height, stride, [&](uint32_t x, bool upper) {
             const uint16_t v = grey_level(x, upper);
@@ -85,3 +87,5 @@ void draw_gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, 
         return; // no gradient in the other formats
     }
 }
+
+} // namespace pattern

@@ -7,5 +7,9 @@
 
 #include "pixel_formats.h"
 
+namespace pattern {
+
 void draw_gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
                    uint32_t stride);
+
+} // namespace pattern

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#include "format_layout.h"
+
+namespace pattern {
+
 const PixelFormatInfo *find_pixel_format(uint32_t fourcc) {
     for (const PixelFormatInfo &row : pixel_format_table)
         if (row.fourcc == fourcc)
@@ -17,51 +21,17 @@ uint32_t pixel_format_from_name(const char *name) {
 }
 
 PixelFamily pixel_family(const PixelFormatInfo &format) {
-    const YuvLayout &yuv = format.yuv;
-    if (yuv.xsub != 0) {
-        if (yuv.order & (luma_first | chroma_first))
-            return PixelFamily::yuv_packed;
-        return yuv.chroma_stride == 1 ? PixelFamily::yuv_planar : PixelFamily::yuv_semi_planar;
-    }
-    if (format.rgb.red.length == 0)
-        return PixelFamily::indexed;
-    if (format.rgb.red.length == 16)
-        return PixelFamily::rgb_half;
-    // The storage size is in the code's last two characters: "12", "15" and
-    // "16" are 16-bit words, "30" a 32-bit word, and of the "24" formats only
-    // BG24 and RG24 are packed into three bytes.
-    const char size_tens = static_cast<char>(format.fourcc >> 16);
-    if (size_tens == '1')
-        return PixelFamily::rgb16;
-    if (size_tens == '3')
-        return PixelFamily::rgb32;
-    const char second = static_cast<char>(format.fourcc >> 8);
-    return second == 'G' ? PixelFamily::rgb24 : PixelFamily::rgb32;
+    return format_layout(format).family;
 }
 
-uint32_t plane0_bytes_per_pixel(PixelFamily family) {
-    switch (family) {
-    case PixelFamily::indexed:
-    case PixelFamily::yuv_semi_planar:
-    case PixelFamily::yuv_planar:
-        return 1;
-    case PixelFamily::yuv_packed:
-    case PixelFamily::rgb16:
-        return 2;
-    case PixelFamily::rgb24:
-        return 3;
-    case PixelFamily::rgb32:
-        return 4;
-    case PixelFamily::rgb_half:
-        return 8;
-    }
-    return 0;
-}
+namespace {
 
-static uint64_t pack_component(const ColorComponent &c, uint16_t v) {
+uint64_t pack_component(const ColorComponent &c, uint16_t v) {
     // A 64-bit shift by 16 clears any 16-bit value, so absent channels vanish.
     return (static_cast<uint64_t>(v) >> (16 - c.length)) << c.offset;
 }
+
+} // namespace
 
 uint64_t pack_rgba16(const RgbLayout &layout, uint16_t r, uint16_t g, uint16_t b, uint16_t a) {
     return pack_component(layout.red, r) | pack_component(layout.green, g) |
@@ -97,3 +67,5 @@ YuvColor rgb_to_yuv601(uint8_t r, uint8_t g, uint8_t b) {
     const int32_t cr = ((112 * ri - 94 * gi - 18 * bi + 128) >> 8) + 128;
     return {static_cast<uint8_t>(y), static_cast<uint8_t>(cb), static_cast<uint8_t>(cr)};
 }
+
+} // namespace pattern

@@ -5,6 +5,13 @@
 #include <array>
 #include <cstdint>
 
+// libdrm's <drm_fourcc.h> defines fourcc_code as a macro; set it aside here so
+// that this header reads the same whichever is included first.
+#pragma push_macro("fourcc_code")
+#undef fourcc_code
+
+namespace pattern {
+
 // A fourcc: four ASCII characters, the first in the least significant byte.
 constexpr uint32_t fourcc_code(char c0, char c1, char c2, char c3) {
     return static_cast<uint32_t>(static_cast<uint8_t>(c0)) |
@@ -130,10 +137,28 @@ enum class PixelFamily {
     rgb_half,        // one 64-bit word of four binary16 values per pixel
 };
 
+// The family of a row, as its layout descriptor (format_layout.h) gives it.
 PixelFamily pixel_family(const PixelFormatInfo &format);
 
 // Bytes one pixel takes in plane 0 (the luma plane for planar YUV).
-uint32_t plane0_bytes_per_pixel(PixelFamily family);
+constexpr uint32_t plane0_bytes_per_pixel(PixelFamily family) {
+    switch (family) {
+    case PixelFamily::indexed:
+    case PixelFamily::yuv_semi_planar:
+    case PixelFamily::yuv_planar:
+        return 1;
+    case PixelFamily::yuv_packed:
+    case PixelFamily::rgb16:
+        return 2;
+    case PixelFamily::rgb24:
+        return 3;
+    case PixelFamily::rgb32:
+        return 4;
+    case PixelFamily::rgb_half:
+        return 8;
+    }
+    return 0;
+}
 
 // The row whose code equals fourcc in all 32 bits, or nullptr.
 const PixelFormatInfo *find_pixel_format(uint32_t fourcc);
@@ -156,3 +181,7 @@ uint64_t pack_rgba_half(const RgbLayout &layout, uint8_t r, uint8_t g, uint8_t b
 
 // Limited-range BT.601 in integer arithmetic, rounded to nearest.
 YuvColor rgb_to_yuv601(uint8_t r, uint8_t g, uint8_t b);
+
+} // namespace pattern
+
+#pragma pop_macro("fourcc_code")

@@ -6,6 +6,8 @@
 
 #include "pixel_formats.h"
 
+namespace pattern {
+
 // 0x38 for the half-float formats (0.527 in every component), 0x77 for all
 // others.
 uint8_t plain_fill_value(const PixelFormatInfo &format);
@@ -17,3 +19,5 @@ constexpr uint64_t plain_fill_bytes(uint32_t height, uint32_t stride) {
 }
 
 void fill_plain(const PixelFormatInfo &format, uint8_t *mem, uint32_t height, uint32_t stride);
+
+} // namespace pattern

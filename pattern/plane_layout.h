@@ -6,7 +6,10 @@
 #include <array>
 #include <cstdint>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
+
+namespace pattern {
 
 struct PlaneLayout {
     uint32_t count;                // planes the format uses, 1 to 3
@@ -18,7 +21,7 @@ struct PlaneLayout {
 // The tightest plane-0 stride: width times the bytes of one plane-0 pixel
 // (the luma plane for semi-planar and planar YUV).
 inline uint64_t tightest_stride(const PixelFormatInfo &format, uint32_t width) {
-    return uint64_t{width} * plane0_bytes_per_pixel(pixel_family(format));
+    return uint64_t{width} * format_layout(format).bytes_per_pixel[0];
 }
 
 // Plane 0: height rows of stride bytes. Chroma planes: ceil(height / ysub)
@@ -29,17 +32,20 @@ inline uint64_t tightest_stride(const PixelFormatInfo &format, uint32_t width) {
 inline PlaneLayout plane_layout(const PixelFormatInfo &format, uint32_t width, uint32_t height,
                                 uint32_t stride) {
     PlaneLayout layout{1, {uint64_t{height} * stride, 0, 0}, 0, 0};
-    const PixelFamily family = pixel_family(format);
-    if (family != PixelFamily::yuv_semi_planar && family != PixelFamily::yuv_planar)
+    const FormatLayout format_planes = format_layout(format);
+    if (!has_chroma_planes(format_planes))
         return layout;
 
-    const YuvLayout &yuv = format.yuv;
-    layout.chroma_rows = height / yuv.ysub + (height % yuv.ysub != 0 ? 1 : 0);
-    layout.chroma_step = static_cast<uint32_t>(uint64_t{stride} * yuv.chroma_stride / yuv.xsub);
+    const uint32_t ysub = format_planes.ysub;
+    layout.chroma_rows = height / ysub + (height % ysub != 0 ? 1 : 0);
+    layout.chroma_step =
+        static_cast<uint32_t>(uint64_t{stride} * format_planes.chroma_step / format_planes.xsub);
     const uint64_t chroma_bytes =
         uint64_t{layout.chroma_rows} * layout.chroma_step + (width % 2 != 0 ? 1 : 0);
-    layout.count = family == PixelFamily::yuv_planar ? 3 : 2;
+    layout.count = format_planes.planes;
     for (uint32_t i = 1; i < layout.count; ++i)
         layout.bytes[i] = chroma_bytes;
     return layout;
 }
+
+} // namespace pattern

@@ -5,7 +5,11 @@
 #include <array>
 #include <cstdint>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
+#include "test_pattern.h"
+
+namespace pattern {
 
 struct SmpteRgb {
     uint8_t r, g, b, a;
@@ -49,21 +53,18 @@ inline constexpr uint8_t smpte_c8_bottom_base = 14;
 inline constexpr uint32_t smpte_c8_palette_size = 22;
 
 // The drawing routines store into width x height pixels from mem on, rows
-// stride bytes apart, and nothing else.
-void draw_smpte_rgb16(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride);
-void draw_smpte_rgb24(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride);
-void draw_smpte_rgb32(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride);
-void draw_smpte_rgb_half(const RgbLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                         uint32_t stride);
-void draw_smpte_c8(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride);
+// stride bytes apart (and the chroma rows of the planar formats), and
+// nothing else. draw_smpte picks the one for the format's family.
+void draw_smpte(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
+                uint32_t height, uint32_t stride);
 
-void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                           uint32_t stride);
-void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *cb_plane,
-                           uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride);
+// The RGB, half-float and indexed formats: one pixel word per pixel.
+void draw_smpte_pixels(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                       uint32_t stride);
+void draw_smpte_yuv_packed(const FormatLayout &layout, uint8_t *mem, uint32_t width,
+                           uint32_t height, uint32_t stride);
+void draw_smpte_yuv_planar(const FormatLayout &layout, const ComponentBases<uint8_t> &planes,
+                           uint32_t width, uint32_t height, uint32_t stride);
 
 // One entry of the DRM colour lookup table (struct drm_color_lut).
 struct ColorLutEntry {
@@ -78,3 +79,5 @@ static_assert(sizeof(ColorLutEntry) == 8, "must match the kernel's colour-LUT en
 // Fewer than 22 entries: prints "Error: gamma too small: %d < %d" on
 // standard output and leaves the table as it was.
 void build_smpte_c8_palette(uint32_t lut_size, ColorLutEntry *lut);
+
+} // namespace pattern

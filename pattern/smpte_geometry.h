@@ -30,6 +30,8 @@
 #include <array>
 #include <cstdint>
 
+namespace pattern {
+
 // Number of entries in the colour tables of each band.
 inline constexpr uint32_t smpte_bar_count = 7;    // top and middle bands
 inline constexpr uint32_t smpte_bottom_count = 8; // bottom band
@@ -148,3 +150,5 @@ constexpr SmpteRowRuns smpte_bottom_runs(uint32_t width) {
     row.add(c.x2, width, 7);
     return row;
 }
+
+} // namespace pattern

@@ -7,13 +7,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <utility>
 
 #include "byte_fill.h"
 #include "smpte.h"
 #include "smpte_geometry.h"
 
+namespace pattern {
 namespace {
 
 // BT.601 limited-range images of the RGB bar colours, entry for entry.
@@ -77,25 +76,11 @@ uint32_t steps_reaching(uint32_t x, uint32_t step) {
     return static_cast<uint32_t>((uint64_t{x} + step - 1) / step);
 }
 
-// Byte positions within the 4 bytes of a packed pixel pair.
-struct PackedOrder {
-    uint32_t luma; // of the left pixel; the right one's is 2 further
-    uint32_t cb;
-    uint32_t cr;
-
-    explicit PackedOrder(const YuvLayout &layout) {
-        luma = (layout.order & luma_first) ? 0 : 1;
-        const uint32_t chroma = (layout.order & chroma_first) ? 0 : 1;
-        cb = chroma + ((layout.order & cr_before_cb) ? 2 : 0);
-        cr = chroma + ((layout.order & cb_before_cr) ? 2 : 0);
-    }
-};
-
 // One packed row: luma of every pixel from its own column, chroma of each
 // pair from its left pixel. Bytes from 2 x width on are never written, so an
 // unpaired last pixel gets its luma and the first chroma byte of its pair
 // (Cb in UYVY and YUYV, Cr in VYUY and YVYU) and loses the other.
-void draw_packed_row(const BandPicture &band, const PackedOrder &order, uint8_t *row,
+void draw_packed_row(const BandPicture &band, const FormatLayout &layout, uint8_t *row,
                      uint32_t width) {
     const uint64_t row_bytes = 2 * uint64_t{width};
     auto store = [&](uint64_t at, uint8_t value) {
@@ -106,20 +91,20 @@ void draw_packed_row(const BandPicture &band, const PackedOrder &order, uint8_t 
         const YuvColor c = band.color(run);
         uint32_t x = run.begin;
         if (x % 2 != 0) // right pixel of a pair whose chroma the run before set
-            store(2 * uint64_t{x++} + order.luma, c.y);
+            store(2 * uint64_t{x++} + layout.luma_byte, c.y);
         const uint32_t pairs = (run.end - x) / 2;
         PixelBytes<4> pair{};
-        pair[order.luma] = c.y;
-        pair[order.luma + 2] = c.y;
-        pair[order.cb] = c.cb;
-        pair[order.cr] = c.cr;
-        fill_pixels(row + 2 * uint64_t{x}, pair, pairs);
+        pair[layout.luma_byte] = c.y;
+        pair[layout.luma_byte + 2] = c.y;
+        pair[layout.cb.byte] = c.cb;
+        pair[layout.cr.byte] = c.cr;
+        store_repeated(row + 2 * uint64_t{x}, 4 * uint64_t{pairs}, repeat_pixel(pair));
         x += 2 * pairs;
         if (x < run.end) { // left pixel of a pair that the next run completes
             const uint64_t at = 2 * uint64_t{x};
-            store(at + order.luma, c.y);
-            store(at + order.cb, c.cb);
-            store(at + order.cr, c.cr);
+            store(at + layout.luma_byte, c.y);
+            store(at + layout.cb.byte, c.cb);
+            store(at + layout.cr.byte, c.cr);
         }
     }
 }
@@ -127,7 +112,7 @@ void draw_packed_row(const BandPicture &band, const PackedOrder &order, uint8_t 
 // The two passes exactly as specified, one byte at a time: luma of every row
 // first, then chroma. Only needed when rows overlap (stride below 2 x width),
 // where the order of the passes decides which byte survives.
-void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &order, uint8_t *mem,
+void draw_packed_overlapping(const SmptePicture &picture, const FormatLayout &layout, uint8_t *mem,
                              uint32_t width, uint32_t height, uint32_t stride) {
     const uint64_t row_bytes = 2 * uint64_t{width};
     for (uint32_t y = 0; y < height; ++y) {
@@ -135,7 +120,7 @@ void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &ord
         const BandPicture &band = picture.band_of(y);
         for (const SmpteRun &run : band.runs)
             for (uint32_t x = run.begin; x < run.end; ++x)
-                row[2 * uint64_t{x} + order.luma] = band.color(run).y;
+                row[2 * uint64_t{x} + layout.luma_byte] = band.color(run).y;
     }
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t *row = mem + uint64_t{y} * stride;
@@ -143,10 +128,10 @@ void draw_packed_overlapping(const SmptePicture &picture, const PackedOrder &ord
         for (const SmpteRun &run : band.runs) {
             for (uint32_t x = steps_reaching(run.begin, 2) * 2; x < run.end; x += 2) {
                 const uint64_t at = 2 * uint64_t{x};
-                if (at + order.cb < row_bytes)
-                    row[at + order.cb] = band.color(run).cb;
-                if (at + order.cr < row_bytes)
-                    row[at + order.cr] = band.color(run).cr;
+                if (at + layout.cb.byte < row_bytes)
+                    row[at + layout.cb.byte] = band.color(run).cb;
+                if (at + layout.cr.byte < row_bytes)
+                    row[at + layout.cr.byte] = band.color(run).cr;
             }
         }
     }
@@ -162,77 +147,74 @@ void for_each_band(const SmptePicture &picture, uint32_t rows, Draw draw) {
 
 } // namespace
 
-void draw_smpte_yuv_packed(const YuvLayout &layout, uint8_t *mem, uint32_t width, uint32_t height,
-                           uint32_t stride) {
+void draw_smpte_yuv_packed(const FormatLayout &layout, uint8_t *mem, uint32_t width,
+                           uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
     const SmptePicture picture(width, height);
-    const PackedOrder order(layout);
-    const size_t row_bytes = 2 * size_t{width};
-    if (stride < row_bytes) {
-        draw_packed_overlapping(picture, order, mem, width, height, stride);
+    if (stride < 2 * uint64_t{width}) {
+        draw_packed_overlapping(picture, layout, mem, width, height, stride);
         return;
     }
     for_each_band(picture, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
-        draw_equal_rows(mem, stride, first, end, row_bytes,
-                        [&](uint8_t *row) { draw_packed_row(band, order, row, width); });
+        draw_equal_rows(mem, stride, first, end,
+                        [&](uint8_t *row) { draw_packed_row(band, layout, row, width); });
     });
 }
 
-void draw_smpte_yuv_planar(const YuvLayout &layout, uint8_t *y_plane, uint8_t *cb_plane,
-                           uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride) {
+void draw_smpte_yuv_planar(const FormatLayout &layout, const ComponentBases<uint8_t> &planes,
+                           uint32_t width, uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
 
     const SmptePicture luma(width, height);
     for_each_band(luma, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
-        draw_equal_rows(y_plane, stride, first, end, width, [&](uint8_t *row) {
-            for (const SmpteRun &run : band.runs)
-                fill_pixels(row + run.begin, PixelBytes<1>{band.color(run).y}, run.end - run.begin);
-        });
+        std::array<RepeatedPixel, SmpteRowRuns{}.runs.size()> pixels;
+        std::array<ByteRun, SmpteRowRuns{}.runs.size()> runs{};
+        size_t count = 0;
+        for (const SmpteRun &run : band.runs) {
+            pixels[count] = repeat_pixel(PixelBytes<1>{band.color(run).y});
+            runs[count] = {run.begin, run.end - run.begin, &pixels[count]};
+            ++count;
+        }
+        const std::span<const ByteRun> row_runs(runs.data(), count);
+        draw_equal_rows(planes.y, stride, first, end,
+                        [&](uint8_t *row) { store_runs(row, row_runs); });
     });
 
     // The chroma rows carry the bands laid out anew over their own count.
+    // Sample k shows the colour of column k x xsub. Where Cb and Cr share a
+    // plane, a sample is one 2-byte pixel starting at the lower of the two.
     const uint32_t rows = height / layout.ysub;
-    const uint32_t step = stride * layout.chroma_stride / layout.xsub;
-    const uint32_t samples = steps_reaching(width, layout.xsub);
+    const uint32_t step = stride * layout.chroma_step / layout.xsub;
     const SmptePicture chroma(width, rows);
-    // Sample k shows the colour of column k x xsub.
-    auto draw_samples = [&](const BandPicture &band, uint8_t *cb_row, uint8_t *cr_row) {
-        for (const SmpteRun &run : band.runs) {
-            const YuvColor c = band.color(run);
-            fill_chroma_samples(cb_row, cr_row, layout.chroma_stride,
-                                steps_reaching(run.begin, layout.xsub),
-                                steps_reaching(run.end, layout.xsub), c.cb, c.cr);
-        }
-    };
+    const bool shared = layout.cb.plane == layout.cr.plane;
+    const bool cb_low = layout.cb.byte < layout.cr.byte;
+    std::array<uint8_t *, 2> bases{planes.cb, planes.cr};
+    if (shared)
+        bases = {cb_low ? planes.cb : planes.cr, nullptr};
     for_each_band(chroma, rows, [&](const BandPicture &band, uint32_t first, uint32_t end) {
-        if (layout.chroma_stride == 1) {
-            // A plane for each component: the Cb rows, then the Cr rows.
-            for (const auto &plane_and_component :
-                 {std::pair{cb_plane, &YuvColor::cb}, std::pair{cr_plane, &YuvColor::cr}}) {
-                uint8_t YuvColor::*component = plane_and_component.second;
-                draw_equal_rows(
-                    plane_and_component.first, step, first, end, samples, [&](uint8_t *row) {
-                        for (const SmpteRun &run : band.runs) {
-                            const uint32_t k0 = steps_reaching(run.begin, layout.xsub);
-                            const uint32_t k1 = steps_reaching(run.end, layout.xsub);
-                            fill_pixels(row + k0, PixelBytes<1>{band.color(run).*component},
-                                        k1 - k0);
-                        }
-                    });
+        for (size_t component = 0; component < 2 && bases[component] != nullptr; ++component) {
+            std::array<RepeatedPixel, SmpteRowRuns{}.runs.size()> pixels;
+            std::array<ByteRun, SmpteRowRuns{}.runs.size()> runs{};
+            size_t count = 0;
+            for (const SmpteRun &run : band.runs) {
+                const YuvColor c = band.color(run);
+                const uint8_t value = component == 0 ? c.cb : c.cr;
+                pixels[count] = shared ? repeat_pixel(cb_low ? PixelBytes<2>{c.cb, c.cr}
+                                                             : PixelBytes<2>{c.cr, c.cb})
+                                       : repeat_pixel(PixelBytes<1>{value});
+                const uint64_t k0 = steps_reaching(run.begin, layout.xsub);
+                const uint64_t k1 = steps_reaching(run.end, layout.xsub);
+                runs[count] = {k0 * layout.chroma_step, (k1 - k0) * layout.chroma_step,
+                               &pixels[count]};
+                count += k1 > k0 ? 1 : 0;
             }
-        } else if (layout.chroma_stride == 2 &&
-                   (cr_plane == cb_plane + 1 || cb_plane == cr_plane + 1)) {
-            // Cb and Cr alternate in one plane: one row holds both.
-            const ptrdiff_t cb_at = cb_plane < cr_plane ? 0 : 1;
-            uint8_t *plane = cb_plane - cb_at;
-            draw_equal_rows(plane, step, first, end, 2 * size_t{samples}, [&](uint8_t *row) {
-                draw_samples(band, row + cb_at, row + 1 - cb_at);
-            });
-        } else {
-            for (uint32_t r = first; r < end; ++r)
-                draw_samples(band, cb_plane + uint64_t{r} * step, cr_plane + uint64_t{r} * step);
+            const std::span<const ByteRun> row_runs(runs.data(), count);
+            draw_equal_rows(bases[component], step, first, end,
+                            [&](uint8_t *row) { store_runs(row, row_runs); });
         }
     });
 }
+
+} // namespace pattern

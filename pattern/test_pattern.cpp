@@ -4,58 +4,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format_layout.h"
 #include "gradient.h"
 #include "pixel_formats.h"
 #include "plain_fill.h"
 #include "smpte.h"
 #include "tiles.h"
 
+namespace pattern {
 namespace {
 
 constexpr std::array<const char *, 4> pattern_names{"tiles", "plain", "smpte", "gradient"};
 
-void draw_smpte(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
-                uint32_t height, uint32_t stride) {
-    uint8_t *p0 = planes[0];
-    uint8_t *p1 = planes[1];
-    const YuvLayout &yuv = format.yuv;
-    switch (pixel_family(format)) {
-    case PixelFamily::indexed:
-        draw_smpte_c8(p0, width, height, stride);
-        break;
-    case PixelFamily::yuv_packed:
-        draw_smpte_yuv_packed(yuv, p0, width, height, stride);
-        break;
-    case PixelFamily::yuv_semi_planar:
-        draw_smpte_yuv_planar(yuv, p0, p1 + ((yuv.order & cb_before_cr) ? 0 : 1),
-                              p1 + ((yuv.order & cr_before_cb) ? 0 : 1), width, height, stride);
-        break;
-    case PixelFamily::yuv_planar:
-        // YU12 holds Cb in plane 1, YV12 holds Cr there.
-        if (yuv.order & cb_before_cr)
-            draw_smpte_yuv_planar(yuv, p0, p1, planes[2], width, height, stride);
-        else
-            draw_smpte_yuv_planar(yuv, p0, planes[2], p1, width, height, stride);
-        break;
-    case PixelFamily::rgb16:
-        draw_smpte_rgb16(format.rgb, p0, width, height, stride);
-        break;
-    case PixelFamily::rgb24:
-        draw_smpte_rgb24(format.rgb, p0, width, height, stride);
-        break;
-    case PixelFamily::rgb32:
-        draw_smpte_rgb32(format.rgb, p0, width, height, stride);
-        break;
-    case PixelFamily::rgb_half:
-        draw_smpte_rgb_half(format.rgb, p0, width, height, stride);
-        break;
-    }
-}
-
 } // namespace
 
 uint8_t plain_fill_value(const PixelFormatInfo &format) {
-    return pixel_family(format) == PixelFamily::rgb_half ? 0x38 : 0x77;
+    return format_layout(format).half_float ? 0x38 : 0x77;
 }
 
 void fill_plain(const PixelFormatInfo &format, uint8_t *mem, uint32_t height, uint32_t stride) {
@@ -99,3 +63,5 @@ const char *pattern_name(TestPattern pattern) {
     const auto value = static_cast<uint32_t>(pattern);
     return value < pattern_names.size() ? pattern_names[value] : nullptr;
 }
+
+} // namespace pattern

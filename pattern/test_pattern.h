@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+namespace pattern {
+
 enum class TestPattern : uint32_t {
     tiles = 0,
     plain = 1,
@@ -28,3 +30,5 @@ TestPattern pattern_from_name(const char *name);
 
 // The name of a pattern value, or nullptr for a value outside the four.
 const char *pattern_name(TestPattern pattern);
+
+} // namespace pattern

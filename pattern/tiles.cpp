@@ -19,7 +19,9 @@
 #include <span>
 
 #include "byte_fill.h"
+#include "format_layout.h"
 
+namespace pattern {
 namespace {
 
 constexpr uint32_t tile_size = 64;
@@ -145,7 +147,7 @@ private:
         for (uint32_t copy = 0; copy < copies_; ++copy) {
             const size_t at =
                 size_t{cycle} * cycle_length_ * copies_ + size_t{copy} * cycle_length_ + first;
-            fill_pixels(line_ + at * N, value, end - first);
+            store_repeated(line_ + at * N, uint64_t{end - first} * N, repeat_pixel(value));
         }
     }
 
@@ -172,7 +174,8 @@ private:
         TileWalker walker(n, width_);
         for (uint32_t i = 0; i < count;) {
             const uint32_t values = std::min((walker.run_length() + step_ - 1) / step_, count - i);
-            fill_pixels(dst + size_t{i} * N, encode_(walker.color(), alpha), values);
+            store_repeated(dst + size_t{i} * N, uint64_t{values} * N,
+                           repeat_pixel(encode_(walker.color(), alpha)));
             walker.advance(step_ * values);
             i += values;
         }
@@ -241,19 +244,15 @@ void draw_tiles_yuv_packed(const PixelFormatInfo &format, uint8_t *mem, uint32_t
                            uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
-    const uint32_t order = format.yuv.order;
-    const uint32_t luma = (order & luma_first) ? 0 : 1;
-    const uint32_t chroma = (order & chroma_first) ? 0 : 1;
-    const uint32_t cb = chroma + ((order & cr_before_cb) ? 2 : 0);
-    const uint32_t cr = chroma + ((order & cb_before_cr) ? 2 : 0);
+    const FormatLayout layout = format_layout(format);
     // Both pixels of a pair take the colour of the left one, at n = x + y.
     auto encode = [&](const TileRgb &rgb, uint8_t) {
         const YuvColor c = tile_yuv(rgb);
         PixelBytes<4> pair{};
-        pair[luma] = c.y;
-        pair[luma + 2] = c.y;
-        pair[cb] = c.cb;
-        pair[cr] = c.cr;
+        pair[layout.luma_byte] = c.y;
+        pair[layout.luma_byte + 2] = c.y;
+        pair[layout.cb.byte] = c.cb;
+        pair[layout.cr.byte] = c.cr;
         return pair;
     };
     uint8_t scratch[tile_scratch_bytes];
@@ -376,26 +375,20 @@ void draw_tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint
                 uint32_t height, uint32_t stride) {
     if (width == 0 || height == 0)
         return;
+    const FormatLayout layout = format_layout(format);
     uint8_t *p0 = planes[0];
-    uint8_t *p1 = planes[1];
-    const uint32_t order = format.yuv.order;
-    switch (pixel_family(format)) {
+    switch (layout.family) {
     case PixelFamily::indexed:
         return;
     case PixelFamily::yuv_packed:
         draw_tiles_yuv_packed(format, p0, width, height, stride);
         return;
     case PixelFamily::yuv_semi_planar:
-        draw_tiles_yuv_planar(format, p0, p1 + ((order & cb_before_cr) ? 0 : 1),
-                              p1 + ((order & cr_before_cb) ? 0 : 1), width, height, stride);
+    case PixelFamily::yuv_planar: {
+        const ComponentBases<uint8_t> bases = component_bases(layout, planes);
+        draw_tiles_yuv_planar(format, bases.y, bases.cb, bases.cr, width, height, stride);
         return;
-    case PixelFamily::yuv_planar:
-        // YU12 holds Cb in plane 1, YV12 holds Cr there.
-        if (order & cb_before_cr)
-            draw_tiles_yuv_planar(format, p0, p1, planes[2], width, height, stride);
-        else
-            draw_tiles_yuv_planar(format, p0, planes[2], p1, width, height, stride);
-        return;
+    }
     case PixelFamily::rgb16:
         draw_tiles_rgb16(format, p0, width, height, stride);
         return;
@@ -410,3 +403,5 @@ void draw_tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint
         return;
     }
 }
+
+} // namespace pattern

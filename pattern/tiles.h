@@ -6,6 +6,8 @@
 #include "pixel_formats.h"
 #include "test_pattern.h"
 
+namespace pattern {
+
 struct TileRgb {
     uint8_t r, g, b;
 };
@@ -28,3 +30,5 @@ void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t widt
                       uint32_t stride);
 void draw_tiles_rgb_half(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
                          uint32_t height, uint32_t stride);
+
+} // namespace pattern

@@ -7,6 +7,8 @@
 
 #include "plane_layout.h"
 
+using namespace pattern;
+
 namespace {
 
 constexpr uint32_t pattern_count = 4;

@@ -9,8 +9,8 @@
 #include "test_pattern.h"
 
 struct TestpatternOptions {
-    TestPattern pattern = TestPattern::smpte;
-    const PixelFormatInfo *format = nullptr; // XR24 unless --format says otherwise
+    pattern::TestPattern pattern = pattern::TestPattern::smpte;
+    const pattern::PixelFormatInfo *format = nullptr; // XR24 unless --format says otherwise
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t stride = 0; // the tightest stride unless --stride says otherwise

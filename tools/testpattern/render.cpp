@@ -1,5 +1,7 @@
 #include "render.h"
 
+using namespace pattern;
+
 RenderedPicture render_test_pattern(const TestpatternOptions &options) {
     RenderedPicture picture{
         options.format,

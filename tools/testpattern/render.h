@@ -9,11 +9,11 @@
 #include "options.h"
 
 struct RenderedPicture {
-    const PixelFormatInfo *format;
+    const pattern::PixelFormatInfo *format;
     uint32_t width;
     uint32_t height;
     uint32_t stride;
-    PlaneLayout layout;
+    pattern::PlaneLayout layout;
     std::array<std::vector<uint8_t>, 3> planes; // the used ones, plane 0 first
 };
 

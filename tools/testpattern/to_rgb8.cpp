@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "format_layout.h"
 #include "smpte.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -18,30 +21,17 @@ uint8_t clamp_8bit(int32_t v) {
     return static_cast<uint8_t>(std::clamp(v, 0, 255));
 }
 
-Rgb8 rgb_pixel(const RgbLayout &layout, PixelFamily family, uint64_t value) {
+Rgb8 rgb_pixel(const RgbLayout &layout, bool half_float, uint64_t value) {
     auto component = [&](const ColorComponent &c) -> uint8_t {
         if (c.length == 0)
             return 0;
         const uint32_t bits =
             static_cast<uint32_t>((value >> c.offset) & ((uint64_t{1} << c.length) - 1));
-        if (family == PixelFamily::rgb_half)
+        if (half_float)
             return half_to_8bit(static_cast<uint16_t>(bits));
         return component_to_8bit(bits, c.length);
     };
     return {component(layout.red), component(layout.green), component(layout.blue)};
-}
-
-// Where the luma and chroma bytes of pixel x lie in a packed YUV row.
-struct PackedPositions {
-    uint64_t y, cb, cr;
-};
-
-PackedPositions packed_positions(uint32_t order, uint32_t x) {
-    const uint64_t pair = 4 * uint64_t{x / 2};
-    const uint64_t luma = (order & luma_first) ? 0 : 1;
-    const uint64_t chroma = (order & chroma_first) ? 0 : 1;
-    return {pair + luma + 2 * (x % 2), pair + chroma + ((order & cr_before_cb) ? 2 : 0),
-            pair + chroma + ((order & cb_before_cr) ? 2 : 0)};
 }
 
 } // namespace
@@ -81,56 +71,45 @@ Rgb8 yuv601_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
 
 std::vector<uint8_t> picture_to_rgb8(const RenderedPicture &picture) {
     const PixelFormatInfo &format = *picture.format;
-    const PixelFamily family = pixel_family(format);
-    const uint32_t bpp = plane0_bytes_per_pixel(family);
+    const FormatLayout layout = format_layout(format);
+    const uint32_t bpp = layout.bytes_per_pixel[0];
     const uint32_t width = picture.width, height = picture.height;
-    const uint8_t *plane0 = picture.planes[0].data();
     std::vector<uint8_t> rgb(size_t{width} * height * 3);
 
     std::array<ColorLutEntry, 256> palette{};
-    if (family == PixelFamily::indexed)
+    if (layout.family == PixelFamily::indexed)
         build_smpte_c8_palette(palette.size(), palette.data());
 
-    // Chroma planes: Cb and Cr bases and the step between samples.
-    const uint8_t *cb_plane = nullptr, *cr_plane = nullptr;
-    if (family == PixelFamily::yuv_semi_planar) {
-        const uint8_t *p1 = picture.planes[1].data();
-        cb_plane = p1 + ((format.yuv.order & cb_before_cr) ? 0 : 1);
-        cr_plane = p1 + ((format.yuv.order & cr_before_cb) ? 0 : 1);
-    } else if (family == PixelFamily::yuv_planar) {
-        const bool cb_first = format.yuv.order & cb_before_cr;
-        cb_plane = picture.planes[cb_first ? 1 : 2].data();
-        cr_plane = picture.planes[cb_first ? 2 : 1].data();
-    }
+    const std::array<const uint8_t *, 3> planes{picture.planes[0].data(), picture.planes[1].data(),
+                                                picture.planes[2].data()};
+    const ComponentBases<const uint8_t> bases = component_bases(layout, planes);
+    const bool packed = is_yuv(layout) && !has_chroma_planes(layout);
+    // A packed row's last pixel may lack the chroma byte past 2 x width.
+    const uint64_t row_bytes = uint64_t{width} * bpp;
 
     for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t *row = plane0 + size_t{y} * picture.stride;
+        const size_t row_start = size_t{y} * picture.stride;
+        const uint8_t *row = bases.y + row_start;
         for (uint32_t x = 0; x < width; ++x) {
             Rgb8 out{};
-            switch (family) {
-            case PixelFamily::indexed: {
+            if (layout.family == PixelFamily::indexed) {
                 const ColorLutEntry &e = palette[row[x]];
                 out = {static_cast<uint8_t>(e.red >> 8), static_cast<uint8_t>(e.green >> 8),
                        static_cast<uint8_t>(e.blue >> 8)};
-                break;
-            }
-            case PixelFamily::yuv_packed: {
-                const PackedPositions at = packed_positions(format.yuv.order, x);
-                const uint64_t row_bytes = 2 * uint64_t{width};
-                auto chroma = [&](uint64_t i) -> uint8_t { return i < row_bytes ? row[i] : 128; };
-                out = yuv601_to_rgb(row[at.y], chroma(at.cb), chroma(at.cr));
-                break;
-            }
-            case PixelFamily::yuv_semi_planar:
-            case PixelFamily::yuv_planar: {
-                const size_t offset = size_t{y / format.yuv.ysub} * picture.layout.chroma_step +
-                                      size_t{x / format.yuv.xsub} * format.yuv.chroma_stride;
-                out = yuv601_to_rgb(row[x], cb_plane[offset], cr_plane[offset]);
-                break;
-            }
-            default:
-                out = rgb_pixel(format.rgb, family, read_le(row + size_t{x} * bpp, bpp));
-                break;
+            } else if (packed) {
+                const uint64_t pair = uint64_t{x / 2} * layout.chroma_step;
+                auto chroma = [&](const uint8_t *base, uint32_t byte) -> uint8_t {
+                    return pair + byte < row_bytes ? base[row_start + pair] : 128;
+                };
+                out = yuv601_to_rgb(row[2 * uint64_t{x} + layout.luma_byte],
+                                    chroma(bases.cb, layout.cb.byte),
+                                    chroma(bases.cr, layout.cr.byte));
+            } else if (is_yuv(layout)) {
+                const size_t offset = size_t{y / layout.ysub} * picture.layout.chroma_step +
+                                      size_t{x / layout.xsub} * layout.chroma_step;
+                out = yuv601_to_rgb(row[x], bases.cb[offset], bases.cr[offset]);
+            } else {
+                out = rgb_pixel(format.rgb, layout.half_float, read_le(row + size_t{x} * bpp, bpp));
             }
             uint8_t *dst = rgb.data() + (size_t{y} * width + x) * 3;
             dst[0] = out.r;

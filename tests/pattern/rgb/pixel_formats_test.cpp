@@ -1,12 +1,16 @@
 // The pixel-format table, its lookups and the encoders.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <set>
 #include <string>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
 #include "rgb_test_support.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -163,6 +167,51 @@ TEST(PixelFormatTable, FamiliesAndPixelSizes) {
         }
     }
     EXPECT_EQ(total, 51u);
+}
+
+// Where each layout puts its bytes, as the formats define them (one row per
+// distinct layout).
+struct LayoutCase {
+    const char *name;
+    uint32_t planes;
+    std::array<uint32_t, 3> bytes_per_pixel;
+    uint32_t xsub, ysub, chroma_step;
+    ComponentPlace cb, cr;
+    uint32_t luma_byte;
+    bool half_float;
+};
+
+TEST(FormatLayout, PlacesEveryComponent) {
+    const LayoutCase cases[] = {
+        // Packed pairs: YUYV is Y0 Cb Y1 Cr, UYVY Cb Y0 Cr Y1, and so on.
+        {"YUYV", 1, {2, 0, 0}, 2, 1, 4, {0, 1}, {0, 3}, 0, false},
+        {"YVYU", 1, {2, 0, 0}, 2, 1, 4, {0, 3}, {0, 1}, 0, false},
+        {"UYVY", 1, {2, 0, 0}, 2, 1, 4, {0, 0}, {0, 2}, 1, false},
+        {"VYUY", 1, {2, 0, 0}, 2, 1, 4, {0, 2}, {0, 0}, 1, false},
+        {"NV12", 2, {1, 2, 0}, 2, 2, 2, {1, 0}, {1, 1}, 0, false},
+        {"NV21", 2, {1, 2, 0}, 2, 2, 2, {1, 1}, {1, 0}, 0, false},
+        {"NV16", 2, {1, 2, 0}, 2, 1, 2, {1, 0}, {1, 1}, 0, false},
+        {"NV61", 2, {1, 2, 0}, 2, 1, 2, {1, 1}, {1, 0}, 0, false},
+        {"YU12", 3, {1, 1, 1}, 2, 2, 1, {1, 0}, {2, 0}, 0, false},
+        {"YV12", 3, {1, 1, 1}, 2, 2, 1, {2, 0}, {1, 0}, 0, false},
+        {"C8", 1, {1, 0, 0}, 1, 1, 0, {0, 0}, {0, 0}, 0, false},
+        {"RA15", 1, {2, 0, 0}, 1, 1, 0, {0, 0}, {0, 0}, 0, false},
+        {"BG24", 1, {3, 0, 0}, 1, 1, 0, {0, 0}, {0, 0}, 0, false},
+        {"XB24", 1, {4, 0, 0}, 1, 1, 0, {0, 0}, {0, 0}, 0, false},
+        {"BX30", 1, {4, 0, 0}, 1, 1, 0, {0, 0}, {0, 0}, 0, false},
+        {"XB4H", 1, {8, 0, 0}, 1, 1, 0, {0, 0}, {0, 0}, 0, true},
+    };
+    for (const LayoutCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const FormatLayout l = format_layout(rgb_test::format_named(c.name));
+        EXPECT_EQ(l.planes, c.planes);
+        EXPECT_EQ(l.bytes_per_pixel, c.bytes_per_pixel);
+        EXPECT_EQ((std::array{l.xsub, l.ysub, l.chroma_step}),
+                  (std::array{c.xsub, c.ysub, c.chroma_step}));
+        EXPECT_EQ((std::array{l.cb.plane, l.cb.byte, l.cr.plane, l.cr.byte, l.luma_byte}),
+                  (std::array{c.cb.plane, c.cb.byte, c.cr.plane, c.cr.byte, c.luma_byte}));
+        EXPECT_EQ(l.half_float, c.half_float);
+    }
 }
 
 TEST(PixelFormatLookup, ByCode) {

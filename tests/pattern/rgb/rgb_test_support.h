@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
 #include "smpte.h"
 
 namespace rgb_test {
+
+using namespace pattern;
 
 inline constexpr uint8_t sentinel = 0xA5;
 
@@ -25,7 +28,7 @@ inline const PixelFormatInfo &format_named(const char *name) {
 }
 
 inline bool is_yuv(const PixelFormatInfo &format) {
-    return format.yuv.xsub != 0;
+    return pattern::is_yuv(format_layout(format));
 }
 
 // The 41 rows that the RGB/C8 SMPTE routines draw.
@@ -61,28 +64,10 @@ inline uint64_t read_le(const uint8_t *p, uint32_t size) {
     return v;
 }
 
-// Calls the SMPTE member of the format's family directly (RGB and C8 only).
+// Calls the SMPTE routine directly, without the lookup by code.
 inline void draw_smpte_direct(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
                               uint32_t height, uint32_t stride) {
-    switch (pixel_family(format)) {
-    case PixelFamily::indexed:
-        draw_smpte_c8(mem, width, height, stride);
-        return;
-    case PixelFamily::rgb16:
-        draw_smpte_rgb16(format.rgb, mem, width, height, stride);
-        return;
-    case PixelFamily::rgb24:
-        draw_smpte_rgb24(format.rgb, mem, width, height, stride);
-        return;
-    case PixelFamily::rgb32:
-        draw_smpte_rgb32(format.rgb, mem, width, height, stride);
-        return;
-    case PixelFamily::rgb_half:
-        draw_smpte_rgb_half(format.rgb, mem, width, height, stride);
-        return;
-    default:
-        FAIL() << format.name << " is not an RGB or C8 format";
-    }
+    draw_smpte(format, {mem, nullptr, nullptr}, width, height, stride);
 }
 
 } // namespace rgb_test

@@ -6,6 +6,8 @@
 #include "smpte_geometry.h"
 #include "smpte_reference.h"
 
+using namespace pattern;
+
 namespace {
 
 TEST(SmpteGeometry, BandRows) {

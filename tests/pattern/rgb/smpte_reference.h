@@ -7,9 +7,12 @@
 #include <array>
 #include <cstdint>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
 
 namespace smpte_reference {
+
+using namespace pattern;
 
 struct Rgba {
     uint8_t r, g, b, a;
@@ -51,19 +54,17 @@ inline uint32_t color_index(uint32_t x, uint32_t y, uint32_t width, uint32_t hei
 // Pixel value of colour `index` in `format`, and its size in bytes.
 inline uint64_t pixel_value(const PixelFormatInfo &format, uint32_t index) {
     const Rgba c = colors[index];
-    switch (pixel_family(format)) {
-    case PixelFamily::indexed:
+    const FormatLayout layout = format_layout(format);
+    if (layout.family == PixelFamily::indexed)
         return index;
-    case PixelFamily::rgb_half:
+    if (layout.half_float)
         return pack_rgba_half(format.rgb, c.r, c.g, c.b, c.a);
-    default:
-        return pack_rgba(format.rgb, c.r, c.g, c.b, c.a);
-    }
+    return pack_rgba(format.rgb, c.r, c.g, c.b, c.a);
 }
 
 inline void draw(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
                  uint32_t stride) {
-    const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const uint32_t bpp = format_layout(format).bytes_per_pixel[0];
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
             const uint64_t v = pixel_value(format, color_index(x, y, width, height));

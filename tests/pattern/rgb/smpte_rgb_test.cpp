@@ -5,11 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "format_layout.h"
 #include "rgb_test_support.h"
 #include "smpte.h"
 
+using namespace pattern;
+
 namespace {
 
+using rgb_test::draw_smpte_direct;
 using rgb_test::format_named;
 using rgb_test::GuardedPlane;
 using rgb_test::read_le;
@@ -18,7 +22,7 @@ using rgb_test::sentinel;
 TEST(SmpteRgb, Xr24FourteenByNine) {
     constexpr uint32_t width = 14, height = 9, stride = 64;
     GuardedPlane plane(height, stride);
-    draw_smpte_rgb32(format_named("XR24").rgb, plane.data(), width, height, stride);
+    draw_smpte_direct(format_named("XR24"), plane.data(), width, height, stride);
 
     const std::vector<uint32_t> top{0x00C0C0C0, 0x00C0C0C0, 0x00C0C000, 0x00C0C000, 0x0000C0C0,
                                     0x0000C0C0, 0x0000C000, 0x0000C000, 0x00C000C0, 0x00C000C0,
@@ -44,7 +48,7 @@ TEST(SmpteRgb, Xr24FourteenByNine) {
 TEST(SmpteRgb, C8FourteenByNine) {
     constexpr uint32_t width = 14, height = 9, stride = 16;
     GuardedPlane plane(height, stride);
-    draw_smpte_c8(plane.data(), width, height, stride);
+    draw_smpte_direct(format_named("C8"), plane.data(), width, height, stride);
     const std::vector<uint8_t> top{0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, sentinel, sentinel};
     const std::vector<uint8_t> middle{7,  7,  8,  8,  9,  9,  10,       10,
                                       11, 11, 12, 12, 13, 13, sentinel, sentinel};
@@ -105,7 +109,7 @@ TEST(SmpteRgb, PixelValuesPerFormat) {
     for (const PixelCase &c : pixel_cases) {
         SCOPED_TRACE(std::string(c.format) + " " + c.what);
         const PixelFormatInfo &format = format_named(c.format);
-        const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+        const uint32_t bpp = format_layout(format).bytes_per_pixel[0];
         const uint32_t stride = c.width * bpp;
         GuardedPlane plane(c.height, stride);
         rgb_test::draw_smpte_direct(format, plane.data(), c.width, c.height, stride);
@@ -167,7 +171,7 @@ TEST(SmpteRgb, BandOfEachRowAtSmallHeights) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.height);
         GuardedPlane plane(c.height, 7);
-        draw_smpte_c8(plane.data(), 7, c.height, 7);
+        draw_smpte_direct(format_named("C8"), plane.data(), 7, c.height, 7);
         std::vector<uint8_t> column;
         for (uint32_t y = 0; y < c.height; ++y)
             column.push_back(plane.bytes[y * 7]);

@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "format_layout.h"
+#include "../param_names.h"
 #include "rgb_test_support.h"
 #include "smpte_reference.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -16,7 +21,7 @@ using rgb_test::GuardedPlane;
 // included; the stride is the tightest plus `padding`.
 void expect_same_as_reference(const PixelFormatInfo &format, uint32_t width, uint32_t height,
                               uint32_t padding) {
-    const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const uint32_t bpp = format_layout(format).bytes_per_pixel[0];
     const uint32_t stride = width * bpp + padding;
     GuardedPlane fast(height, stride);
     GuardedPlane reference(height, stride);
@@ -34,10 +39,10 @@ void expect_same_as_reference(const PixelFormatInfo &format, uint32_t width, uin
     ASSERT_TRUE(fast.guard_intact());
 }
 
-class SmpteSweep : public testing::TestWithParam<const PixelFormatInfo *> {};
+class SmpteSweep : public testing::TestWithParam<std::string> {};
 
 TEST_P(SmpteSweep, SmallSizesTightAndPadded) {
-    const PixelFormatInfo &format = *GetParam();
+    const PixelFormatInfo &format = rgb_test::format_named(GetParam().c_str());
     for (uint32_t width = 0; width <= 20; ++width)
         for (uint32_t height = 1; height <= 12; ++height)
             for (uint32_t padding : {0u, 5u}) {
@@ -48,7 +53,7 @@ TEST_P(SmpteSweep, SmallSizesTightAndPadded) {
 }
 
 TEST_P(SmpteSweep, LargeOddSizes) {
-    const PixelFormatInfo &format = *GetParam();
+    const PixelFormatInfo &format = rgb_test::format_named(GetParam().c_str());
     const std::pair<uint32_t, uint32_t> sizes[] = {
         {1923, 31},
         {641, 487},
@@ -73,8 +78,8 @@ TEST_P(SmpteSweep, LargeOddSizes) {
 // Rows that overlap (stride below the row's pixel bytes): the later row must
 // win where they overlap, as in the one-pixel-at-a-time order.
 TEST_P(SmpteSweep, OverlappingRowsFollowTheWritingOrder) {
-    const PixelFormatInfo &format = *GetParam();
-    const uint32_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const PixelFormatInfo &format = rgb_test::format_named(GetParam().c_str());
+    const uint32_t bpp = format_layout(format).bytes_per_pixel[0];
     for (uint32_t width : {7u, 14u, 30u}) {
         for (uint32_t stride : {bpp, width * bpp / 2 + 1, width * bpp - 1}) {
             const uint32_t height = 9;
@@ -89,11 +94,17 @@ TEST_P(SmpteSweep, OverlappingRowsFollowTheWritingOrder) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllRgbAndC8Formats, SmpteSweep,
-                         testing::ValuesIn(rgb_test::rgb_and_indexed_formats()),
-                         [](const testing::TestParamInfo<const PixelFormatInfo *> &info) {
-                             return std::string(info.param->name);
-                         });
+// Format names, not row pointers: the names of the cases stay the same
+// from build to build.
+std::vector<std::string> rgb_and_indexed_names() {
+    std::vector<std::string> names;
+    for (const PixelFormatInfo *format : rgb_test::rgb_and_indexed_formats())
+        names.push_back(format->name);
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllRgbAndC8Formats, SmpteSweep, testing::ValuesIn(rgb_and_indexed_names()),
+                         param_names::Described{});
 
 TEST(SmpteSweep, CoversFortyOneFormats) {
     EXPECT_EQ(rgb_test::rgb_and_indexed_formats().size(), 41u);

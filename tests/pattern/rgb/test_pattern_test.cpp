@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "format_layout.h"
 #include "plain_fill.h"
 #include "rgb_test_support.h"
 #include "smpte_reference.h"
 #include "test_pattern.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -61,7 +64,7 @@ TEST(FillTestPattern, SmpteReachesTheRgbAndC8RoutinesUnchanged) {
     for (const PixelFormatInfo *format : rgb_test::rgb_and_indexed_formats()) {
         SCOPED_TRACE(format->name);
         const uint32_t width = 23, height = 11;
-        const uint32_t stride = width * plane0_bytes_per_pixel(pixel_family(*format)) + 7;
+        const uint32_t stride = width * format_layout(*format).bytes_per_pixel[0] + 7;
         Planes planes(size_t{height} * stride);
         std::vector<uint8_t> expected = planes.p0;
         smpte_reference::draw(*format, expected.data(), width, height, stride);

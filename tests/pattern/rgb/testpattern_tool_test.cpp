@@ -23,6 +23,8 @@
 #error "TESTPATTERN_BINARY must name the built testpattern program"
 #endif
 
+using namespace pattern;
+
 namespace {
 
 std::string read_file(const std::string &path) {

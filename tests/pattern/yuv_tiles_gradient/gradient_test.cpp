@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "../param_names.h"
 #include "test_support.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -47,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(Xr24, GradientPairs,
                                          // Alpha formats get alpha 0.
                                          PairCase{"AR24", true, 512, 0x00808080},
                                          PairCase{"AR24", false, 1023, 0x00FFFFFF},
-                                         PairCase{"RA24", true, 1023, 0xFFFFFF00}));
+                                         PairCase{"RA24", true, 1023, 0xFFFFFF00}),
+                         param_names::Described{});
 
 INSTANTIATE_TEST_SUITE_P(Xr30, GradientPairs,
                          testing::Values(PairCase{"XR30", true, 1, 0x00100401},
@@ -56,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(Xr30, GradientPairs,
                                          PairCase{"XR30", false, 1, 0},
                                          PairCase{"XR30", false, 5, 0x00401004},
                                          PairCase{"XR30", false, 1023, 0x3FCFF3FC},
-                                         PairCase{"AR30", true, 1023, 0x3FFFFFFF}));
+                                         PairCase{"AR30", true, 1023, 0x3FFFFFFF}),
+                         param_names::Described{});
 
 INSTANTIATE_TEST_SUITE_P(HalfFloat, GradientPairs,
                          testing::Values(PairCase{"AB4H", true, 0, 0},
@@ -68,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(HalfFloat, GradientPairs,
                                          PairCase{"AB4H", false, 4, 0x00001C001C001C00},
                                          PairCase{"AB4H", false, 5, 0x00001C001C001C00},
                                          PairCase{"AB4H", false, 1023, 0x00003BF83BF83BF8},
-                                         PairCase{"XR4H", true, 1023, 0x00003BFE3BFE3BFE}));
+                                         PairCase{"XR4H", true, 1023, 0x00003BFE3BFE3BFE}),
+                         param_names::Described{});
 
 TEST(GradientBands, Height1IsALowerBandRow) {
     const Drawing d("XR30", gradient, 12, 1, 48);
@@ -87,6 +93,10 @@ struct SizeCase {
     uint32_t written_pixels; // per row
 };
 
+void PrintTo(const SizeCase &c, std::ostream *os) {
+    *os << c.width << "x" << c.height;
+}
+
 class GradientSizes : public testing::TestWithParam<SizeCase> {};
 
 TEST_P(GradientSizes, WriteWholePairsOnly) {
@@ -103,7 +113,8 @@ TEST_P(GradientSizes, WriteWholePairsOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Edges, GradientSizes,
                          testing::Values(SizeCase{0, 3, 0}, SizeCase{1, 3, 0}, SizeCase{5, 3, 4},
-                                         SizeCase{6, 2, 6}, SizeCase{7, 0, 0}));
+                                         SizeCase{6, 2, 6}, SizeCase{7, 0, 0}),
+                         param_names::Described{});
 
 class GradientSkips : public testing::TestWithParam<std::string> {};
 
@@ -116,6 +127,7 @@ TEST_P(GradientSkips, LeavesTheBufferUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(NonRgb32Formats, GradientSkips,
                          testing::Values("RG16", "AR12", "BG24", "RG24", "C8", "YUYV", "NV12",
-                                         "YU12"));
+                                         "YU12"),
+                         param_names::Described{});
 
 } // namespace

@@ -29,7 +29,7 @@ public:
         }
     }
 
-    PlanePointers pointers() {
+    pattern::PlanePointers pointers() {
         return {storage_[0].data() + guard, storage_[1].data() + guard, storage_[2].data() + guard};
     }
 

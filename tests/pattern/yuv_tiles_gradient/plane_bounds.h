@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
 #include "test_pattern.h"
 
 namespace plane_bounds {
+
+using namespace pattern;
 
 struct Planes {
     std::array<size_t, 3> bytes{};             // size of each plane; 0 = not used
@@ -19,7 +22,7 @@ struct Planes {
 };
 
 inline bool is_yuv(const PixelFormatInfo &format) {
-    return format.yuv.xsub != 0;
+    return pattern::is_yuv(format_layout(format));
 }
 
 // Rows `count` long, `step` apart, each with `span` bytes from its start.
@@ -39,24 +42,22 @@ inline void mark_rows(std::vector<bool> &mask, uint64_t rows, uint64_t step, uin
 inline Planes describe(const PixelFormatInfo &format, TestPattern pattern, uint32_t width,
                        uint32_t height, uint32_t stride) {
     Planes p;
-    const PixelFamily family = pixel_family(format);
-    const uint64_t bpp = plane0_bytes_per_pixel(family);
+    const FormatLayout l = format_layout(format);
+    const uint64_t bpp = l.bytes_per_pixel[0];
     const uint64_t row_bytes = uint64_t{width} * bpp;
     constexpr size_t unused_plane = 64;
 
     p.bytes[0] = rows_size(height, stride, row_bytes);
-    const bool planar = family == PixelFamily::yuv_semi_planar || family == PixelFamily::yuv_planar;
+    const bool planar = has_chroma_planes(l);
     uint64_t chroma_rows = 0, chroma_step = 0, chroma_span = 0;
     if (planar) {
-        const YuvLayout &yuv = format.yuv;
-        chroma_rows = (uint64_t{height} + yuv.ysub - 1) / yuv.ysub;
-        chroma_step = uint32_t(stride * yuv.chroma_stride) / yuv.xsub;
-        const uint64_t samples = (uint64_t{width} + yuv.xsub - 1) / yuv.xsub;
+        chroma_rows = (uint64_t{height} + l.ysub - 1) / l.ysub;
+        chroma_step = uint32_t(stride * l.chroma_step) / l.xsub;
+        const uint64_t samples = (uint64_t{width} + l.xsub - 1) / l.xsub;
         // In the semi-planar plane each sample is a Cb-and-Cr pair.
-        chroma_span = family == PixelFamily::yuv_semi_planar ? 2 * samples : samples;
-        p.bytes[1] = rows_size(chroma_rows, chroma_step, chroma_span);
-        if (family == PixelFamily::yuv_planar)
-            p.bytes[2] = p.bytes[1];
+        chroma_span = samples * l.chroma_step;
+        for (uint32_t i = 1; i < l.planes; ++i)
+            p.bytes[i] = rows_size(chroma_rows, chroma_step, chroma_span);
     }
     if (pattern == TestPattern::plain)
         p.bytes[0] = static_cast<size_t>(uint64_t{height} * stride);
@@ -76,20 +77,18 @@ inline Planes describe(const PixelFormatInfo &format, TestPattern pattern, uint3
         break;
     case TestPattern::smpte:
     case TestPattern::tiles:
-        if (pattern == TestPattern::tiles && family == PixelFamily::indexed)
+        if (pattern == TestPattern::tiles && l.family == PixelFamily::indexed)
             break;
         mark_rows(p.writable[0], height, stride, row_bytes);
         if (planar) {
             // SMPTE draws height / ysub chroma rows; tiles draws all of them.
-            const uint64_t drawn =
-                pattern == TestPattern::smpte ? height / format.yuv.ysub : chroma_rows;
-            mark_rows(p.writable[1], drawn, chroma_step, chroma_span);
-            if (family == PixelFamily::yuv_planar)
-                mark_rows(p.writable[2], drawn, chroma_step, chroma_span);
+            const uint64_t drawn = pattern == TestPattern::smpte ? height / l.ysub : chroma_rows;
+            for (uint32_t i = 1; i < l.planes; ++i)
+                mark_rows(p.writable[i], drawn, chroma_step, chroma_span);
         }
         break;
     case TestPattern::gradient:
-        if (family == PixelFamily::rgb32 || family == PixelFamily::rgb_half)
+        if (l.family == PixelFamily::rgb32 || l.family == PixelFamily::rgb_half)
             mark_rows(p.writable[0], height, stride, uint64_t{width / 2} * 2 * bpp);
         break;
     }

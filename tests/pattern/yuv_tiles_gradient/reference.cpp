@@ -1,9 +1,12 @@
 #include "reference.h"
 
 #include "../rgb/smpte_reference.h"
+#include "format_layout.h"
 
 #include <array>
 #include <cstdlib>
+
+using namespace pattern;
 
 namespace reference {
 namespace {
@@ -39,33 +42,10 @@ YuvColor smpte_color(uint32_t x, uint32_t row, uint32_t width, uint32_t rows) {
     return bottom[smpte_bottom_entry(x, width)];
 }
 
-bool is_packed(const YuvLayout &yuv) {
-    return (yuv.order & (luma_first | chroma_first)) != 0;
-}
-
 // Stores into a packed row, dropping what lies past its 2 x width bytes.
 void store_in_row(uint8_t *row, uint32_t width, uint64_t at, uint8_t value) {
     if (at < 2 * uint64_t{width})
         row[at] = value;
-}
-
-struct PackedBytes {
-    uint32_t luma, chroma, cb, cr;
-};
-
-PackedBytes packed_bytes(const YuvLayout &yuv) {
-    return {(yuv.order & luma_first) ? 0u : 1u, (yuv.order & chroma_first) ? 0u : 1u,
-            (yuv.order & cr_before_cb) ? 2u : 0u, (yuv.order & cb_before_cr) ? 2u : 0u};
-}
-
-// Luma, Cb and Cr plane addresses of the non-packed YUV formats.
-std::array<uint8_t *, 3> yuv_planes(const YuvLayout &yuv, const PlanePointers &planes) {
-    if (yuv.chroma_stride == 2)
-        return {planes[0], planes[1] + ((yuv.order & cb_before_cr) ? 0 : 1),
-                planes[1] + ((yuv.order & cr_before_cb) ? 0 : 1)};
-    if (yuv.order & cb_before_cr)
-        return {planes[0], planes[1], planes[2]};
-    return {planes[0], planes[2], planes[1]};
 }
 
 // The colour by the definition: x + y divided by the width as signed 32-bit
@@ -95,34 +75,34 @@ uint32_t smpte_bottom_entry(uint32_t x, uint32_t width) {
 
 void smpte_yuv(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
                uint32_t height, uint32_t stride) {
-    const YuvLayout &yuv = format.yuv;
-    if (is_packed(yuv)) {
-        const PackedBytes b = packed_bytes(yuv);
+    const FormatLayout l = format_layout(format);
+    if (!has_chroma_planes(l)) {
         for (uint32_t y = 0; y < height; ++y) {
             uint8_t *row = planes[0] + uint64_t{y} * stride;
             for (uint32_t x = 0; x < width; ++x)
-                store_in_row(row, width, 2ull * x + b.luma, smpte_color(x, y, width, height).y);
+                store_in_row(row, width, 2ull * x + l.luma_byte,
+                             smpte_color(x, y, width, height).y);
         }
         for (uint32_t y = 0; y < height; ++y) {
             uint8_t *row = planes[0] + uint64_t{y} * stride;
             for (uint32_t x = 0; x < width; x += 2) {
                 const YuvColor c = smpte_color(x, y, width, height);
-                store_in_row(row, width, 2ull * x + b.chroma + b.cb, c.cb);
-                store_in_row(row, width, 2ull * x + b.chroma + b.cr, c.cr);
+                store_in_row(row, width, 2ull * x + l.cb.byte, c.cb);
+                store_in_row(row, width, 2ull * x + l.cr.byte, c.cr);
             }
         }
         return;
     }
-    const auto [luma, cb, cr] = yuv_planes(yuv, planes);
+    const auto [luma, cb, cr] = component_bases(l, planes);
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x)
             luma[uint64_t{y} * stride + x] = smpte_color(x, y, width, height).y;
-    const uint32_t rows = height / yuv.ysub;
-    const uint32_t step = stride * yuv.chroma_stride / yuv.xsub;
+    const uint32_t rows = height / l.ysub;
+    const uint32_t step = stride * l.chroma_step / l.xsub;
     for (uint32_t r = 0; r < rows; ++r) {
-        for (uint32_t x = 0; x < width; x += yuv.xsub) {
+        for (uint32_t x = 0; x < width; x += l.xsub) {
             const YuvColor c = smpte_color(x, r, width, rows);
-            const uint64_t at = uint64_t{r} * step + x * yuv.chroma_stride / yuv.xsub;
+            const uint64_t at = uint64_t{r} * step + x * l.chroma_step / l.xsub;
             cb[at] = c.cb;
             cr[at] = c.cr;
         }
@@ -131,53 +111,41 @@ void smpte_yuv(const PixelFormatInfo &format, const PlanePointers &planes, uint3
 
 void tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
            uint32_t height, uint32_t stride) {
-    if (width == 0 || height == 0)
+    const FormatLayout l = format_layout(format);
+    if (width == 0 || height == 0 || l.family == PixelFamily::indexed)
         return;
-    const PixelFamily family = pixel_family(format);
+    // Only the 32-bit and half-float words have room for the translucent
+    // quarter; 16- and 24-bit pixels are always opaque.
     auto alpha = [&](uint32_t x, uint32_t y) -> uint8_t {
+        if (l.bytes_per_pixel[0] < 4)
+            return 255;
         return (y < height / 2 && x < width / 2) ? 127 : 255;
     };
+    const uint32_t bpp = l.bytes_per_pixel[0];
+    const auto bases = component_bases(l, planes);
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t *row = planes[0] + uint64_t{y} * stride;
         for (uint32_t x = 0; x < width; ++x) {
             const Rgb c = tile_rgb(x, y, width);
             const YuvColor yuv = rgb_to_yuv601(c.r, c.g, c.b);
-            switch (family) {
-            case PixelFamily::indexed:
-                return;
-            case PixelFamily::yuv_packed: {
+            if (is_yuv(l) && !has_chroma_planes(l)) {
                 if (x % 2 != 0)
-                    break;
-                const PackedBytes b = packed_bytes(format.yuv);
-                store_in_row(row, width, 2ull * x + b.luma, yuv.y);
-                store_in_row(row, width, 2ull * x + b.luma + 2, yuv.y);
-                store_in_row(row, width, 2ull * x + b.chroma + b.cb, yuv.cb);
-                store_in_row(row, width, 2ull * x + b.chroma + b.cr, yuv.cr);
-                break;
-            }
-            case PixelFamily::yuv_semi_planar:
-            case PixelFamily::yuv_planar: {
-                const YuvLayout &l = format.yuv;
-                const auto p = yuv_planes(l, planes);
-                const uint32_t step = stride * l.chroma_stride / l.xsub;
-                const uint64_t at = uint64_t{y / l.ysub} * step + x / l.xsub * l.chroma_stride;
-                p[0][uint64_t{y} * stride + x] = yuv.y;
-                p[1][at] = yuv.cb;
-                p[2][at] = yuv.cr;
-                break;
-            }
-            case PixelFamily::rgb16:
-                store_le(row + 2ull * x, pack_rgba(format.rgb, c.r, c.g, c.b, 255), 2);
-                break;
-            case PixelFamily::rgb24:
-                store_le(row + 3ull * x, pack_rgba(format.rgb, c.r, c.g, c.b, 255), 3);
-                break;
-            case PixelFamily::rgb32:
-                store_le(row + 4ull * x, pack_rgba(format.rgb, c.r, c.g, c.b, alpha(x, y)), 4);
-                break;
-            case PixelFamily::rgb_half:
+                    continue;
+                store_in_row(row, width, 2ull * x + l.luma_byte, yuv.y);
+                store_in_row(row, width, 2ull * x + l.luma_byte + 2, yuv.y);
+                store_in_row(row, width, 2ull * x + l.cb.byte, yuv.cb);
+                store_in_row(row, width, 2ull * x + l.cr.byte, yuv.cr);
+            } else if (is_yuv(l)) {
+                const uint32_t step = stride * l.chroma_step / l.xsub;
+                const uint64_t at = uint64_t{y / l.ysub} * step + x / l.xsub * l.chroma_step;
+                bases.y[uint64_t{y} * stride + x] = yuv.y;
+                bases.cb[at] = yuv.cb;
+                bases.cr[at] = yuv.cr;
+            } else if (l.half_float) {
                 store_le(row + 8ull * x, pack_rgba_half(format.rgb, c.r, c.g, c.b, alpha(x, y)), 8);
-                break;
+            } else {
+                store_le(row + uint64_t{bpp} * x, pack_rgba(format.rgb, c.r, c.g, c.b, alpha(x, y)),
+                         bpp);
             }
         }
     }
@@ -185,10 +153,10 @@ void tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t 
 
 void gradient(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
               uint32_t stride) {
-    const PixelFamily family = pixel_family(format);
-    if (family != PixelFamily::rgb32 && family != PixelFamily::rgb_half)
+    const FormatLayout l = format_layout(format);
+    if (l.family != PixelFamily::rgb32 && l.family != PixelFamily::rgb_half)
         return;
-    const bool half = family == PixelFamily::rgb_half;
+    const bool half = l.half_float;
     const unsigned bytes = half ? 8 : 4;
     for (uint32_t y = 0; y < height; ++y) {
         const bool upper = y < height / 2;
@@ -217,7 +185,7 @@ void draw(const PixelFormatInfo &format, TestPattern pattern, const PlanePointer
         tiles(format, planes, width, height, stride);
         return;
     case TestPattern::smpte:
-        if (format.yuv.xsub != 0)
+        if (is_yuv(format_layout(format)))
             smpte_yuv(format, planes, width, height, stride);
         return;
     case TestPattern::gradient:

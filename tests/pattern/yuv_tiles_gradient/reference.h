@@ -10,6 +10,8 @@
 
 namespace reference {
 
+using namespace pattern;
+
 // Colour entry of column x in the bottom band (0..7), in 32-bit arithmetic.
 // Widths 4 to 6 have no room for the narrow steps: that one column is black
 // (entry 7), never computed by dividing by width / 7.

@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "smpte.h"
+#include "../param_names.h"
 #include "test_support.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -21,8 +24,8 @@ struct RowCase {
 };
 
 void PrintTo(const RowCase &c, std::ostream *os) {
-    *os << c.format << " " << c.width << "x" << c.height << " plane " << c.plane << " @"
-        << c.offset;
+    *os << c.format << " " << c.width << "x" << c.height << " stride " << c.stride << " plane "
+        << c.plane << " at " << c.offset;
 }
 
 class SmpteYuvBytes : public testing::TestWithParam<RowCase> {};
@@ -70,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A top-band row 10 wide: luma of bars 0 0 1 2 2 3 4 4 5 6, the five
         // pairs with the chroma of bars 0 1 2 4 5.
         RowCase{"YUYV", 10, 3, 20, 0, 0, {181, 128, 181, 128, 162, 44,  132, 142, 132, 157,
-                                          113, 44,  84,  184, 84,  199, 66,  100, 35,  212}}));
+                                          113, 44,  84,  184, 84,  199, 66,  100, 35,  212}}),
+    param_names::Described{});
 
 INSTANTIATE_TEST_SUITE_P(
     PlanarLayouts, SmpteYuvBytes,
@@ -91,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RowCase{"YU12", 7, 4, 8, 2, 0, {128, 44, 199, 115, 111, 128, 128, 128}},
                     // NV16 has a chroma row for every luma row, each with its own band.
                     RowCase{"NV16", 8, 2, 8, 1, 0, {128, 128, 44, 142, 73, 58, 100, 212}},
-                    RowCase{"NV16", 8, 2, 8, 1, 8, {152, 111, 128, 128, 128, 128, 128, 128}}));
+                    RowCase{"NV16", 8, 2, 8, 1, 8, {152, 111, 128, 128, 128, 128, 128, 128}}),
+    param_names::Described{});
 
 // Widths 4 to 6 leave the narrow steps one column with width / 7 = 0: that
 // column is black (Y 32), like the last column of the steps elsewhere.
@@ -102,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RowCase{"NV12", 6, 1, 6, 0, 0, {40, 235, 39, 32, 32, 32}},
                     RowCase{"YUYV", 4, 1, 8, 0, 0, {40, 152, 39, 111, 32, 128, 32, 128}},
                     // The one chroma row of height 2 is a bottom-band row.
-                    RowCase{"YU12", 6, 2, 6, 1, 0, {152, 167, 128}}));
+                    RowCase{"YU12", 6, 2, 6, 1, 0, {152, 167, 128}}),
+    param_names::Described{});
 
 // An odd width in the packed formats: the unpaired last pixel (top-band
 // blue: Y 35, Cb 212, Cr 115) keeps its luma and the first chroma byte of
@@ -113,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(PackedOddWidth, SmpteYuvBytes,
                                          RowCase{"UYVY", 7, 3, 16, 0, 12, {212, 35}},
                                          RowCase{"VYUY", 7, 3, 16, 0, 12, {115, 35}},
                                          RowCase{"YUYV", 7, 3, 16, 0, 14, {0xA5, 0xA5}},
-                                         RowCase{"UYVY", 7, 3, 14, 0, 14 + 12, {212, 35}}));
+                                         RowCase{"UYVY", 7, 3, 14, 0, 14 + 12, {212, 35}}),
+                         param_names::Described{});
 
 struct BandCase {
     uint32_t row;
@@ -181,23 +188,27 @@ TEST_P(SmpteYuvUntouched, RowPaddingAndUnusedPlanesKeepTheirBytes) {
 
 INSTANTIATE_TEST_SUITE_P(YuvFormats, SmpteYuvUntouched,
                          testing::Values("UYVY", "VYUY", "YUYV", "YVYU", "NV12", "NV21", "NV16",
-                                         "NV61", "YU12", "YV12"));
+                                         "NV61", "YU12", "YV12"),
+                         param_names::Described{});
 
 TEST(SmpteYuvPlanar, SeparateChromaBuffersGetTheSameSamples) {
-    // The routine takes any two chroma addresses; with Cb and Cr in buffers
-    // of their own it stores the samples the interleaved plane holds.
-    const PixelFormatInfo &nv12 = format_named("NV12");
+    // YU12 keeps Cb and Cr in planes of their own, NV12 interleaves them;
+    // both subsample alike, so the samples must agree one for one.
     const uint32_t width = 11, height = 9, stride = 12;
     std::vector<uint8_t> luma(stride * height), interleaved(stride * 5, 0xA5);
-    std::vector<uint8_t> cb(stride * 5, 0xA5), cr(stride * 5, 0xA5);
-    draw_smpte_yuv_planar(nv12.yuv, luma.data(), interleaved.data(), interleaved.data() + 1, width,
-                          height, stride);
-    draw_smpte_yuv_planar(nv12.yuv, luma.data(), cb.data(), cr.data(), width, height, stride);
-    for (size_t i = 0; i < cb.size(); i += 2) {
-        EXPECT_EQ(cb[i], interleaved[i]) << i;
-        EXPECT_EQ(cr[i], i + 1 < interleaved.size() ? interleaved[i + 1] : 0xA5) << i;
-        EXPECT_EQ(cb[i + 1], 0xA5) << i;
+    std::vector<uint8_t> cb(stride / 2 * 5, 0xA5), cr(stride / 2 * 5, 0xA5);
+    draw_smpte(format_named("NV12"), {luma.data(), interleaved.data(), nullptr}, width, height,
+               stride);
+    draw_smpte(format_named("YU12"), {luma.data(), cb.data(), cr.data()}, width, height, stride);
+    for (size_t row = 0; row < height / 2; ++row) {
+        for (size_t k = 0; k < (width + 1) / 2; ++k) {
+            EXPECT_EQ(cb[row * stride / 2 + k], interleaved[row * stride + 2 * k])
+                << row << " " << k;
+            EXPECT_EQ(cr[row * stride / 2 + k], interleaved[row * stride + 2 * k + 1])
+                << row << " " << k;
+        }
     }
+    EXPECT_EQ(cb[height / 2 * stride / 2], 0xA5); // SMPTE draws height / ysub chroma rows
 }
 
 } // namespace

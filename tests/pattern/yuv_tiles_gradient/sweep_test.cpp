@@ -7,10 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "../param_names.h"
+#include "format_layout.h"
 #include "guarded_planes.h"
 #include "plane_bounds.h"
 #include "reference.h"
 #include "test_pattern.h"
+#include "test_support.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -80,11 +85,11 @@ void check_against_reference(const PixelFormatInfo &format, TestPattern pattern,
     }
 }
 
-class SweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
+class SweepTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride) {
-    const PixelFormatInfo &format = *GetParam();
-    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const PixelFormatInfo &format = format_named(GetParam());
+    const uint64_t bpp = format_layout(format).bytes_per_pixel[0];
     for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
         // SMPTE in the RGB and C8 formats is not drawn by these routines.
         if (pattern == TestPattern::smpte && !plane_bounds::is_yuv(format))
@@ -97,51 +102,51 @@ TEST_P(SweepTest, MatchesReferenceAtEverySizeAndStride) {
 }
 
 TEST_P(SweepTest, TilesMatchReferenceInTallNarrowBuffers) {
-    const PixelFormatInfo &format = *GetParam();
-    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const PixelFormatInfo &format = format_named(GetParam());
+    const uint64_t bpp = format_layout(format).bytes_per_pixel[0];
     for (Size size : tall_narrow_sizes())
         for (uint32_t stride : strides_for(size.width * bpp, false))
             check_against_reference(format, TestPattern::tiles, size, stride, 3);
 }
 
-// Rows too wide for the lines and rows drawn ahead in local memory, which
-// are then drawn in place.
+// Very wide rows, odd and even: every length threshold of the stores and
+// of the tiles' lines lies below them.
 TEST_P(SweepTest, MatchesReferenceInVeryWideRows) {
-    const PixelFormatInfo &format = *GetParam();
-    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const PixelFormatInfo &format = format_named(GetParam());
+    const uint64_t bpp = format_layout(format).bytes_per_pixel[0];
     for (TestPattern pattern : {TestPattern::tiles, TestPattern::smpte, TestPattern::gradient}) {
         if (pattern == TestPattern::smpte && !plane_bounds::is_yuv(format))
             continue;
-        for (Size size : {Size{4100, 3}, Size{16500, 2}, Size{66000, 1}})
+        for (Size size : {Size{4100, 3}, Size{4099, 3}, Size{16500, 2}, Size{16501, 2},
+                          Size{66000, 1}, Size{65999, 1}})
             check_against_reference(format, pattern, size,
                                     static_cast<uint32_t>(size.width * bpp + 5), 5);
     }
 }
 
-class SmpteYuvSweepTest : public testing::TestWithParam<const PixelFormatInfo *> {};
+class SmpteYuvSweepTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(SmpteYuvSweepTest, MatchesReferenceAtFullHdRowsAndOddHeights) {
-    const PixelFormatInfo &format = *GetParam();
-    const uint64_t bpp = plane0_bytes_per_pixel(pixel_family(format));
+    const PixelFormatInfo &format = format_named(GetParam());
+    const uint64_t bpp = format_layout(format).bytes_per_pixel[0];
     for (Size size : {Size{1920, 9}, Size{1919, 13}, Size{701, 900}})
         check_against_reference(format, TestPattern::smpte, size,
                                 static_cast<uint32_t>(size.width * bpp + 3), 9);
 }
 
-std::string format_name(const testing::TestParamInfo<const PixelFormatInfo *> &info) {
-    return info.param->name;
-}
-
-std::vector<const PixelFormatInfo *> formats(bool yuv_only) {
-    std::vector<const PixelFormatInfo *> rows;
+// Format names, not row pointers: the names of the cases stay the same
+// from build to build.
+std::vector<std::string> format_names(bool yuv_only) {
+    std::vector<std::string> names;
     for (const PixelFormatInfo &row : pixel_format_table)
         if (!yuv_only || plane_bounds::is_yuv(row))
-            rows.push_back(&row);
-    return rows;
+            names.push_back(row.name);
+    return names;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFormat, SweepTest, testing::ValuesIn(formats(false)), format_name);
-INSTANTIATE_TEST_SUITE_P(YuvFormats, SmpteYuvSweepTest, testing::ValuesIn(formats(true)),
-                         format_name);
+INSTANTIATE_TEST_SUITE_P(EveryFormat, SweepTest, testing::ValuesIn(format_names(false)),
+                         param_names::Described{});
+INSTANTIATE_TEST_SUITE_P(YuvFormats, SmpteYuvSweepTest, testing::ValuesIn(format_names(true)),
+                         param_names::Described{});
 
 } // namespace

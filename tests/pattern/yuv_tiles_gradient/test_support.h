@@ -15,8 +15,9 @@
 #include "plane_bounds.h"
 #include "test_pattern.h"
 
-inline const PixelFormatInfo &format_named(const std::string &name) {
-    const PixelFormatInfo *format = find_pixel_format(pixel_format_from_name(name.c_str()));
+inline const pattern::PixelFormatInfo &format_named(const std::string &name) {
+    const pattern::PixelFormatInfo *format =
+        pattern::find_pixel_format(pattern::pixel_format_from_name(name.c_str()));
     if (format == nullptr)
         throw std::invalid_argument("no pixel format " + name);
     return *format;
@@ -24,12 +25,12 @@ inline const PixelFormatInfo &format_named(const std::string &name) {
 
 // A drawing by fill_test_pattern into planes of the documented size.
 struct Drawing {
-    Drawing(const std::string &format_name, TestPattern pattern, uint32_t width, uint32_t height,
-            uint32_t stride)
+    Drawing(const std::string &format_name, pattern::TestPattern pattern, uint32_t width,
+            uint32_t height, uint32_t stride)
         : planes(plane_bounds::describe(format_named(format_name), pattern, width, height, stride)),
           stride(stride) {
-        fill_test_pattern(format_named(format_name).fourcc, pattern, planes.pointers(), width,
-                          height, stride);
+        pattern::fill_test_pattern(format_named(format_name).fourcc, pattern, planes.pointers(),
+                                   width, height, stride);
     }
 
     std::span<const uint8_t> plane(size_t p) const { return planes.plane(p); }

@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "../param_names.h"
 #include "test_support.h"
 #include "tiles.h"
+
+using namespace pattern;
 
 namespace {
 
@@ -18,7 +21,7 @@ struct ColorCase {
 };
 
 void PrintTo(const ColorCase &c, std::ostream *os) {
-    *os << "(" << c.x << ", " << c.y << ") width " << c.width;
+    *os << "x " << c.x << " y " << c.y << " width " << c.width;
 }
 
 class TileColor : public testing::TestWithParam<ColorCase> {};
@@ -45,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ColorCase{3, 255, 4, 19, 5, 2}, ColorCase{0, 255, 4, 0, 0, 0},
                     ColorCase{1, 319, 5, 19, 5, 2}, ColorCase{0, 320, 5, 19, 5, 2},
                     // Quotient 128 adds the step twice.
-                    ColorCase{0, 512, 4, 38, 10, 4}, ColorCase{0, 640, 5, 38, 10, 4}));
+                    ColorCase{0, 512, 4, 38, 10, 4}, ColorCase{0, 640, 5, 38, 10, 4}),
+    param_names::Described{});
 
 struct PixelCase {
     std::string format;
@@ -55,7 +59,7 @@ struct PixelCase {
 };
 
 void PrintTo(const PixelCase &c, std::ostream *os) {
-    *os << c.format << " " << c.width << "x" << c.height << " (" << c.x << ", " << c.y << ")";
+    *os << c.format << " " << c.width << "x" << c.height << " x " << c.x << " y " << c.y;
 }
 
 class TilePixels : public testing::TestWithParam<PixelCase> {};
@@ -82,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PixelCase{"AR4H", 640, 480, 0, 0, 8, 0x37F0000000000000},
                     PixelCase{"AR4H", 640, 480, 639, 1, 8, 0x3BF8000000000000},
                     PixelCase{"XR24", 4, 300, 3, 255, 4, 0x00130502},
-                    PixelCase{"XR24", 4, 300, 0, 255, 4, 0x00000000}));
+                    PixelCase{"XR24", 4, 300, 0, 255, 4, 0x00000000}),
+    param_names::Described{});
 
 // Band 1, (10, 17, 32): (64, 0) lies in the top-left quarter of a 640 x 2
 // buffer, (63, 1) outside it.
@@ -95,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(BandOneInEveryLayout, TilePixels,
                                          PixelCase{"AR30", 640, 2, 64, 0, 4, 0x42811080},
                                          PixelCase{"BG24", 640, 2, 63, 1, 3, 0x20110A},
                                          PixelCase{"RG24", 640, 2, 63, 1, 3, 0x0A1120},
-                                         PixelCase{"XR4H", 640, 2, 64, 0, 8, 0x000029002C403000}));
+                                         PixelCase{"XR4H", 640, 2, 64, 0, 8, 0x000029002C403000}),
+                         param_names::Described{});
 
 struct YuvBandCase {
     uint32_t band;
@@ -154,7 +160,7 @@ struct PackedCase {
 };
 
 void PrintTo(const PackedCase &c, std::ostream *os) {
-    *os << c.format << " width " << c.width << " row " << c.y << " @" << c.offset;
+    *os << c.format << " width " << c.width << " row " << c.y << " at " << c.offset;
 }
 
 class TilePacked : public testing::TestWithParam<PackedCase> {};
@@ -181,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TilePacked,
                              PackedCase{"YVYU", 65, 0, 128, {30, 124}},
                              PackedCase{"UYVY", 65, 0, 128, {136, 30}},
                              PackedCase{"VYUY", 65, 0, 128, {124, 30}},
-                             PackedCase{"YUYV", 65, 0, 130, {0xA5, 0xA5}}));
+                             PackedCase{"YUYV", 65, 0, 130, {0xA5, 0xA5}}),
+                         param_names::Described{});
 
 class TileUntouched : public testing::TestWithParam<std::string> {};
 
@@ -196,7 +203,8 @@ TEST_P(TileUntouched, EmptySizesWriteNothing) {
 
 INSTANTIATE_TEST_SUITE_P(SomeOfEachFamily, TileUntouched,
                          testing::Values("C8", "YUYV", "NV12", "YV12", "RG16", "BG24", "XR24",
-                                         "AB4H"));
+                                         "AB4H"),
+                         param_names::Described{});
 
 TEST(TileUntouched, C8IsNeverDrawn) {
     const Drawing d("C8", tiles, 64, 8, 64);
