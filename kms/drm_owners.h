@@ -20,6 +20,8 @@ using ResourcesOwner = DrmOwner<drmModeRes, drmModeFreeResources>;
 using ConnectorOwner = DrmOwner<drmModeConnector, drmModeFreeConnector>;
 using PlaneResourcesOwner = DrmOwner<drmModePlaneRes, drmModeFreePlaneResources>;
 using PlaneOwner = DrmOwner<drmModePlane, drmModeFreePlane>;
+using CrtcOwner = DrmOwner<drmModeCrtc, drmModeFreeCrtc>;
+using EncoderOwner = DrmOwner<drmModeEncoder, drmModeFreeEncoder>;
 using ObjectPropertiesOwner = DrmOwner<drmModeObjectProperties, drmModeFreeObjectProperties>;
 using PropertyOwner = DrmOwner<drmModePropertyRes, drmModeFreeProperty>;
 
@@ -29,6 +31,19 @@ inline ResourcesOwner read_resources(int fd) {
 
 inline ConnectorOwner read_connector(int fd, uint32_t id) {
     return ConnectorOwner(drmModeGetConnector(fd, id));
+}
+
+// Without the probe that drmModeGetConnector asks for: the state as it is.
+inline ConnectorOwner read_connector_current(int fd, uint32_t id) {
+    return ConnectorOwner(drmModeGetConnectorCurrent(fd, id));
+}
+
+inline CrtcOwner read_crtc(int fd, uint32_t id) {
+    return CrtcOwner(drmModeGetCrtc(fd, id));
+}
+
+inline EncoderOwner read_encoder(int fd, uint32_t id) {
+    return EncoderOwner(drmModeGetEncoder(fd, id));
 }
 
 inline PlaneResourcesOwner read_plane_resources(int fd) {

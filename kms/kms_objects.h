@@ -25,7 +25,8 @@ struct kms_screen {
     uint32_t width = 0;           // horizontal active pixels of mode
     uint32_t height = 0;          // vertical active lines of mode
     std::string name;             // connector type name and per-type number: "HDMI-A-0"
-    drmModeModeInfo mode{};       // the connector's first mode, all zero if it has none
+    drmModeModeInfo mode{};       // the mode kms_screen_set uses: the connector's first
+                                  // (all zero if it has none) unless the caller picks another
 };
 
 struct kms_crtc {
@@ -94,3 +95,43 @@ int kms_screen_set(kms_screen *screen, kms_crtc *crtc, kms_framebuffer *fb);
 int kms_plane_set(kms_plane *plane, kms_framebuffer *fb, uint32_t x, uint32_t y);
 bool kms_plane_supports_format(const kms_plane *plane, uint32_t format);
 kms_plane *kms_device_find_plane_by_type(kms_device *device, uint32_t type, uint32_t index);
+
+// What the kernel reports now, read on request (each call asks the kernel;
+// enumeration never does). Each returns 0 or a negated errno.
+
+// GETCRTC: what the CRTC scans out.
+struct kms_crtc_state {
+    uint32_t fb_id = 0;    // 0 when it shows nothing
+    uint32_t x = 0, y = 0; // offset into the framebuffer
+    bool mode_valid = false;
+    drmModeModeInfo mode{}; // all zero unless mode_valid
+};
+int kms_crtc_read_state(const kms_crtc *crtc, kms_crtc_state *out);
+
+// GETENCODER.
+struct kms_encoder_state {
+    uint32_t id = 0;
+    uint32_t crtc_id = 0;        // the CRTC feeding it, 0 for none
+    uint32_t possible_crtcs = 0; // bit i: the device's CRTC i can feed it
+};
+
+// GETCONNECTOR without a probe, then GETENCODER for each of its encoders.
+struct kms_screen_state {
+    bool connected = false;
+    uint32_t encoder_id = 0; // the encoder in use, 0 when nothing drives the screen
+    std::vector<drmModeModeInfo> modes;
+    std::vector<kms_encoder_state> encoders; // in the kernel's order
+};
+int kms_screen_read_state(const kms_screen *screen, kms_screen_state *out);
+
+// GETPLANE.
+struct kms_plane_state {
+    uint32_t crtc_id = 0; // 0 when off
+    uint32_t fb_id = 0;
+    uint32_t possible_crtcs = 0;
+};
+int kms_plane_read_state(const kms_plane *plane, kms_plane_state *out);
+
+// The CRTCs (as a mask of indices into device->crtcs) that at least one of
+// the screen's encoders can be fed by.
+uint32_t kms_screen_state_possible_crtcs(const kms_screen_state *state);
