@@ -1,9 +1,8 @@
-// crtc-relay: shows SMPTE colour bars on a DRM device's first screen and hands
-// that screen from CRTC to CRTC every five seconds until a key, SIGINT or a
-// failure ends it.
+// crtc-relay: shows SMPTE colour bars on one screen of a DRM device and
+// hands that screen from CRTC to CRTC every period until a key, SIGINT,
+// SIGTERM, SIGHUP, the last handover or a failure ends it. See --help.
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -11,13 +10,17 @@
 #include <vector>
 
 #include "kms_objects.h"
+#include "listing.h"
+#include "options.h"
 #include "relay.h"
+#include "report.h"
+#include "selection.h"
+#include "signals.h"
 
 namespace {
 
-// Does nothing: its only effect is that SIGINT ends the wait with EINTR
-// instead of killing the process, so teardown runs.
-void on_sigint(int) {}
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
 
 // Opens the device node read-write on a descriptor above 2. A program started
 // with standard input, output or error closed would otherwise get the device
@@ -50,64 +53,98 @@ struct FramebufferDestroyer {
     void operator()(kms_framebuffer *fb) const { kms_framebuffer_destroy(fb); }
 };
 
+int usage_error(const std::string &message) {
+    std::fprintf(stderr, "crtc-relay: %s\n", message.c_str());
+    return exit_usage;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
+    const ParsedCommandLine parsed = parse_relay_options(argc, argv);
+    if (std::holds_alternative<MissingOperand>(parsed)) {
         std::fprintf(stderr, "usage: %s DEVICE\n", argv[0]);
-        return 1;
+        return exit_failure;
+    }
+    if (std::holds_alternative<ShowHelp>(parsed)) {
+        std::fputs(relay_help(argv[0]).c_str(), stdout);
+        return 0;
+    }
+    if (std::holds_alternative<ShowVersion>(parsed)) {
+        std::printf("crtc-relay %s\n", CRTC_RELAY_VERSION);
+        return 0;
+    }
+    if (const auto *error = std::get_if<UsageError>(&parsed))
+        return usage_error(error->message);
+    const RelayOptions &options = std::get<RelayOptions>(parsed);
+
+    Report report;
+    if (options.report && !options.list) {
+        std::string error;
+        std::optional<Report> opened = Report::open(*options.report, error);
+        if (!opened)
+            return usage_error(error);
+        report = std::move(*opened);
     }
 
-    struct sigaction action {};
-    action.sa_handler = on_sigint;
-    sigemptyset(&action.sa_mask);
-    if (sigaction(SIGINT, &action, nullptr) < 0) {
-        std::fprintf(stderr, "sigaction() failed: %m\n");
-        return 1;
-    }
-    // Keep SIGINT pending outside the wait of the cycling loop, so that a
-    // Ctrl-C during start-up or a slow mode set is never lost.
-    sigset_t sigint_only, wait_mask;
-    sigemptyset(&sigint_only);
-    sigaddset(&sigint_only, SIGINT);
-    if (sigprocmask(SIG_BLOCK, &sigint_only, &wait_mask) < 0) {
-        std::fprintf(stderr, "sigprocmask() failed: %m\n");
-        return 1;
-    }
-    sigdelset(&wait_mask, SIGINT);
+    sigset_t wait_mask;
+    if (!block_ending_signals(&wait_mask))
+        return exit_failure;
 
-    const int fd = open_device_node(argv[1]);
+    const int fd = open_device_node(options.device.c_str());
     if (fd < 0) {
         std::fprintf(stderr, "open() failed: %m\n");
-        return 1;
+        return exit_failure;
     }
 
     // Declared before the framebuffer so that it is closed after it.
     std::unique_ptr<kms_device, DeviceCloser> device{kms_device_open(fd)};
     if (!device) {
         std::fprintf(stderr, "kms_device_open() failed: %m\n");
-        return 1;
+        return exit_failure;
     }
     if (device->screens.empty()) {
         std::fprintf(stderr, "no screens found\n");
-        return 1;
+        return exit_failure;
+    }
+    if (options.list) {
+        print_listing(device.get(), stdout);
+        return 0;
     }
 
-    kms_screen *screen = device->screens[0].get();
-    std::printf("Using screen %s, resolution %ux%u\n", screen->name.c_str(), screen->width,
-                screen->height);
+    std::string error;
+    RelayPlan plan;
+    plan.period = options.period;
+    plan.handovers = options.handovers;
+    plan.verify = options.verify;
+    plan.screen = select_screen(device.get(), options.screen, error);
+    if (!plan.screen || !select_mode(plan.screen, options.mode, error))
+        return usage_error(error);
+    if (!device->crtcs.empty()) {
+        plan.crtcs = select_crtcs(plan.screen, options, error);
+        if (plan.crtcs.empty())
+            return usage_error(error);
+    }
+
+    // With the report on standard output, that stays JSON Lines only.
+    std::fprintf(report.writes_to_stdout() ? stderr : stdout, "Using screen %s, resolution %ux%u\n",
+                 plan.screen->name.c_str(), plan.screen->width, plan.screen->height);
     std::fflush(stdout);
 
     if (device->crtcs.empty()) {
         std::fprintf(stderr, "no CRTCs found\n");
-        return 1;
+        return exit_failure;
     }
 
+    report.start(options.device, *plan.screen, plan.crtcs);
     kms_framebuffer *raw_fb = nullptr;
-    const bool shown = show_smpte_on_first_crtc(device.get(), screen, &raw_fb);
+    const bool drawn = draw_smpte(device.get(), plan.screen, &raw_fb);
     std::unique_ptr<kms_framebuffer, FramebufferDestroyer> fb{raw_fb};
-    if (!shown)
-        return 1;
-
-    return cycle_crtcs(device.get(), screen, fb.get(), wait_mask) ? 0 : 1;
+    Relay relay(plan, fb.get(), report);
+    const EndReason reason =
+        drawn && relay.show_first() ? relay.cycle(wait_mask) : EndReason::failure;
+    const int status = reason == EndReason::failure ? exit_failure : 0;
+    fb.reset(); // the teardown comes before the report's last line
+    report.end(reason, ending_signal(), status);
+    return status;
 }

@@ -1,20 +1,22 @@
 #include "relay.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <sys/select.h>
 
 #include "pixel_formats.h"
+#include "signals.h"
 #include "test_pattern.h"
+#include "verify.h"
 
 namespace {
 
 constexpr uint32_t scanout_format = pattern::fourcc_code('X', 'R', '2', '4');
-constexpr time_t handover_period_s = 5;
 
 } // namespace
 
-bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out) {
+bool draw_smpte(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out) {
     kms_framebuffer *fb =
         kms_framebuffer_create(device, screen->width, screen->height, scanout_format);
     *fb_out = fb;
@@ -32,41 +34,76 @@ bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_frameb
                                {static_cast<uint8_t *>(map), nullptr, nullptr}, fb->width,
                                fb->height, fb->pitch);
     kms_framebuffer_unmap(fb);
-
-    if (int err = kms_screen_set(screen, device->crtcs[0].get(), fb); err < 0) {
-        std::fprintf(stderr, "kms_screen_set() failed: %d\n", err);
-        return false;
-    }
     return true;
 }
 
-bool cycle_crtcs(kms_device *device, kms_screen *screen, kms_framebuffer *fb,
-                 const sigset_t &wait_mask) {
-    uint32_t cursor = 1;
+Relay::Relay(const RelayPlan &plan, kms_framebuffer *fb, Report &report)
+    : plan_(plan), fb_(fb), report_(report) {}
+
+bool Relay::hand_to(uint32_t crtc_index) {
+    kms_crtc *crtc = plan_.screen->device->crtcs[crtc_index].get();
+    SetEvent event;
+    event.step = step_++;
+    event.crtc_index = crtc_index;
+    event.crtc_id = crtc->id;
+
+    const double before = monotonic_now();
+    event.result = kms_screen_set(plan_.screen, crtc, fb_);
+    event.duration_us = uint64_t(std::llround((monotonic_now() - before) * 1e6));
+    if (event.result < 0) {
+        report_.set(event);
+        std::fprintf(stderr, "kms_screen_set() failed: %d\n", event.result);
+        return false;
+    }
+    if (plan_.verify) {
+        event.mismatch = verify_handover({plan_.screen, crtc, fb_, previous_crtc_id_});
+        event.verified = event.mismatch.empty();
+    }
+    report_.set(event);
+    if (!event.mismatch.empty()) {
+        std::fprintf(stderr, "handover to CRTC %u not in effect: %s\n", crtc_index,
+                     event.mismatch.c_str());
+        return false;
+    }
+    previous_crtc_id_ = crtc->id;
+    return true;
+}
+
+bool Relay::show_first() {
+    if (plan_.verify)
+        previous_crtc_id_ = crtc_driving(plan_.screen);
+    return hand_to(plan_.crtcs[0]);
+}
+
+EndReason Relay::cycle(const sigset_t &wait_mask) {
+    uint64_t handovers = 0;
+    if (plan_.handovers && *plan_.handovers == 0)
+        return EndReason::handovers;
+    size_t cursor = 1;
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(0, &readable);
-        const timespec timeout{handover_period_s, 0};
+        const timespec timeout = plan_.period;
 
-        // SIGINT is blocked everywhere but here, so one that arrived while
-        // drawing or mode setting is delivered now and ends the loop.
+        // The ending signals are blocked everywhere but here, so one that
+        // arrived while drawing or mode setting is delivered now.
         const int ready = pselect(1, &readable, nullptr, nullptr, &timeout, &wait_mask);
         if (ready < 0) {
             if (errno == EINTR)
-                return true;
+                return EndReason::signal;
             std::fprintf(stderr, "select() failed: %d\n", errno);
-            return false;
+            return EndReason::failure;
         }
         if (ready > 0)
-            return true; // input on stdin; it is left unread
+            return EndReason::input; // it is left unread
 
-        if (cursor >= device->num_crtcs())
+        if (cursor >= plan_.crtcs.size())
             cursor = 0;
-        if (int err = kms_screen_set(screen, device->crtcs[cursor].get(), fb); err < 0) {
-            std::fprintf(stderr, "kms_screen_set() failed: %d\n", err);
-            return false;
-        }
+        if (!hand_to(plan_.crtcs[cursor]))
+            return EndReason::failure;
         ++cursor;
+        if (plan_.handovers && ++handovers >= *plan_.handovers)
+            return EndReason::handovers;
     }
 }

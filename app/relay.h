@@ -1,19 +1,50 @@
-// The program's two stages after start-up: put SMPTE bars on the chosen
-// screen through CRTC 0, then hand the screen from CRTC to CRTC until input,
-// SIGINT or a failure.
+// The program's two stages after start-up: draw SMPTE bars and put them on
+// the chosen screen through the first CRTC of the plan, then hand the screen
+// from CRTC to CRTC until input, a signal, the last handover or a failure.
 #pragma once
 
 #include <csignal>
+#include <ctime>
+#include <optional>
+#include <vector>
 
 #include "kms_objects.h"
+#include "report.h"
 
-// Creates, draws and shows the framebuffer. On success stores it in *fb_out
-// and returns true; on failure prints the failed operation and returns false
-// (with *fb_out set to whatever must still be destroyed, possibly nullptr).
-bool show_smpte_on_first_crtc(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out);
+struct RelayPlan {
+    kms_screen *screen = nullptr;
+    std::vector<uint32_t> crtcs; // indices, in cycling order; not empty
+    timespec period{5, 0};
+    std::optional<uint64_t> handovers; // none: no end but input or a signal
+    bool verify = false;
+};
 
-// Every 5 s hands `screen` to the next CRTC, round robin, starting at CRTC 1.
-// Waits with SIGINT unblocked only inside the wait (wait_mask); returns true
-// when input or SIGINT ended the loop, false after a failure it has printed.
-bool cycle_crtcs(kms_device *device, kms_screen *screen, kms_framebuffer *fb,
-                 const sigset_t &wait_mask);
+// Creates and draws the framebuffer at the screen's mode. On success stores
+// it in *fb_out and returns true; on failure prints the failed operation and
+// returns false (with *fb_out set to whatever must still be destroyed).
+bool draw_smpte(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out);
+
+class Relay {
+public:
+    Relay(const RelayPlan &plan, kms_framebuffer *fb, Report &report);
+
+    // Shows the picture through the plan's first CRTC; false after a
+    // failure it has printed.
+    bool show_first();
+
+    // Every period hands the screen to the next CRTC of the plan, round
+    // robin. The wait lets the ending signals in (wait_mask). Returns why it
+    // ended; a failure has been printed.
+    EndReason cycle(const sigset_t &wait_mask);
+
+private:
+    // One mode set on plan CRTC `crtc_index`, timed, checked with --verify
+    // and reported; false after a failure it has printed.
+    bool hand_to(uint32_t crtc_index);
+
+    const RelayPlan &plan_;
+    kms_framebuffer *fb_;
+    Report &report_;
+    uint32_t step_ = 0;
+    uint32_t previous_crtc_id_ = 0; // for --verify: who drove the screen before
+};

@@ -1,0 +1,116 @@
+#include "listing.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "selection.h"
+
+namespace {
+
+std::string crtc_by_id(const kms_device &device, uint32_t id) {
+    if (id == 0)
+        return "none";
+    for (uint32_t i = 0; i < device.num_crtcs(); ++i)
+        if (device.crtcs[i]->id == id)
+            return std::to_string(i) + " (id " + std::to_string(id) + ")";
+    return "id " + std::to_string(id);
+}
+
+std::string fourcc_text(uint32_t code) {
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const char c = char(code >> shift & 0xff);
+        text += c >= ' ' && c <= '~' ? c : '?';
+    }
+    return text;
+}
+
+const char *plane_type_name(uint32_t type) {
+    switch (type) {
+    case DRM_PLANE_TYPE_PRIMARY:
+        return "primary";
+    case DRM_PLANE_TYPE_CURSOR:
+        return "cursor";
+    default:
+        return "overlay";
+    }
+}
+
+struct ListedEncoder {
+    kms_encoder_state state;
+    std::vector<std::string> screens;
+};
+
+} // namespace
+
+void print_listing(kms_device *device, std::FILE *out) {
+    const uint32_t crtc_count = device->num_crtcs();
+    std::vector<ListedEncoder> encoders;
+
+    std::fprintf(out, "screens:\n");
+    for (uint32_t i = 0; i < device->num_screens(); ++i) {
+        const kms_screen &screen = *device->screens[i];
+        kms_screen_state state;
+        if (int err = kms_screen_read_state(&screen, &state); err < 0) {
+            std::fprintf(out, "  %u %s: id %u, cannot read its state: %d\n", i, screen.name.c_str(),
+                         screen.id, err);
+            continue;
+        }
+        std::string modes;
+        for (const drmModeModeInfo &mode : state.modes)
+            modes += " " + mode_text(mode);
+        std::fprintf(out, "  %u %s: id %u, %s, modes%s\n", i, screen.name.c_str(), screen.id,
+                     state.connected ? "connected" : "disconnected",
+                     modes.empty() ? " none" : modes.c_str());
+        for (const kms_encoder_state &encoder : state.encoders) {
+            auto listed = std::find_if(encoders.begin(), encoders.end(),
+                                       [&](const auto &e) { return e.state.id == encoder.id; });
+            if (listed == encoders.end())
+                listed = encoders.insert(encoders.end(), {encoder, {}});
+            listed->screens.push_back(screen.name +
+                                      (encoder.id == state.encoder_id ? " (in use)" : ""));
+        }
+    }
+
+    std::fprintf(out, "crtcs:\n");
+    for (uint32_t i = 0; i < crtc_count; ++i) {
+        const kms_crtc &crtc = *device->crtcs[i];
+        kms_crtc_state state;
+        if (int err = kms_crtc_read_state(&crtc, &state); err < 0)
+            std::fprintf(out, "  %u: id %u, cannot read its state: %d\n", i, crtc.id, err);
+        else if (!state.mode_valid)
+            std::fprintf(out, "  %u: id %u, inactive\n", i, crtc.id);
+        else
+            std::fprintf(out, "  %u: id %u, active, mode %s, framebuffer %u at %u,%u\n", i, crtc.id,
+                         mode_text(state.mode).c_str(), state.fb_id, state.x, state.y);
+    }
+
+    std::fprintf(out, "encoders:\n");
+    for (const ListedEncoder &encoder : encoders) {
+        std::string screens;
+        for (const std::string &name : encoder.screens)
+            screens += (screens.empty() ? "" : ", ") + name;
+        std::fprintf(out, "  id %u: crtc %s, possible crtcs %s, screens %s\n", encoder.state.id,
+                     crtc_by_id(*device, encoder.state.crtc_id).c_str(),
+                     index_list(encoder.state.possible_crtcs, crtc_count).c_str(), screens.c_str());
+    }
+
+    std::fprintf(out, "planes:\n");
+    for (uint32_t i = 0; i < device->num_planes(); ++i) {
+        const kms_plane &plane = *device->planes[i];
+        std::string formats;
+        for (uint32_t format : plane.formats)
+            formats += " " + fourcc_text(format);
+        kms_plane_state state;
+        if (int err = kms_plane_read_state(&plane, &state); err < 0) {
+            std::fprintf(out, "  %u: id %u, %s, cannot read its state: %d\n", i, plane.id,
+                         plane_type_name(plane.type), err);
+            continue;
+        }
+        std::fprintf(out, "  %u: id %u, %s, crtc %s, possible crtcs %s, formats%s\n", i, plane.id,
+                     plane_type_name(plane.type), crtc_by_id(*device, state.crtc_id).c_str(),
+                     index_list(state.possible_crtcs, crtc_count).c_str(),
+                     formats.empty() ? " none" : formats.c_str());
+    }
+}

@@ -1,0 +1,249 @@
+#include "options.h"
+
+#include <getopt.h>
+
+#include <charconv>
+#include <string_view>
+
+namespace {
+
+constexpr int opt_version = 0x100;
+constexpr int opt_capable = 0x101;
+
+constexpr option long_options[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, opt_version},
+    {"screen", required_argument, nullptr, 's'},
+    {"mode", required_argument, nullptr, 'm'},
+    {"list", no_argument, nullptr, 'l'},
+    {"period", required_argument, nullptr, 'p'},
+    {"handovers", required_argument, nullptr, 'n'},
+    {"crtcs", required_argument, nullptr, 'c'},
+    {"capable", no_argument, nullptr, opt_capable},
+    {"verify", no_argument, nullptr, 'V'},
+    {"report", required_argument, nullptr, 'r'},
+    {nullptr, 0, nullptr, 0},
+};
+// '+': options end at the first operand; ':': a missing value is reported
+// as ':' so that it gets its own message.
+constexpr char short_options[] = "+:hs:m:lp:n:c:Vr:";
+
+constexpr char valid_options[] =
+    "-h/--help, --version, -s/--screen, -m/--mode, -l/--list, -p/--period, -n/--handovers, "
+    "-c/--crtcs, --capable, -V/--verify, -r/--report";
+
+// A plain decimal: digits only, no sign, no blanks, at most `max`.
+template <typename T>
+std::optional<T> parse_decimal(std::string_view text, T max) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    T value{};
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value > max)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<ModeRequest> parse_mode(std::string_view text) {
+    const size_t x = text.find('x');
+    if (x == std::string_view::npos)
+        return std::nullopt;
+    const size_t at = text.find('@', x);
+    ModeRequest mode;
+    auto width = parse_decimal<uint32_t>(text.substr(0, x), 0xffff);
+    auto height =
+        parse_decimal<uint32_t>(text.substr(x + 1, at == text.npos ? at : at - x - 1), 0xffff);
+    if (!width || !height || *width == 0 || *height == 0)
+        return std::nullopt;
+    mode.width = *width;
+    mode.height = *height;
+    if (at != std::string_view::npos) {
+        auto hz = parse_decimal<uint32_t>(text.substr(at + 1), 1000);
+        if (!hz || *hz == 0)
+            return std::nullopt;
+        mode.refresh_hz = *hz;
+    }
+    return mode;
+}
+
+// Decimal seconds with up to nine decimals ("5", "0.25"), more than 0 and at
+// most a day.
+std::optional<timespec> parse_period(std::string_view text) {
+    const size_t dot = text.find('.');
+    const std::string_view whole = text.substr(0, dot);
+    std::string_view fraction = dot == text.npos ? std::string_view() : text.substr(dot + 1);
+    if (dot != text.npos && (fraction.empty() || fraction.size() > 9))
+        return std::nullopt;
+    auto seconds = parse_decimal<uint64_t>(whole, 86400);
+    if (!seconds)
+        return std::nullopt;
+    long nanoseconds = 0;
+    if (!fraction.empty()) {
+        auto digits = parse_decimal<long>(fraction, 999'999'999);
+        if (!digits)
+            return std::nullopt;
+        nanoseconds = *digits;
+        for (size_t i = fraction.size(); i < 9; ++i)
+            nanoseconds *= 10;
+    }
+    if ((*seconds == 0 && nanoseconds == 0) || (*seconds == 86400 && nanoseconds != 0))
+        return std::nullopt;
+    return timespec{time_t(*seconds), nanoseconds};
+}
+
+std::optional<std::vector<uint32_t>> parse_crtc_list(std::string_view text) {
+    std::vector<uint32_t> indices;
+    for (;;) {
+        const size_t comma = text.find(',');
+        auto index = parse_decimal<uint32_t>(text.substr(0, comma), 31);
+        if (!index)
+            return std::nullopt;
+        indices.push_back(*index);
+        if (comma == std::string_view::npos)
+            return indices;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+std::string option_name(int option_character, const char *long_name) {
+    if (long_name)
+        return std::string("--") + long_name;
+    return std::string("-") + char(option_character);
+}
+
+// The option getopt_long stumbled on: the long option in the argument it
+// started from (without "=value"), else the short option character.
+std::string offending_option(const char *argument, int option_character) {
+    const std::string_view text = argument ? argument : "";
+    if (text.starts_with("--"))
+        return std::string(text.substr(0, text.find('=')));
+    return std::string("-") + char(option_character);
+}
+
+} // namespace
+
+std::string mode_text(uint32_t width, uint32_t height, uint32_t refresh_hz) {
+    return std::to_string(width) + "x" + std::to_string(height) + "@" + std::to_string(refresh_hz);
+}
+
+ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
+    RelayOptions options;
+    opterr = 0;
+    optind = 0; // also resets GNU getopt's internal state
+    for (;;) {
+        int long_index = -1;
+        const int next = optind > 0 ? optind : 1; // 0 asks getopt to start over at 1
+        const char *argument = next < argc ? argv[next] : nullptr;
+        const int c = getopt_long(argc, argv, short_options, long_options, &long_index);
+        if (c == -1)
+            break;
+        const char *long_name = long_index >= 0 ? long_options[long_index].name : nullptr;
+        const std::string value = optarg ? optarg : "";
+        const std::string name = option_name(c, long_name);
+        switch (c) {
+        case 'h':
+            return ShowHelp{};
+        case opt_version:
+            return ShowVersion{};
+        case 's':
+            if (value.empty())
+                return UsageError{"empty screen for " + name + "; give a name or an index " +
+                                  "(--list shows them)"};
+            options.screen = value;
+            break;
+        case 'm':
+            options.mode = parse_mode(value);
+            if (!options.mode)
+                return UsageError{"bad mode '" + value + "' for " + name +
+                                  ": expected WxH or WxH@HZ in decimal, such as 1920x1080@60"};
+            break;
+        case 'l':
+            options.list = true;
+            break;
+        case 'p':
+            if (auto period = parse_period(value))
+                options.period = *period;
+            else
+                return UsageError{"bad period '" + value + "' for " + name +
+                                  ": expected decimal seconds above 0 and at most 86400, "
+                                  "such as 5 or 0.5"};
+            break;
+        case 'n':
+            options.handovers = parse_decimal<uint64_t>(value, UINT32_MAX);
+            if (!options.handovers)
+                return UsageError{"bad count '" + value + "' for " + name +
+                                  ": expected a decimal number of handovers, 0 to 4294967295"};
+            break;
+        case 'c':
+            options.crtcs = parse_crtc_list(value);
+            if (!options.crtcs)
+                return UsageError{"bad CRTC list '" + value + "' for " + name +
+                                  ": expected decimal CRTC indices separated by commas, "
+                                  "such as 2,0,1"};
+            break;
+        case opt_capable:
+            options.capable = true;
+            break;
+        case 'V':
+            options.verify = true;
+            break;
+        case 'r':
+            if (value.empty())
+                return UsageError{"empty file name for " + name +
+                                  "; give a file, or - for "
+                                  "standard output"};
+            options.report = value;
+            break;
+        case ':':
+            return UsageError{"option " + offending_option(argument, optopt) +
+                              " needs a value (see --help)"};
+        default:
+            return UsageError{"unknown option '" + offending_option(argument, optopt) +
+                              "'; valid options: " + valid_options};
+        }
+    }
+    if (optind >= argc)
+        return MissingOperand{};
+    if (optind + 1 < argc)
+        return UsageError{"unexpected operand '" + std::string(argv[optind + 1]) +
+                          "' after the device '" + argv[optind] +
+                          "'; options come before the device"};
+    options.device = argv[optind];
+    return options;
+}
+
+std::string relay_help(const char *program) {
+    return std::string("usage: ") + program + R"( [OPTION...] DEVICE
+
+Shows SMPTE colour bars on one screen of the DRM device DEVICE (for example
+/dev/dri/card0) and hands that screen from CRTC to CRTC, one handover per
+period, until input on standard input, SIGINT, SIGTERM or SIGHUP (exit
+status 0), a failure (status 1) or the last of --handovers.
+
+Options (before DEVICE; -- ends them):
+  -h, --help             this text
+      --version          print the version and exit
+  -l, --list             print the device's screens, CRTCs, encoders and
+                         planes and exit, without setting any mode
+  -s, --screen NAME|N    the screen to drive, by the name --list prints
+                         (HDMI-A-0) or by its index (default 0)
+  -m, --mode WxH[@HZ]    one of that screen's modes (default its first)
+  -p, --period SECONDS   time between handovers, decimal, above 0 (default 5)
+  -n, --handovers N      end after N handovers (mode sets after the first
+                         picture); status 0 when every step succeeded
+  -c, --crtcs LIST       the CRTC indices to cycle through, in order, such
+                         as 2,0,1 (default all, in order)
+      --capable          keep only the CRTCs that one of the screen's
+                         encoders can be fed by
+  -V, --verify           after each mode set, read the state back and fail
+                         when the CRTC does not show our framebuffer in the
+                         chosen mode or the screen is not driven by it
+  -r, --report FILE      write one JSON object per event (start, set, end)
+                         to FILE, - for standard output (the "Using screen"
+                         line then goes to standard error)
+
+Exit status: 0 ended by input, a signal or the last handover; 1 a failure
+(missing DEVICE, a device or mode-setting error, a failed verification);
+2 a bad command line, screen, mode or CRTC list.
+)";
+}

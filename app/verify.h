@@ -1,0 +1,23 @@
+// Reading a handover back from the kernel: did the CRTC really take the
+// screen? Used after every successful mode set when --verify is given.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kms_objects.h"
+
+struct HandoverCheck {
+    kms_screen *screen = nullptr;
+    kms_crtc *crtc = nullptr;            // the CRTC just given the screen
+    const kms_framebuffer *fb = nullptr; // what it must show, from 0,0
+    uint32_t previous_crtc_id = 0;       // the CRTC that drove the screen before; 0 for none
+};
+
+// Empty when the kernel reports the handover in effect; otherwise what
+// differed, in words ("CRTC 1 shows framebuffer 0, not 43").
+std::string verify_handover(const HandoverCheck &check);
+
+// The id of the CRTC that drives the screen now, 0 for none (or when the
+// state cannot be read).
+uint32_t crtc_driving(const kms_screen *screen);
