@@ -177,7 +177,7 @@ TEST(RealClock, HandsTheScreenOverEveryFiveSeconds) {
 TEST(RealClock, CtrlCDuringASlowModeSetIsNotLost) {
     // The set-up mode set takes 1.5 s; the real SIGINT lands inside it.
     const RelayResult result =
-        run_relay({.device = "hdmi-3crtc.json", .delays = {"setcrtc:1500"}, .sigint_after = 700ms});
+        run_relay({.device = "hdmi-3crtc.json", .delays = {"setcrtc:1500"}, .signal_after = 700ms});
     EXPECT_EQ(result.program.exit_status, 0) << result.program.err;
     EXPECT_EQ(result.program.term_signal, 0);
     EXPECT_EQ(result.program.err, "");

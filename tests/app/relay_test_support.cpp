@@ -25,6 +25,15 @@ bool RelayResult::left_nothing_behind() const {
            report.at("dumb_buffers").empty() && report.at("mappings").get<int>() == 0;
 }
 
+std::vector<nlohmann::json> parse_json_lines(const std::string &text) {
+    std::vector<nlohmann::json> values;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            values.push_back(nlohmann::json::parse(line));
+    return values;
+}
+
 RelayResult run_relay(const RelayRun &run) {
     namespace fs = std::filesystem;
     static int run_number = 0;
@@ -58,19 +67,21 @@ RelayResult run_relay(const RelayRun &run) {
     }
     program.argv.push_back("--");
     program.argv.push_back(CRTC_RELAY_BIN);
+    const std::string report_path = (dir / "crtc-relay-report.jsonl").string();
+    for (const std::string &option : run.options)
+        program.argv.push_back(option == "REPORT" ? report_path : option);
     program.argv.push_back(device_path(run.device));
     program.stdin_kind = run.stdin_kind;
     program.write_stdin_after = run.write_stdin_after;
-    program.sigint_after = run.sigint_after;
+    program.signal_after = run.signal_after;
+    program.signal = run.signal;
 
     RelayResult result;
     result.program = run_program(program);
     result.snapshot_dir = dir.string();
+    result.report_path = report_path;
 
-    std::istringstream lines(read_file(journal));
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty())
-            result.journal.push_back(nlohmann::json::parse(line));
+    result.journal = parse_json_lines(read_file(journal));
     const std::string report_text = read_file(report);
     result.report =
         report_text.empty() ? nlohmann::json::object() : nlohmann::json::parse(report_text);

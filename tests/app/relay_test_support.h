@@ -11,13 +11,15 @@
 
 struct RelayRun {
     std::string device;                // file name under devices/
+    std::vector<std::string> options;  // crtc-relay's, before the device; REPORT: report_path
     std::vector<std::string> events;   // virtual-clock events; empty: real clock
     std::vector<std::string> failures; // request:N:errno
     std::vector<std::string> delays;   // request:ms
     bool snapshots = false;
     StdinKind stdin_kind = StdinKind::open_pipe;
     std::optional<std::chrono::milliseconds> write_stdin_after;
-    std::optional<std::chrono::milliseconds> sigint_after;
+    std::optional<std::chrono::milliseconds> signal_after;
+    int signal = SIGINT; // what signal_after sends
 };
 
 struct RelayResult {
@@ -25,12 +27,16 @@ struct RelayResult {
     std::vector<nlohmann::json> journal; // one entry per mode-setting call
     nlohmann::json report;               // what the device had left at close
     std::string snapshot_dir;
+    std::string report_path; // a file in the run's folder, for --report REPORT
 
     std::vector<uint32_t> crtc_indices() const;
     bool left_nothing_behind() const;
 };
 
 RelayResult run_relay(const RelayRun &run);
+
+// One JSON value per non-empty line; throws on a line that is not JSON.
+std::vector<nlohmann::json> parse_json_lines(const std::string &text);
 
 // Path of a file in the project's devices/ folder.
 std::string device_path(const std::string &name);

@@ -82,7 +82,7 @@ ProgramResult run_program(const ProgramRun &run) {
     // Poll the child, carrying out the real-time actions when they fall due,
     // and kill it if it outlives the limit (a hung run must fail, not hang).
     const auto start = std::chrono::steady_clock::now();
-    bool input_written = false, sigint_sent = false, killed = false;
+    bool input_written = false, signal_sent = false, killed = false;
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
@@ -94,9 +94,9 @@ ProgramResult run_program(const ProgramRun &run) {
             if (write(stdin_pipe[1], "\n", 1) != 1)
                 throw std::runtime_error("writing to the program's stdin failed");
         }
-        if (run.sigint_after && !sigint_sent && elapsed >= *run.sigint_after) {
-            sigint_sent = true;
-            kill(pid, SIGINT);
+        if (run.signal_after && !signal_sent && elapsed >= *run.signal_after) {
+            signal_sent = true;
+            kill(pid, run.signal);
         }
         if (!killed && elapsed >= run.time_limit) {
             killed = true;

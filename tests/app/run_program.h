@@ -21,7 +21,8 @@ struct ProgramRun {
     StdinKind stdin_kind = StdinKind::open_pipe;
     // Real-time actions while the program runs (for the few real-clock tests).
     std::optional<std::chrono::milliseconds> write_stdin_after;
-    std::optional<std::chrono::milliseconds> sigint_after;
+    std::optional<std::chrono::milliseconds> signal_after;
+    int signal = SIGINT;                          // what signal_after sends
     std::chrono::milliseconds time_limit{60'000}; // killed with SIGKILL after this
 };
 

@@ -1,0 +1,189 @@
+// crtc-relay's command line: --help, --version, the missing operand, and
+// every refusal with its one-line message and status 2, before the device
+// is touched or, for choices only the device can judge, with nothing set.
+
+#include <gtest/gtest.h>
+
+#include "relay_test_support.h"
+
+namespace {
+
+const std::string valid_options =
+    "valid options: -h/--help, --version, -s/--screen, -m/--mode, -l/--list, -p/--period, "
+    "-n/--handovers, -c/--crtcs, --capable, -V/--verify, -r/--report\n";
+
+TEST(CommandLine, HelpListsEveryOptionOnStdout) {
+    for (const char *flag : {"--help", "-h"}) {
+        const ProgramResult result = run_program({.argv = {CRTC_RELAY_BIN, "-V", flag}});
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(
+            result.out.rfind(std::string("usage: ") + CRTC_RELAY_BIN + " [OPTION...] DEVICE\n", 0),
+            0u)
+            << result.out;
+        for (const char *option :
+             {"-h, --help", "--version", "-l, --list", "-s, --screen", "-m, --mode", "-p, --period",
+              "-n, --handovers", "-c, --crtcs", "--capable", "-V, --verify", "-r, --report"})
+            EXPECT_NE(result.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(CommandLine, VersionComesFromTheProject) {
+    const ProgramResult result = run_program({.argv = {CRTC_RELAY_BIN, "--version"}});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.out, std::string("crtc-relay ") + CRTC_RELAY_VERSION + "\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(CommandLine, MissingOperandAfterOptionsKeepsTheUsageLine) {
+    const ProgramResult result = run_program({.argv = {CRTC_RELAY_BIN, "-V", "-n", "3"}});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, std::string("usage: ") + CRTC_RELAY_BIN + " DEVICE\n");
+    EXPECT_EQ(result.out, "");
+}
+
+TEST(CommandLine, DoubleDashEndsTheOptions) {
+    const ProgramResult result = run_program({.argv = {CRTC_RELAY_BIN, "--", "-card0"}});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "open() failed: No such file or directory\n");
+}
+
+struct RefusalCase {
+    const char *name;
+    std::vector<std::string> args; // before the operand
+    std::string err;               // after "crtc-relay: "
+    bool operand = true;           // false: the args end the command line
+};
+
+void PrintTo(const RefusalCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class Refusal : public testing::TestWithParam<RefusalCase> {};
+
+// Refused before the device is opened: the operand does not even exist.
+TEST_P(Refusal, NamesTheOptionAndWhatIsValid) {
+    std::vector<std::string> argv{CRTC_RELAY_BIN};
+    argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
+    if (GetParam().operand)
+        argv.push_back("/nonexistent/card0");
+    const ProgramResult result = run_program({.argv = argv});
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_EQ(result.err, "crtc-relay: " + GetParam().err);
+    EXPECT_EQ(result.out, "");
+}
+
+const std::string bad_period =
+    ": expected decimal seconds above 0 and at most 86400, such as 5 or 0.5\n";
+const std::string bad_mode = ": expected WxH or WxH@HZ in decimal, such as 1920x1080@60\n";
+const std::string bad_list = ": expected decimal CRTC indices separated by commas, such as 2,0,1\n";
+const std::string bad_count = ": expected a decimal number of handovers, 0 to 4294967295\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, Refusal,
+    testing::Values(
+        RefusalCase{"UnknownShort", {"-x"}, "unknown option '-x'; " + valid_options},
+        RefusalCase{
+            "UnknownLong", {"--frobnicate=1"}, "unknown option '--frobnicate'; " + valid_options},
+        RefusalCase{"MissingLongValue",
+                    {"--period"},
+                    "option --period needs a value (see --help)\n",
+                    false},
+        RefusalCase{
+            "MissingShortValue", {"-V", "-n"}, "option -n needs a value (see --help)\n", false},
+        RefusalCase{
+            "ModeWithoutX", {"--mode", "1920*1080"}, "bad mode '1920*1080' for --mode" + bad_mode},
+        RefusalCase{"ModeOfZeroWidth", {"-m", "0x480"}, "bad mode '0x480' for -m" + bad_mode},
+        RefusalCase{"ModeAtZeroHz", {"-m", "640x480@0"}, "bad mode '640x480@0' for -m" + bad_mode},
+        RefusalCase{"PeriodZero", {"-p", "0"}, "bad period '0' for -p" + bad_period},
+        RefusalCase{"PeriodNegative", {"--period=-1"}, "bad period '-1' for --period" + bad_period},
+        RefusalCase{"PeriodExponent", {"-p", "1e3"}, "bad period '1e3' for -p" + bad_period},
+        RefusalCase{"PeriodBareDot", {"-p", "5."}, "bad period '5.' for -p" + bad_period},
+        RefusalCase{"PeriodTooFine",
+                    {"-p", "0.0000000001"},
+                    "bad period '0.0000000001' for -p" + bad_period},
+        RefusalCase{
+            "PeriodOverADay", {"-p", "86400.5"}, "bad period '86400.5' for -p" + bad_period},
+        RefusalCase{"HandoversNegative", {"-n", "-1"}, "bad count '-1' for -n" + bad_count},
+        RefusalCase{"HandoversTooMany",
+                    {"--handovers", "4294967296"},
+                    "bad count '4294967296' for --handovers" + bad_count},
+        RefusalCase{"CrtcListEmptyEntry", {"-c", "1,,2"}, "bad CRTC list '1,,2' for -c" + bad_list},
+        RefusalCase{
+            "CrtcListWord", {"--crtcs", "first"}, "bad CRTC list 'first' for --crtcs" + bad_list},
+        RefusalCase{"EmptyScreen",
+                    {"-s", ""},
+                    "empty screen for -s; give a name or an index (--list shows them)\n"},
+        RefusalCase{"EmptyReportName",
+                    {"-r", ""},
+                    "empty file name for -r; give a file, or - for standard output\n"},
+        RefusalCase{"UnwritableReport",
+                    {"-r", "/nonexistent/report.jsonl"},
+                    "cannot open report file '/nonexistent/report.jsonl' for --report: No such "
+                    "file or directory\n"},
+        RefusalCase{"OptionAfterTheDevice",
+                    {"/dev/dri/card0", "-V"},
+                    "unexpected operand '-V' after the device '/dev/dri/card0'; "
+                    "options come before the device\n"}),
+    [](const testing::TestParamInfo<RefusalCase> &info) { return info.param.name; });
+
+struct DeviceRefusalCase {
+    const char *name;
+    RelayRun run;
+    std::string err; // after "crtc-relay: "
+};
+
+void PrintTo(const DeviceRefusalCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class DeviceRefusal : public testing::TestWithParam<DeviceRefusalCase> {};
+
+// Refused once the device is open and enumerated: nothing is set and
+// nothing is left behind.
+TEST_P(DeviceRefusal, ListsWhatTheDeviceHas) {
+    const RelayResult result = run_relay(GetParam().run);
+    EXPECT_EQ(result.program.exit_status, 2);
+    EXPECT_EQ(result.program.err, "crtc-relay: " + GetParam().err);
+    EXPECT_EQ(result.program.out, "");
+    EXPECT_TRUE(result.journal.empty());
+    EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, DeviceRefusal,
+    testing::Values(
+        DeviceRefusalCase{"UnknownScreenName",
+                          {.device = "three-screens.json", .options = {"-s", "HDMI-A-2"}},
+                          "unknown screen 'HDMI-A-2' for --screen; screens: 0 HDMI-A-0 "
+                          "(connected, 640x480@60); 1 HDMI-A-1 (disconnected, no modes); 2 "
+                          "DisplayPort-0 (connected, 800x600@60); 3 Unknown-0 (disconnected, "
+                          "no modes)\n"},
+        DeviceRefusalCase{"ScreenIndexPastTheEnd",
+                          {.device = "hdmi-3crtc.json", .options = {"--screen", "2"}},
+                          "unknown screen '2' for --screen; screens: 0 HDMI-A-0 (connected, "
+                          "1920x1080@60); 1 DisplayPort-0 (disconnected, no modes)\n"},
+        DeviceRefusalCase{"UnknownMode",
+                          {.device = "hdmi-3crtc.json", .options = {"-m", "800x600"}},
+                          "unknown mode '800x600' for --mode on screen HDMI-A-0; its modes: "
+                          "1920x1080@60, 1280x720@60, 640x480@60\n"},
+        DeviceRefusalCase{"UnknownRefreshRate",
+                          {.device = "hdmi-3crtc.json", .options = {"-m", "1280x720@50"}},
+                          "unknown mode '1280x720@50' for --mode on screen HDMI-A-0; its modes: "
+                          "1920x1080@60, 1280x720@60, 640x480@60\n"},
+        DeviceRefusalCase{
+            "ScreenWithoutModes",
+            {.device = "hdmi-3crtc.json", .options = {"-s", "DisplayPort-0", "-m", "640x480"}},
+            "unknown mode '640x480' for --mode on screen DisplayPort-0; its modes: "
+            "none\n"},
+        DeviceRefusalCase{"CrtcIndexPastTheEnd",
+                          {.device = "hdmi-3crtc.json", .options = {"-c", "0,3"}},
+                          "no CRTC 3 for --crtcs; the device has 3 (indices 0 to 2)\n"},
+        DeviceRefusalCase{
+            "CapableLeavesNone",
+            {.device = "crtc1-cannot-drive.json", .options = {"--crtcs", "1", "--capable"}},
+            "--capable leaves no CRTC: the encoders of screen HDMI-A-0 can be fed "
+            "by CRTCs 0, 2, none of them in --crtcs\n"}),
+    [](const testing::TestParamInfo<DeviceRefusalCase> &info) { return info.param.name; });
+
+} // namespace

@@ -1,0 +1,241 @@
+// --verify against a device that ignores a mode set, the --report JSON
+// Lines with their documented fields, and SIGTERM and SIGHUP ending the run
+// like SIGINT on the virtual and on the real clock.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "relay_test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+struct VerifyCase {
+    const char *name;
+    RelayRun run;
+    int status;
+    std::string err;
+    std::vector<uint32_t> crtcs;
+};
+
+void PrintTo(const VerifyCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class Verify : public testing::TestWithParam<VerifyCase> {};
+
+TEST_P(Verify, CatchesAModeSetThatDidNotHappen) {
+    const VerifyCase &c = GetParam();
+    const RelayResult result = run_relay(c.run);
+    EXPECT_EQ(result.program.exit_status, c.status);
+    EXPECT_EQ(result.program.err, c.err);
+    EXPECT_EQ(result.crtc_indices(), c.crtcs);
+    EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handovers, Verify,
+    testing::Values(
+        VerifyCase{
+            "EveryHandoverInEffect",
+            {.device = "hdmi-3crtc.json", .options = {"-V", "-n", "6"}, .events = {"input@99"}},
+            0,
+            "",
+            {0, 1, 2, 0, 1, 2, 0}},
+        VerifyCase{"IgnoredHandover",
+                   {.device = "hdmi-3crtc.json",
+                    .options = {"--verify"},
+                    .events = {"input@99"},
+                    .failures = {"setcrtc:3:ignore"}},
+                   1,
+                   "handover to CRTC 2 not in effect: CRTC 2 (id 38) shows framebuffer 0, not 43\n",
+                   {0, 1, 2}},
+        VerifyCase{"IgnoredFirstPicture",
+                   {.device = "hdmi-3crtc.json",
+                    .options = {"-V"},
+                    .events = {"input@99"},
+                    .failures = {"setcrtc:1:ignore"}},
+                   1,
+                   "handover to CRTC 0 not in effect: CRTC 0 (id 36) shows framebuffer 0, not 43\n",
+                   {0}},
+        // On separate heads CRTC 1 cannot take screen 0 at all: refused, not
+        // ignored, so the failure is the mode set's own.
+        VerifyCase{"RefusedIsNotAVerificationFailure",
+                   {.device = "virtual-2heads.json", .options = {"-V"}, .events = {"input@99"}},
+                   1,
+                   "kms_screen_set() failed: -22\n",
+                   {0, 1}},
+        // Without --verify the ignored mode set goes unnoticed.
+        VerifyCase{"UnnoticedWithoutVerify",
+                   {.device = "hdmi-3crtc.json",
+                    .options = {"-n", "3"},
+                    .events = {"input@99"},
+                    .failures = {"setcrtc:3:ignore"}},
+                   0,
+                   "",
+                   {0, 1, 2, 0}}),
+    [](const testing::TestParamInfo<VerifyCase> &info) { return info.param.name; });
+
+std::vector<json> report_of(const RelayResult &result) {
+    return parse_json_lines(read_file(result.report_path));
+}
+
+// The start line, then one set line per journaled mode set with its CRTC
+// and result, then the end line whose counts match.
+void expect_well_formed(const std::vector<json> &report, const RelayResult &result) {
+    ASSERT_GE(report.size(), 2u);
+    const json &start = report.front();
+    EXPECT_EQ(start.at("event"), "start");
+    EXPECT_EQ(start.at("device"), device_path("hdmi-3crtc.json"));
+    EXPECT_EQ(start.at("screen"), (json{{"index", 0}, {"name", "HDMI-A-0"}, {"id", 41}}));
+    EXPECT_EQ(start.at("mode"),
+              (json{{"name", "1920x1080"}, {"width", 1920}, {"height", 1080}, {"refresh", 60}}));
+    EXPECT_EQ(start.at("crtcs"), json::parse(R"([{"index":0,"id":36},{"index":1,"id":37},
+                                                 {"index":2,"id":38}])"));
+    ASSERT_EQ(report.size(), result.journal.size() + 2);
+    double last_t = start.at("t").get<double>();
+    for (size_t i = 0; i < result.journal.size(); ++i) {
+        const json &set = report[i + 1];
+        EXPECT_EQ(set.at("event"), "set");
+        EXPECT_EQ(set.at("step"), i);
+        EXPECT_EQ(set.at("crtc").at("index"), result.journal[i].at("crtc_index"));
+        EXPECT_EQ(set.at("crtc").at("id"), result.journal[i].at("crtc"));
+        EXPECT_EQ(set.at("result"), result.journal[i].at("result"));
+        EXPECT_TRUE(set.at("duration_us").is_number_unsigned());
+        EXPECT_GE(set.at("t").get<double>(), last_t);
+        last_t = set.at("t").get<double>();
+    }
+    const json &end = report.back();
+    EXPECT_EQ(end.at("event"), "end");
+    EXPECT_EQ(end.at("status"), result.program.exit_status);
+    EXPECT_EQ(end.at("sets"), result.journal.size());
+    const json &durations = end.at("duration_us");
+    EXPECT_LE(durations.at("min"), durations.at("median"));
+    EXPECT_LE(durations.at("median"), durations.at("max"));
+}
+
+TEST(Report, VerifiedHandoversToTheLastOne) {
+    const RelayResult result = run_relay({.device = "hdmi-3crtc.json",
+                                          .options = {"-V", "-n", "4", "--report", "REPORT"},
+                                          .events = {"input@99"}});
+    EXPECT_EQ(result.program.exit_status, 0);
+    const std::vector<json> report = report_of(result);
+    expect_well_formed(report, result);
+    for (size_t i = 1; i + 1 < report.size(); ++i)
+        EXPECT_EQ(report[i].at("verified"), true);
+    EXPECT_EQ(report.back().at("reason"), "handovers");
+    EXPECT_EQ(report.back().at("sets"), 5);
+}
+
+TEST(Report, FailedVerificationSaysWhatDiffered) {
+    const RelayResult result = run_relay({.device = "hdmi-3crtc.json",
+                                          .options = {"-V", "-r", "REPORT"},
+                                          .events = {"input@99"},
+                                          .failures = {"setcrtc:2:ignore"}});
+    const std::vector<json> report = report_of(result);
+    expect_well_formed(report, result);
+    EXPECT_EQ(report[2].at("verified"), false);
+    EXPECT_EQ(report[2].at("mismatch"), "CRTC 1 (id 37) shows framebuffer 0, not 43");
+    EXPECT_EQ(report.back().at("reason"), "failure");
+    EXPECT_EQ(report.back().at("status"), 1);
+}
+
+TEST(Report, RefusedSetCarriesTheErrnoAndNoVerdict) {
+    const RelayResult result = run_relay({.device = "hdmi-3crtc.json",
+                                          .options = {"-V", "-r", "REPORT"},
+                                          .events = {"input@99"},
+                                          .failures = {"setcrtc:2:EBUSY"}});
+    const std::vector<json> report = report_of(result);
+    expect_well_formed(report, result);
+    EXPECT_EQ(report[2].at("result"), -16);
+    EXPECT_TRUE(report[2].at("verified").is_null());
+    EXPECT_EQ(report.back().at("reason"), "failure");
+}
+
+TEST(Report, OnStandardOutputItIsTheOnlyOutput) {
+    const RelayResult result = run_relay(
+        {.device = "hdmi-3crtc.json", .options = {"--report", "-"}, .events = {"input@7"}});
+    EXPECT_EQ(result.program.exit_status, 0);
+    EXPECT_EQ(result.program.err, "Using screen HDMI-A-0, resolution 1920x1080\n");
+    const std::vector<json> report = parse_json_lines(result.program.out);
+    expect_well_formed(report, result);
+    EXPECT_TRUE(report[1].at("verified").is_null()) << "not asked for";
+    EXPECT_EQ(report.back().at("reason"), "input");
+}
+
+struct SignalCase {
+    const char *name;
+    RelayRun run;
+    std::string signal; // in the report
+    std::vector<uint32_t> crtcs;
+};
+
+void PrintTo(const SignalCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class EndingSignal : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(EndingSignal, TearsDownWithStatus0) {
+    RelayRun run = GetParam().run;
+    run.options.insert(run.options.end(), {"-r", "REPORT"});
+    const RelayResult result = run_relay(run);
+    EXPECT_EQ(result.program.exit_status, 0);
+    EXPECT_EQ(result.program.term_signal, 0);
+    EXPECT_EQ(result.program.err, "");
+    EXPECT_EQ(result.crtc_indices(), GetParam().crtcs);
+    EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+    const std::vector<json> report = report_of(result);
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(report.back().at("reason"), "signal");
+    EXPECT_EQ(report.back().at("signal"), GetParam().signal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, EndingSignal,
+    testing::Values(
+        SignalCase{"SigtermInAWait",
+                   {.device = "hdmi-3crtc.json", .events = {"sigterm@7"}},
+                   "SIGTERM",
+                   {0, 1}},
+        SignalCase{"SighupInAWait",
+                   {.device = "hdmi-3crtc.json", .events = {"sighup@12"}},
+                   "SIGHUP",
+                   {0, 1, 2}},
+        // Blocked during the mode set, delivered by the next wait.
+        SignalCase{"SigtermDuringAModeSet",
+                   {.device = "hdmi-3crtc.json", .events = {"sigterm@setcrtc:2", "input@60"}},
+                   "SIGTERM",
+                   {0, 1}},
+        SignalCase{"SigtermOnTheRealClock",
+                   {.device = "hdmi-3crtc.json", .signal_after = 700ms, .signal = SIGTERM},
+                   "SIGTERM",
+                   {0}},
+        SignalCase{"SighupOnTheRealClock",
+                   {.device = "hdmi-3crtc.json", .signal_after = 700ms, .signal = SIGHUP},
+                   "SIGHUP",
+                   {0}},
+        // timeout(1) kills a slow first mode set: the signal waits for it.
+        SignalCase{"SigtermDuringASlowModeSet",
+                   {.device = "hdmi-3crtc.json",
+                    .delays = {"setcrtc:1500"},
+                    .signal_after = 700ms,
+                    .signal = SIGTERM},
+                   "SIGTERM",
+                   {0}}),
+    [](const testing::TestParamInfo<SignalCase> &info) { return info.param.name; });
+
+// The plain run ends the same way: no report, no option, status 0.
+TEST(PlainRunSignal, SigtermTearsDown) {
+    const RelayResult result =
+        run_relay({.device = "hdmi-3crtc.json", .signal_after = 700ms, .signal = SIGTERM});
+    EXPECT_EQ(result.program.exit_status, 0);
+    EXPECT_EQ(result.program.out, "Using screen HDMI-A-0, resolution 1920x1080\n");
+    EXPECT_EQ(result.program.err, "");
+    EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+}
+
+} // namespace
