@@ -82,7 +82,7 @@ CrtcState crtc_state(int fd, unsigned crtc_index) {
             throw std::out_of_range("no CRTC with index " + std::to_string(crtc_index));
         const Crtc &c = d.crtcs()[crtc_index];
         CrtcState s;
-        s.active = c.active;
+        s.active = c.active && !c.switched_off;
         auto fb = d.crtc_framebuffer(crtc_index);
         s.fb = fb ? fb->id : 0;
         s.x = c.x;

@@ -337,7 +337,7 @@ Description parse_description(std::string_view text) {
         throw DescriptionError("a device description is a JSON object");
     check_keys(j, "device",
                {"crtcs", "connectors", "planes", "dumb_pitch_align", "universal_planes_cap",
-                "max_width", "max_height"});
+                "atomic", "max_width", "max_height"});
     Description d;
     if (j.contains("crtcs"))
         d.crtcs = unsigned(get_uint(j.at("crtcs"), "crtcs", 32));
@@ -376,6 +376,11 @@ Description parse_description(std::string_view text) {
         if (!j.at("universal_planes_cap").is_boolean())
             fail("universal_planes_cap", "expected true or false");
         d.universal_planes_cap = j.at("universal_planes_cap").get<bool>();
+    }
+    if (j.contains("atomic")) {
+        if (!j.at("atomic").is_boolean())
+            fail("atomic", "expected true or false");
+        d.atomic = j.at("atomic").get<bool>();
     }
     if (j.contains("max_width"))
         d.max_width = uint32_t(get_uint(j.at("max_width"), "max_width", 0xffff));

@@ -50,6 +50,7 @@ struct Description {
     std::vector<PlaneDescription> planes;
     uint32_t dumb_pitch_align = 256;
     bool universal_planes_cap = true;
+    bool atomic = true; // false: a legacy-only driver (radeon) refuses atomic
     uint32_t max_width = 8192;
     uint32_t max_height = 8192;
 };

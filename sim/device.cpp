@@ -1,6 +1,7 @@
 #include "device.h"
 
 #include <cerrno>
+#include <climits>
 
 #include "drmsim.h"
 
@@ -62,8 +63,8 @@ enum CoreProperty : uint32_t {
 } // namespace
 
 Device::Device(const Description &d)
-    : universal_planes_cap_allowed_(d.universal_planes_cap), dumb_pitch_align_(d.dumb_pitch_align),
-      max_width_(d.max_width), max_height_(d.max_height),
+    : universal_planes_cap_allowed_(d.universal_planes_cap), atomic_allowed_(d.atomic),
+      dumb_pitch_align_(d.dumb_pitch_align), max_width_(d.max_width), max_height_(d.max_height),
       next_map_offset_(0x10000000ull) { // where the kernel's fake mmap offsets begin
     const std::vector<std::pair<std::string, uint64_t>> plane_types{
         {"Overlay", 0}, {"Primary", 1}, {"Cursor", 2}};
@@ -97,6 +98,26 @@ Device::Device(const Description &d)
         props.push_back({kZpos, i});
         plane_props.push_back(std::move(props));
     }
+
+    // The properties atomic clients set; legacy clients never see them.
+    auto add_atomic = [&](const char *name, uint32_t flags, std::vector<uint64_t> values) {
+        uint32_t id = next_property++;
+        properties_.push_back({id, name, flags | DRM_MODE_PROP_ATOMIC, std::move(values), {}});
+        return id;
+    };
+    constexpr uint64_t kIntMin = uint64_t(int64_t(INT32_MIN)), kIntMax = INT32_MAX;
+    prop_.active = add_atomic("ACTIVE", DRM_MODE_PROP_RANGE, {0, 1});
+    prop_.mode_id = add_atomic("MODE_ID", DRM_MODE_PROP_BLOB, {});
+    prop_.fb_id = add_atomic("FB_ID", DRM_MODE_PROP_OBJECT, {DRM_MODE_OBJECT_FB});
+    prop_.crtc_id = add_atomic("CRTC_ID", DRM_MODE_PROP_OBJECT, {DRM_MODE_OBJECT_CRTC});
+    prop_.src_x = add_atomic("SRC_X", DRM_MODE_PROP_RANGE, {0, UINT32_MAX});
+    prop_.src_y = add_atomic("SRC_Y", DRM_MODE_PROP_RANGE, {0, UINT32_MAX});
+    prop_.src_w = add_atomic("SRC_W", DRM_MODE_PROP_RANGE, {0, UINT32_MAX});
+    prop_.src_h = add_atomic("SRC_H", DRM_MODE_PROP_RANGE, {0, UINT32_MAX});
+    prop_.crtc_x = add_atomic("CRTC_X", DRM_MODE_PROP_SIGNED_RANGE, {kIntMin, kIntMax});
+    prop_.crtc_y = add_atomic("CRTC_Y", DRM_MODE_PROP_SIGNED_RANGE, {kIntMin, kIntMax});
+    prop_.crtc_w = add_atomic("CRTC_W", DRM_MODE_PROP_RANGE, {0, kIntMax});
+    prop_.crtc_h = add_atomic("CRTC_H", DRM_MODE_PROP_RANGE, {0, kIntMax});
 
     uint32_t next_id = std::max(kFirstObjectId, next_property);
     for (size_t i = 0; i < d.planes.size(); ++i) {
@@ -170,7 +191,7 @@ Device::~Device() = default;
 uint32_t Device::new_object_id() {
     // The kernel hands out the lowest free id.
     uint32_t id = first_fb_id_;
-    while (framebuffers_.count(id))
+    while (framebuffers_.count(id) || blobs_.count(id))
         ++id;
     return id;
 }
@@ -223,6 +244,10 @@ void Device::release_file() {
     while (!framebuffers_.empty())
         remove_framebuffer(framebuffers_.begin()->second);
     handles_.clear();
+    // The file's blobs go; one a CRTC still shows lives on with it.
+    for (auto &[id, blob] : blobs_)
+        blob->held_by_file = false;
+    drop_unused_blobs();
 }
 
 bool Device::begin_call(const Request &request, const void *arg) {

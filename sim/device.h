@@ -73,12 +73,28 @@ struct PropertyValue {
     uint64_t value;
 };
 
+// A property blob (a mode for MODE_ID, say). Lives while the file that
+// created it holds it or a CRTC's state refers to it, as the kernel's do.
+struct Blob {
+    uint32_t id = 0;
+    std::vector<uint8_t> data;
+    bool held_by_file = false; // created by CREATEPROPBLOB, not yet destroyed
+};
+
+// Ids of the properties atomic clients set.
+struct AtomicPropertyIds {
+    uint32_t active = 0, mode_id = 0;                        // CRTC
+    uint32_t fb_id = 0, crtc_id = 0;                         // plane; CRTC_ID also connector
+    uint32_t src_x = 0, src_y = 0, src_w = 0, src_h = 0;     // plane, 16.16
+    uint32_t crtc_x = 0, crtc_y = 0, crtc_w = 0, crtc_h = 0; // plane, pixels
+};
+
 struct Plane {
     uint32_t id = 0;
     PlaneType type = PlaneType::overlay;
     uint32_t possible_crtcs = 0;
     std::vector<uint32_t> formats;
-    std::vector<PropertyValue> properties;
+    std::vector<PropertyValue> properties; // the fixed ones: type, zpos
     // Current state.
     int crtc = -1; // index, -1 for none
     std::shared_ptr<Framebuffer> fb;
@@ -89,9 +105,11 @@ struct Plane {
 
 struct Crtc {
     uint32_t id = 0;
-    int primary_plane = -1; // index of the plane that carries SETCRTC's fb
-    bool active = false;
+    int primary_plane = -1;    // index of the plane that carries SETCRTC's fb
+    bool active = false;       // enabled: it has a mode (and connectors)
+    bool switched_off = false; // enabled but ACTIVE 0 by an atomic commit
     drm_mode_modeinfo mode{};
+    std::shared_ptr<Blob> mode_blob; // MODE_ID; made on first read after SETCRTC
     uint32_t x = 0, y = 0;
     std::shared_ptr<Framebuffer> fb; // used only without a primary plane
     std::vector<unsigned> connectors;
@@ -116,7 +134,6 @@ struct Connector {
     std::vector<unsigned> encoders; // indices, in the order GETCONNECTOR lists them
     int encoder = -1;               // index of the encoder in use, -1 when off
     int crtc = -1;                  // index of the CRTC driving it
-    std::vector<PropertyValue> properties;
 };
 
 struct Picture;
@@ -180,6 +197,15 @@ public:
     int remove_fb(unsigned int &id);
     int set_crtc(drm_mode_crtc &c);
     int set_plane(drm_mode_set_plane &p);
+    int create_blob(drm_mode_create_blob &b);
+    int destroy_blob(drm_mode_destroy_blob &b);
+    int get_blob(drm_mode_get_blob &b);
+    int atomic(drm_mode_atomic &a);
+
+    // For the journal: a property's name ("" when unknown).
+    std::string property_name(uint32_t id) const;
+    // Ids of the blobs this file created and has not destroyed.
+    std::vector<uint32_t> file_blob_ids() const;
 
 private:
     int release_handle(uint32_t handle);
@@ -189,10 +215,29 @@ private:
     void detach_connector(unsigned connector);
     int encoder_for(unsigned connector, unsigned crtc) const;
     uint32_t new_object_id();
-    int properties_of(uint32_t id, uint32_t type, const std::vector<PropertyValue> *&out) const;
-    std::vector<PropertyValue> connector_properties(const Connector &c) const;
+    // Every property an object carries, with its value, atomic ones
+    // included; -ENOENT for no such object, -EINVAL for one without
+    // properties. The kernel's blob for a CRTC's mode is made here.
+    int properties_of(uint32_t id, uint32_t type, std::vector<PropertyValue> &out);
+    std::vector<PropertyValue> connector_properties(unsigned connector) const;
+    std::vector<PropertyValue> crtc_properties(unsigned crtc);
+    std::vector<PropertyValue> plane_properties(unsigned plane) const;
+    const Property *property(uint32_t id) const;
+    std::vector<PropertyValue> visible(std::vector<PropertyValue> props) const;
+    std::shared_ptr<Blob> new_blob(std::vector<uint8_t> data);
+    void drop_unused_blobs();
+
+    // The ATOMIC ioctl's steps (device_atomic.cpp).
+    struct AtomicState;
+    AtomicState current_state() const;
+    int check_property_value(const Property &p, uint64_t value) const;
+    int set_atomic_property(AtomicState &s, uint32_t object, const Property &p,
+                            uint64_t value) const;
+    int check_atomic_state(AtomicState &s) const;
+    void apply_atomic_state(const AtomicState &s);
 
     bool universal_planes_cap_allowed_;
+    bool atomic_allowed_;
     uint32_t dumb_pitch_align_;
     uint32_t max_width_, max_height_;
     std::vector<Property> properties_;
@@ -200,12 +245,14 @@ private:
     std::vector<Crtc> crtcs_;
     std::vector<Encoder> encoders_;
     std::vector<Connector> connectors_;
-    std::vector<PropertyValue> no_properties_;
+    AtomicPropertyIds prop_;
+    std::map<uint32_t, std::shared_ptr<Blob>> blobs_;
     uint32_t first_fb_id_ = 0;
 
     // Per-file state.
     bool universal_planes_ = false;
     bool aspect_ratio_allowed_ = false;
+    bool atomic_ = false;
     std::map<uint32_t, std::shared_ptr<Framebuffer>> framebuffers_;
     std::map<uint32_t, std::shared_ptr<BufferObject>> handles_;
     uint64_t next_map_offset_;

@@ -3,42 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "device.h"
+#include "kms_checks.h"
 
 namespace drmsim {
-namespace {
-
-// drm_mode_validate_basic: a mode must have a clock and ordered timings.
-bool mode_is_valid(const drm_mode_modeinfo &m) {
-    if (m.clock == 0)
-        return false;
-    if (m.hdisplay == 0 || m.hsync_start < m.hdisplay || m.hsync_end < m.hsync_start ||
-        m.htotal < m.hsync_end)
-        return false;
-    if (m.vdisplay == 0 || m.vsync_start < m.vdisplay || m.vsync_end < m.vsync_start ||
-        m.vtotal < m.vsync_end)
-        return false;
-    return true;
-}
-
-// drm_framebuffer_check_src_coords: the 16.16 source rectangle must lie
-// inside the framebuffer.
-int check_source(uint32_t x, uint32_t y, uint32_t w, uint32_t h, const Framebuffer &fb) {
-    uint64_t fb_w = uint64_t(fb.width) << 16, fb_h = uint64_t(fb.height) << 16;
-    if (w > fb_w || x > fb_w - w || h > fb_h || y > fb_h - h)
-        return -ENOSPC;
-    return 0;
-}
-
-bool has_format(const Plane &p, uint32_t format) {
-    for (uint32_t f : p.formats)
-        if (f == format)
-            return true;
-    return false;
-}
-
-} // namespace
 
 // The encoder that joins a connector to a CRTC. With one encoder this is
 // drm_connector_get_single_encoder; with several, the driver's best_encoder
@@ -63,7 +33,9 @@ void Device::detach_connector(unsigned connector) {
 void Device::disable_crtc(unsigned index) {
     Crtc &c = crtcs_[index];
     c.active = false;
+    c.switched_off = false;
     c.mode = {};
+    c.mode_blob.reset();
     c.x = c.y = 0;
     c.fb.reset();
     for (unsigned con : c.connectors)
@@ -167,6 +139,9 @@ int Device::set_crtc(drm_mode_crtc &req) {
             crtc.connectors.push_back(con);
     }
     crtc.active = true;
+    crtc.switched_off = false;
+    if (std::memcmp(&crtc.mode, &req.mode, sizeof req.mode) != 0)
+        crtc.mode_blob.reset(); // the kernel makes a new one for the new mode
     crtc.mode = req.mode;
     crtc.x = req.x;
     crtc.y = req.y;

@@ -75,11 +75,15 @@ int Device::get_resources(drm_mode_card_res &r) {
     return 0;
 }
 
-std::vector<PropertyValue> Device::connector_properties(const Connector &c) const {
-    const uint64_t dpms_off = 3;
-    return {{3 /* DPMS */, c.crtc >= 0 ? 0 : dpms_off},
-            {4 /* link-status */, 0},
-            {5 /* non-desktop */, 0}};
+// drm_mode_object_get_properties: a client without the atomic cap sees
+// none of the atomic properties.
+std::vector<PropertyValue> Device::visible(std::vector<PropertyValue> props) const {
+    if (!atomic_)
+        std::erase_if(props, [&](const PropertyValue &v) {
+            const Property *p = property(v.property_id);
+            return p && (p->flags & DRM_MODE_PROP_ATOMIC);
+        });
+    return props;
 }
 
 int Device::get_connector(drm_mode_get_connector &c) {
@@ -94,10 +98,9 @@ int Device::get_connector(drm_mode_get_connector &c) {
     std::vector<uint32_t> encoders;
     for (unsigned e : con.encoders)
         encoders.push_back(encoders_[e].id);
-    con.properties = connector_properties(con);
     std::vector<uint32_t> prop_ids;
     std::vector<uint64_t> prop_values;
-    for (const auto &p : con.properties)
+    for (const auto &p : visible(connector_properties(unsigned(index))))
         prop_ids.push_back(p.property_id), prop_values.push_back(p.value);
 
     if (int e = copy_all_or_nothing(c.modes_ptr, c.count_modes, modes))
@@ -178,32 +181,29 @@ int Device::get_plane(drm_mode_get_plane &p) {
     return 0;
 }
 
-int Device::properties_of(uint32_t id, uint32_t type,
-                          const std::vector<PropertyValue> *&out) const {
+int Device::properties_of(uint32_t id, uint32_t type, std::vector<PropertyValue> &out) {
     auto matches = [&](uint32_t t) { return type == DRM_MODE_OBJECT_ANY || type == t; };
-    for (const Plane &p : planes_)
-        if (p.id == id) {
-            if (!matches(DRM_MODE_OBJECT_PLANE))
-                return -ENOENT;
-            out = &p.properties;
-            return 0;
-        }
-    for (const Connector &c : connectors_)
-        if (c.id == id) {
-            if (!matches(DRM_MODE_OBJECT_CONNECTOR))
-                return -ENOENT;
-            out = &c.properties;
-            return 0;
-        }
-    for (const Crtc &c : crtcs_)
-        if (c.id == id) {
-            if (!matches(DRM_MODE_OBJECT_CRTC))
-                return -ENOENT;
-            out = &no_properties_; // a legacy client sees no CRTC properties
-            return 0;
-        }
-    // Encoders, framebuffers and properties exist but carry no properties.
-    bool exists = framebuffers_.count(id) != 0;
+    if (int i = plane_index(id); i >= 0) {
+        if (!matches(DRM_MODE_OBJECT_PLANE))
+            return -ENOENT;
+        out = plane_properties(unsigned(i));
+        return 0;
+    }
+    if (int i = connector_index(id); i >= 0) {
+        if (!matches(DRM_MODE_OBJECT_CONNECTOR))
+            return -ENOENT;
+        out = connector_properties(unsigned(i));
+        return 0;
+    }
+    if (int i = crtc_index(id); i >= 0) {
+        if (!matches(DRM_MODE_OBJECT_CRTC))
+            return -ENOENT;
+        out = crtc_properties(unsigned(i));
+        return 0;
+    }
+    // Encoders, framebuffers, blobs and properties exist but carry no
+    // properties.
+    bool exists = framebuffers_.count(id) != 0 || blobs_.count(id) != 0;
     for (const Encoder &e : encoders_)
         exists = exists || e.id == id;
     for (const Property &p : properties_)
@@ -212,15 +212,12 @@ int Device::properties_of(uint32_t id, uint32_t type,
 }
 
 int Device::get_properties(drm_mode_obj_get_properties &p) {
-    for (Connector &c : connectors_)
-        if (c.id == p.obj_id)
-            c.properties = connector_properties(c);
-    const std::vector<PropertyValue> *props = nullptr;
+    std::vector<PropertyValue> props;
     if (int e = properties_of(p.obj_id, p.obj_type, props))
         return e;
     std::vector<uint32_t> ids;
     std::vector<uint64_t> values;
-    for (const auto &v : *props)
+    for (const auto &v : visible(std::move(props)))
         ids.push_back(v.property_id), values.push_back(v.value);
     if (int e = copy_out(p.props_ptr, p.count_props, ids))
         return e;
@@ -231,10 +228,7 @@ int Device::get_properties(drm_mode_obj_get_properties &p) {
 }
 
 int Device::get_property(drm_mode_get_property &p) {
-    const Property *prop = nullptr;
-    for (const Property &candidate : properties_)
-        if (candidate.id == p.prop_id)
-            prop = &candidate;
+    const Property *prop = property(p.prop_id);
     if (!prop)
         return -ENOENT;
     std::memset(p.name, 0, sizeof p.name);
@@ -312,14 +306,26 @@ int Device::set_client_cap(drm_set_client_cap &c) {
         universal_planes_ = c.value == 1;
         return 0;
     case DRM_CLIENT_CAP_ATOMIC:
-        return -EOPNOTSUPP; // a legacy-only driver
+        if (!atomic_allowed_)
+            return -EOPNOTSUPP; // a legacy-only driver
+        if (c.value > 2)
+            return -EINVAL;
+        // Atomic clients get universal planes and aspect-ratio modes too.
+        atomic_ = universal_planes_ = aspect_ratio_allowed_ = c.value != 0;
+        return 0;
     case DRM_CLIENT_CAP_ASPECT_RATIO:
         if (c.value > 1)
             return -EINVAL;
         aspect_ratio_allowed_ = c.value == 1;
         return 0;
+    case DRM_CLIENT_CAP_WRITEBACK_CONNECTORS:
+        // No writeback connectors here, but the cap is checked as the
+        // kernel checks it: only for atomic clients.
+        if (c.value > 1 || !atomic_)
+            return -EINVAL;
+        return 0;
     default:
-        return -EINVAL; // including writeback, which needs atomic
+        return -EINVAL;
     }
 }
 

@@ -55,7 +55,7 @@ struct ModeSummary {
     uint32_t vdisplay = 0;
 };
 
-// One SETCRTC or SETPLANE call, as it was issued and answered. Indices are
+// One SETCRTC, SETPLANE or ATOMIC call, as it was issued and answered. Indices are
 // -1 for ids the device does not know.
 struct JournalEntry {
     double t = 0;        // virtual or real seconds
@@ -70,7 +70,15 @@ struct JournalEntry {
     int plane_index = -1;            // SETPLANE only
     std::array<uint32_t, 4> src{};   // SETPLANE: x, y, w, h in 16.16
     std::array<int64_t, 4> dst{};    // SETPLANE: x, y, w, h in pixels
-    int result = 0;                  // 0 or -errno
+    uint32_t flags = 0;              // ATOMIC: DRM_MODE_ATOMIC_* and page-flip flags
+    struct Object {
+        uint32_t id = 0;
+        std::string type; // "crtc", "plane", "connector" or "?"
+        int index = -1;
+        std::vector<std::pair<std::string, uint64_t>> properties; // name ("?" unknown), value
+    };
+    std::vector<Object> objects; // ATOMIC: as the commit listed them
+    int result = 0;              // 0 or -errno
 };
 std::vector<JournalEntry> journal();
 
@@ -80,8 +88,11 @@ struct LeakReport {
     std::vector<uint32_t> framebuffers; // ids
     std::vector<uint32_t> dumb_buffers; // handles
     unsigned mappings = 0;              // mmaps of its buffers not yet unmapped
-    // Nothing held: no framebuffer, no dumb buffer handle, no mapping.
-    bool clean() const { return framebuffers.empty() && dumb_buffers.empty() && mappings == 0; }
+    std::vector<uint32_t> blobs;        // property blobs it created and did not destroy
+    // Nothing held: no framebuffer, dumb buffer handle, mapping or blob.
+    bool clean() const {
+        return framebuffers.empty() && dumb_buffers.empty() && mappings == 0 && blobs.empty();
+    }
 };
 // For an open descriptor: what it holds now. For a closed one: what it held
 // at close. Throws std::invalid_argument for a descriptor never simulated.

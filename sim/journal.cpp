@@ -69,6 +69,82 @@ JournalEntry describe_setplane(const Device &device, const void *arg) {
     return e;
 }
 
+JournalEntry describe_atomic(const Device &device, const void *arg) {
+    const auto &a = *static_cast<const drm_mode_atomic *>(arg);
+    JournalEntry e;
+    e.request = "ATOMIC";
+    e.flags = a.flags;
+    auto *objects = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(a.objs_ptr));
+    auto *counts = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(a.count_props_ptr));
+    auto *props = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(a.props_ptr));
+    auto *values = reinterpret_cast<const uint64_t *>(static_cast<uintptr_t>(a.prop_values_ptr));
+    if (!objects || !counts || a.count_objs > 1024)
+        return e; // the device refuses it; the journal says what it can
+    size_t at = 0;
+    for (uint32_t i = 0; i < a.count_objs; ++i) {
+        JournalEntry::Object o;
+        o.id = objects[i];
+        if ((o.index = device.crtc_index(o.id)) >= 0)
+            o.type = "crtc";
+        else if ((o.index = device.plane_index(o.id)) >= 0)
+            o.type = "plane";
+        else if ((o.index = device.connector_index(o.id)) >= 0)
+            o.type = "connector";
+        else
+            o.type = "?";
+        for (uint32_t j = 0; j < counts[i] && j < 1024 && props && values; ++j, ++at) {
+            std::string name = device.property_name(props[at]);
+            o.properties.emplace_back(name.empty() ? "?" : name, values[at]);
+        }
+        e.objects.push_back(std::move(o));
+    }
+    return e;
+}
+
+std::vector<std::string> atomic_flag_names(uint32_t flags) {
+    constexpr std::pair<uint32_t, const char *> kNames[] = {
+        {DRM_MODE_ATOMIC_TEST_ONLY, "TEST_ONLY"},
+        {DRM_MODE_ATOMIC_ALLOW_MODESET, "ALLOW_MODESET"},
+        {DRM_MODE_ATOMIC_NONBLOCK, "NONBLOCK"},
+        {DRM_MODE_PAGE_FLIP_EVENT, "PAGE_FLIP_EVENT"},
+        {DRM_MODE_PAGE_FLIP_ASYNC, "PAGE_FLIP_ASYNC"}};
+    std::vector<std::string> names;
+    for (auto [bit, name] : kNames)
+        if (flags & bit) {
+            names.emplace_back(name);
+            flags &= ~bit;
+        }
+    if (flags) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%x", flags);
+        names.emplace_back(hex);
+    }
+    return names;
+}
+
+namespace {
+
+std::string atomic_account(const JournalEntry &e, const Device &device) {
+    std::string s;
+    for (const std::string &flag : atomic_flag_names(e.flags))
+        s += " " + flag;
+    s += ":";
+    for (size_t i = 0; i < e.objects.size(); ++i) {
+        const JournalEntry::Object &o = e.objects[i];
+        s += i ? "; " : " ";
+        if (o.type == "connector")
+            s += "connector " + device.connectors()[size_t(o.index)].name;
+        else
+            s += o.type + " " + index_text(o.index);
+        s += " (id " + std::to_string(o.id) + ")";
+        for (const auto &[name, value] : o.properties)
+            s += " " + name + "=" + std::to_string(int64_t(value));
+    }
+    return s;
+}
+
+} // namespace
+
 std::string account(const JournalEntry &e, const Device &device) {
     char t[32];
     std::snprintf(t, sizeof t, "[t=%.3f]", e.t);
@@ -89,6 +165,8 @@ std::string account(const JournalEntry &e, const Device &device) {
             }
             s += " " + e.mode->name;
         }
+    } else if (e.request == "ATOMIC") {
+        s += atomic_account(e, device);
     } else {
         s += " plane " + index_text(e.plane_index) + " (id " + std::to_string(e.plane) + ")";
         if (!e.fb) {
@@ -115,22 +193,32 @@ void Journal::record(JournalEntry entry, const Device &device, bool verbose) {
         nlohmann::json j;
         j["t"] = entry.t;
         j["request"] = entry.request;
-        j["crtc"] = entry.crtc;
-        j["crtc_index"] = entry.crtc_index;
-        j["fb"] = entry.fb;
-        j["connectors"] = entry.connectors;
-        j["connector_indices"] = entry.connector_indices;
-        if (entry.mode)
-            j["mode"] = {{"name", entry.mode->name},
-                         {"hdisplay", entry.mode->hdisplay},
-                         {"vdisplay", entry.mode->vdisplay}};
-        else
-            j["mode"] = nullptr;
-        if (entry.request == "SETPLANE") {
-            j["plane"] = entry.plane;
-            j["plane_index"] = entry.plane_index;
-            j["src"] = entry.src;
-            j["dst"] = entry.dst;
+        if (entry.request == "ATOMIC") {
+            j["flags"] = atomic_flag_names(entry.flags);
+            j["objects"] = nlohmann::json::array();
+            for (const JournalEntry::Object &o : entry.objects)
+                j["objects"].push_back({{"id", o.id},
+                                        {"type", o.type},
+                                        {"index", o.index},
+                                        {"properties", o.properties}});
+        } else {
+            j["crtc"] = entry.crtc;
+            j["crtc_index"] = entry.crtc_index;
+            j["fb"] = entry.fb;
+            j["connectors"] = entry.connectors;
+            j["connector_indices"] = entry.connector_indices;
+            if (entry.mode)
+                j["mode"] = {{"name", entry.mode->name},
+                             {"hdisplay", entry.mode->hdisplay},
+                             {"vdisplay", entry.mode->vdisplay}};
+            else
+                j["mode"] = nullptr;
+            if (entry.request == "SETPLANE") {
+                j["plane"] = entry.plane;
+                j["plane_index"] = entry.plane_index;
+                j["src"] = entry.src;
+                j["dst"] = entry.dst;
+            }
         }
         j["result"] = entry.result;
         if (!append_line(path_, j.dump() + "\n")) {

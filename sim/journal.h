@@ -15,6 +15,10 @@ class Device;
 // The request table's describers: one entry as the call was issued.
 JournalEntry describe_setcrtc(const Device &device, const void *arg);
 JournalEntry describe_setplane(const Device &device, const void *arg);
+JournalEntry describe_atomic(const Device &device, const void *arg);
+
+// "TEST_ONLY", "ALLOW_MODESET", ... for an ATOMIC call's flags.
+std::vector<std::string> atomic_flag_names(uint32_t flags);
 
 // One line of the verbose account, without the newline.
 std::string account(const JournalEntry &entry, const Device &device);

@@ -26,6 +26,7 @@ LeakReport leak_report(const Device &device, unsigned mappings, bool closed) {
     r.framebuffers = device.framebuffer_ids();
     r.dumb_buffers = device.dumb_handles();
     r.mappings = mappings;
+    r.blobs = device.file_blob_ids();
     return r;
 }
 
@@ -35,7 +36,8 @@ void publish_leak_report(const LeakReport &r, const std::string &report_path, bo
         nlohmann::json j{{"closed", r.closed},
                          {"framebuffers", r.framebuffers},
                          {"dumb_buffers", r.dumb_buffers},
-                         {"mappings", r.mappings}};
+                         {"mappings", r.mappings},
+                         {"blobs", r.blobs}};
         if (FILE *f = std::fopen(report_path.c_str(), "w")) {
             std::string text = j.dump() + "\n";
             std::fputs(text.c_str(), f);
@@ -53,10 +55,13 @@ void publish_leak_report(const LeakReport &r, const std::string &report_path, bo
                          r.closed ? "close" : "exit with", fd, label.c_str());
         return;
     }
+    // Blobs are named only when there are some: a legacy program's line
+    // reads as it always did.
+    std::string blobs = r.blobs.empty() ? "" : ", blobs [" + list(r.blobs) + "]";
     std::fprintf(stderr,
-                 "drmsim: left behind: framebuffers [%s], dumb buffers [%s], %u mappings%s\n",
+                 "drmsim: left behind: framebuffers [%s], dumb buffers [%s], %u mappings%s%s\n",
                  list(r.framebuffers).c_str(), list(r.dumb_buffers).c_str(), r.mappings,
-                 r.closed ? "" : ", device still open at exit");
+                 blobs.c_str(), r.closed ? "" : ", device still open at exit");
 }
 
 } // namespace drmsim

@@ -65,6 +65,8 @@ constexpr Round kPropertiesRound{
         return !p.props_ptr && !p.prop_values_ptr;
     },
     [](const void *a) { return !as<drm_mode_obj_get_properties>(a).count_props; }};
+constexpr Round kBlobRound{[](const void *a) { return !as<drm_mode_get_blob>(a).data; },
+                           [](const void *a) { return !as<drm_mode_get_blob>(a).length; }};
 constexpr Round kPropertyRound{[](const void *a) {
                                    auto &p = as<drm_mode_get_property>(a);
                                    return !p.values_ptr && !p.enum_blob_ptr;
@@ -126,6 +128,21 @@ constexpr Request kRequests[] = {
      .handler = handle<&Device::set_plane>,
      .ignorable = true,
      .describe = describe_setplane},
+    {.number = DRM_IOCTL_MODE_ATOMIC,
+     .name = "atomic",
+     .handler = handle<&Device::atomic>,
+     .ignorable = true,
+     .describe = describe_atomic},
+    {.number = DRM_IOCTL_MODE_CREATEPROPBLOB,
+     .name = "createpropblob",
+     .handler = handle<&Device::create_blob>},
+    {.number = DRM_IOCTL_MODE_DESTROYPROPBLOB,
+     .name = "destroypropblob",
+     .handler = handle<&Device::destroy_blob>},
+    {.number = DRM_IOCTL_MODE_GETPROPBLOB,
+     .name = "getpropblob",
+     .handler = handle<&Device::get_blob>,
+     .round = &kBlobRound},
     {.number = DRM_IOCTL_SET_CLIENT_CAP,
      .name = "setclientcap",
      .handler = handle<&Device::set_client_cap>},

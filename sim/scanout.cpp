@@ -49,7 +49,7 @@ void draw(Picture &picture, const Framebuffer &fb, const std::array<uint32_t, 4>
 Picture Device::compose(unsigned index) const {
     Picture picture;
     const Crtc &crtc = crtcs_.at(index);
-    if (!crtc.active)
+    if (!crtc.active || crtc.switched_off)
         return picture;
     picture.width = crtc.mode.hdisplay;
     picture.height = crtc.mode.vdisplay;

@@ -15,7 +15,20 @@ void Snapshots::after(const JournalEntry &entry, const std::vector<int> &plane_c
     // A plane request changes the CRTCs the plane left and joined, whatever
     // CRTC it named; a CRTC request changes its CRTC.
     std::set<int> crtcs;
-    if (entry.plane_index >= 0) {
+    if (entry.request == "ATOMIC") {
+        // A commit changes the CRTCs it names and those its planes left or
+        // joined; a TEST_ONLY one changes nothing.
+        if (entry.flags & DRM_MODE_ATOMIC_TEST_ONLY)
+            return;
+        for (const JournalEntry::Object &o : entry.objects) {
+            if (o.type == "crtc")
+                crtcs.insert(o.index);
+            if (o.type == "plane") {
+                crtcs.insert(plane_crtcs_before[size_t(o.index)]);
+                crtcs.insert(device.planes()[size_t(o.index)].crtc);
+            }
+        }
+    } else if (entry.plane_index >= 0) {
         crtcs.insert(plane_crtcs_before[size_t(entry.plane_index)]);
         crtcs.insert(device.planes()[size_t(entry.plane_index)].crtc);
     } else {

@@ -198,17 +198,21 @@ struct ClientCapCase {
     uint64_t capability;
     uint64_t value;
     int expected_errno; // 0 for success
+    bool device_is_atomic = true;
 };
 
 class ClientCapTest : public SimTest, public ::testing::WithParamInterface<ClientCapCase> {};
 
-// Mirrors drm_setclientcap: values above 1 and unknown capabilities are
-// EINVAL, atomic needs an atomic driver (EOPNOTSUPP), and a device may
-// refuse universal planes altogether.
+// Mirrors drm_setclientcap: values above 1 (2 for atomic) and unknown
+// capabilities are EINVAL, atomic needs an atomic driver (EOPNOTSUPP),
+// writeback needs an atomic client, and a device may refuse universal
+// planes altogether.
 TEST_P(ClientCapTest, AnswersAsTheKernel) {
     const ClientCapCase &c = GetParam();
-    Device dev = Device::from_text(std::string(R"({"crtcs": 1, "universal_planes_cap": )") +
-                                   (c.device_allows_universal ? "true" : "false") + "}");
+    Device dev =
+        Device::from_text(std::string(R"({"crtcs": 1, "universal_planes_cap": )") +
+                          (c.device_allows_universal ? "true" : "false") + R"(, "atomic": )" +
+                          (c.device_is_atomic ? "true" : "false") + "}");
     ASSERT_GE(dev.fd(), 0);
     int r = drmSetClientCap(dev.fd(), c.capability, c.value);
     if (c.expected_errno == 0) {
@@ -226,7 +230,11 @@ INSTANTIATE_TEST_SUITE_P(
         ClientCapCase{"universal_refused", false, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1, EINVAL},
         ClientCapCase{"universal_value_2", true, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 2, EINVAL},
         ClientCapCase{"stereo", true, DRM_CLIENT_CAP_STEREO_3D, 1, 0},
-        ClientCapCase{"atomic", true, DRM_CLIENT_CAP_ATOMIC, 1, EOPNOTSUPP},
+        ClientCapCase{"atomic", true, DRM_CLIENT_CAP_ATOMIC, 1, 0},
+        ClientCapCase{"atomic_value_3", true, DRM_CLIENT_CAP_ATOMIC, 3, EINVAL},
+        ClientCapCase{"atomic_legacy_driver", true, DRM_CLIENT_CAP_ATOMIC, 1, EOPNOTSUPP, false},
+        ClientCapCase{"writeback_without_atomic", true, DRM_CLIENT_CAP_WRITEBACK_CONNECTORS, 1,
+                      EINVAL},
         ClientCapCase{"unknown", true, 99, 1, EINVAL}),
     [](const auto &info) { return std::string(info.param.name); });
 

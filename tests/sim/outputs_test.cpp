@@ -148,7 +148,8 @@ TEST_F(OutputsTest, LeakReportAtCloseNamesWhatWasLeftBehind) {
     EXPECT_EQ(j, (nlohmann::json{{"closed", true},
                                  {"framebuffers", {scene.fb}},
                                  {"dumb_buffers", {scene.handle}},
-                                 {"mappings", 1}}));
+                                 {"mappings", 1},
+                                 {"blobs", nlohmann::json::array()}}));
     munmap(scene.map, scene.size); // the mapping outlives the descriptor, as in the kernel
 }
 
@@ -169,7 +170,8 @@ TEST_F(OutputsTest, CleanTeardownLeavesNothingBehind) {
               (nlohmann::json{{"closed", true},
                               {"framebuffers", nlohmann::json::array()},
                               {"dumb_buffers", nlohmann::json::array()},
-                              {"mappings", 0}}));
+                              {"mappings", 0},
+                              {"blobs", nlohmann::json::array()}}));
 }
 
 TEST_F(SimTest, LeaksOfANeverSimulatedDescriptorAreRefused) {

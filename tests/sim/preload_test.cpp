@@ -125,7 +125,8 @@ TEST_F(PreloadTest, SanitizedProgramShowsAPictureAndCleansUp) {
               (nlohmann::json{{"closed", true},
                               {"framebuffers", nlohmann::json::array()},
                               {"dumb_buffers", nlohmann::json::array()},
-                              {"mappings", 0}}));
+                              {"mappings", 0},
+                              {"blobs", nlohmann::json::array()}}));
     EXPECT_GT(fs::file_size(snaps / "crtc-0.png"), 0u);
 }
 

@@ -1,7 +1,12 @@
 // Shared helpers of the simulated-device tests.
 #pragma once
 
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <drm_fourcc.h>
+#include <xf86drm.h>
+#include <xf86drmMode.h>
 
 #include <string>
 
@@ -42,5 +47,70 @@ protected:
     void SetUp() override { drmsim::reset(); }
     void TearDown() override { drmsim::reset(); }
 };
+
+// A dumb buffer of one colour registered as a framebuffer; removed and
+// destroyed on scope exit.
+class SolidFb {
+public:
+    SolidFb(int fd, uint32_t w, uint32_t h, uint32_t format, uint32_t argb) : fd_(fd) {
+        const uint32_t cpp = format == DRM_FORMAT_RGB565 ? 2 : 4;
+        drm_mode_create_dumb c{};
+        c.width = w;
+        c.height = h;
+        c.bpp = cpp * 8;
+        if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &c))
+            return;
+        handle_ = c.handle;
+        drm_mode_map_dumb m{};
+        m.handle = c.handle;
+        if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &m))
+            return;
+        auto *p = static_cast<uint8_t *>(
+            mmap(nullptr, c.size, PROT_WRITE, MAP_SHARED, fd, off_t(m.offset)));
+        if (p == MAP_FAILED)
+            return;
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                uint8_t *px = p + size_t(y) * c.pitch + size_t(x) * cpp;
+                const uint8_t a = uint8_t(argb >> 24), r = uint8_t(argb >> 16),
+                              g = uint8_t(argb >> 8), b = uint8_t(argb);
+                if (format == DRM_FORMAT_XBGR8888)
+                    px[0] = r, px[1] = g, px[2] = b, px[3] = a;
+                else if (cpp == 4)
+                    px[0] = b, px[1] = g, px[2] = r, px[3] = a;
+                else
+                    px[0] = uint8_t((g >> 2) << 5 | b >> 3),
+                    px[1] = uint8_t((r >> 3) << 3 | g >> 5);
+            }
+        munmap(p, c.size);
+        uint32_t handles[4] = {c.handle}, pitches[4] = {c.pitch}, offsets[4] = {};
+        drmModeAddFB2(fd, w, h, format, handles, pitches, offsets, &id_, 0);
+    }
+    ~SolidFb() {
+        if (id_)
+            drmModeRmFB(fd_, id_);
+        drm_mode_destroy_dumb d{};
+        d.handle = handle_;
+        if (handle_)
+            drmIoctl(fd_, DRM_IOCTL_MODE_DESTROY_DUMB, &d);
+    }
+    SolidFb(const SolidFb &) = delete;
+    SolidFb &operator=(const SolidFb &) = delete;
+    uint32_t id() const { return id_; }
+
+private:
+    int fd_;
+    uint32_t handle_ = 0;
+    uint32_t id_ = 0;
+};
+
+inline drmModeModeInfo first_mode(int fd, unsigned connector) {
+    drmModeConnector *c = drmModeGetConnector(fd, drmsim::connector_id(fd, connector));
+    drmModeModeInfo m{};
+    if (c && c->count_modes > 0)
+        m = c->modes[0];
+    drmModeFreeConnector(c);
+    return m;
+}
 
 } // namespace drmsim_test
