@@ -24,6 +24,26 @@ using CrtcOwner = DrmOwner<drmModeCrtc, drmModeFreeCrtc>;
 using EncoderOwner = DrmOwner<drmModeEncoder, drmModeFreeEncoder>;
 using ObjectPropertiesOwner = DrmOwner<drmModeObjectProperties, drmModeFreeObjectProperties>;
 using PropertyOwner = DrmOwner<drmModePropertyRes, drmModeFreeProperty>;
+using AtomicRequestOwner = DrmOwner<drmModeAtomicReq, drmModeAtomicFree>;
+
+// A property blob this file created; destroyed with the owner. The kernel
+// keeps the blob alive for as long as a CRTC still uses it.
+class BlobOwner {
+public:
+    BlobOwner() = default;
+    BlobOwner(int fd, uint32_t id) : fd_(fd), id_(id) {}
+    BlobOwner(BlobOwner &&other) noexcept : fd_(other.fd_), id_(other.id_) { other.id_ = 0; }
+    BlobOwner &operator=(BlobOwner &&) = delete;
+    ~BlobOwner() {
+        if (id_)
+            drmModeDestroyPropertyBlob(fd_, id_);
+    }
+    uint32_t id() const { return id_; }
+
+private:
+    int fd_ = -1;
+    uint32_t id_ = 0;
+};
 
 inline ResourcesOwner read_resources(int fd) {
     return ResourcesOwner(drmModeGetResources(fd));

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -135,3 +137,44 @@ int kms_plane_read_state(const kms_plane *plane, kms_plane_state *out);
 // The CRTCs (as a mask of indices into device->crtcs) that at least one of
 // the screen's encoders can be fed by.
 uint32_t kms_screen_state_possible_crtcs(const kms_screen_state *state);
+
+// Atomic mode setting. kms_device_enable_atomic asks the kernel for atomic
+// commits and reads, once per object, the ids of its properties by name and
+// where each screen and plane is now; kms_atomic_screen_set then hands a
+// screen over in one commit.
+
+// One object's side of the atomic interface.
+struct kms_atomic_object {
+    uint32_t id = 0; // KMS object id
+    // Property ids by name ("MODE_ID", "FB_ID"); a property the object lacks
+    // is absent, never 0.
+    std::map<std::string, uint32_t, std::less<>> property_ids;
+    uint32_t crtc_id = 0;        // screens and planes: the CRTC they are on now, 0 for none
+    uint32_t possible_crtcs = 0; // planes: bit i, the device's CRTC i
+};
+
+// Parallel to the device's arrays: screens[i] is device->screens[i]'s.
+struct kms_atomic {
+    kms_device *device = nullptr; // not owned; must outlive this record
+    std::vector<kms_atomic_object> screens;
+    std::vector<kms_atomic_object> crtcs;
+    std::vector<kms_atomic_object> planes;
+};
+
+// 0 and *out set (free it with kms_atomic_destroy), or a negated errno:
+// -EOPNOTSUPP from a driver without atomic mode setting.
+int kms_device_enable_atomic(kms_device *device, kms_atomic **out);
+void kms_atomic_destroy(kms_atomic *atomic); // accepts nullptr
+
+// One commit with DRM_MODE_ATOMIC_ALLOW_MODESET that shows `fb` whole on
+// `screen` through `crtc`: the CRTC that drove the screen before, if another
+// one, is switched off (ACTIVE 0, MODE_ID 0) with every plane on it; the
+// screen's CRTC_ID names `crtc`, which gets the screen's mode and ACTIVE 1;
+// a primary plane that can sit on `crtc` (the one already there first)
+// shows the framebuffer. With `test_only` the kernel only checks it
+// (DRM_MODE_ATOMIC_TEST_ONLY) and nothing changes. The mode blob lives for
+// the call only. 0 or a negated errno: -ENOENT when an object lacks a
+// property the commit needs, -EINVAL when no primary plane can sit on
+// `crtc`, else the kernel's answer.
+int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const kms_crtc *crtc,
+                          const kms_framebuffer *fb, bool test_only);

@@ -19,6 +19,11 @@ struct FramebufferDestroyer {
 };
 using FramebufferPtr = std::unique_ptr<kms_framebuffer, FramebufferDestroyer>;
 
+struct AtomicDestroyer {
+    void operator()(kms_atomic *atomic) const { kms_atomic_destroy(atomic); }
+};
+using AtomicPtr = std::unique_ptr<kms_atomic, AtomicDestroyer>;
+
 inline std::string device_file(const std::string &name) {
     return std::string(KMS_TEST_DEVICES_DIR) + "/" + name;
 }
@@ -37,13 +42,15 @@ protected:
         drmsim::reset();
     }
 
-    // The descriptor was closed holding no framebuffer, buffer or mapping.
+    // The descriptor was closed holding no framebuffer, buffer, mapping or
+    // property blob.
     static void expect_released(int fd) {
         const drmsim::LeakReport report = drmsim::leaks(fd);
         EXPECT_TRUE(report.closed) << "descriptor " << fd << " left open";
         EXPECT_TRUE(report.framebuffers.empty()) << "framebuffers left on " << fd;
         EXPECT_TRUE(report.dumb_buffers.empty()) << "dumb buffers left on " << fd;
         EXPECT_EQ(report.mappings, 0u) << "mappings left on " << fd;
+        EXPECT_TRUE(report.blobs.empty()) << "property blobs left on " << fd;
     }
 
     // A simulated device descriptor; the device opened on it closes it.

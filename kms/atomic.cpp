@@ -1,0 +1,206 @@
+// Atomic mode setting: the property ids of every object, read once, and the
+// handover of a screen as a single commit.
+#include <cerrno>
+#include <new>
+
+#include <xf86drm.h>
+
+#include "drm_owners.h"
+#include "dumb_buffer.h"
+#include "kms_objects.h"
+
+using namespace kms_detail;
+
+namespace {
+
+constexpr uint32_t kPrimaryPlane = 1; // "type" property value
+
+// Reads the object's properties: ids by name, and the CRTC it is on now.
+int read_object(int fd, uint32_t id, uint32_t type, kms_atomic_object &out) {
+    out.id = id;
+    const ObjectPropertiesOwner props = read_object_properties(fd, id, type);
+    if (!props)
+        return negated_errno();
+    for (uint32_t i = 0; i < props->count_props; ++i) {
+        const PropertyOwner property = read_property(fd, props->props[i]);
+        if (!property)
+            return negated_errno();
+        out.property_ids[property->name] = property->prop_id;
+        if (std::string_view(property->name) == "CRTC_ID")
+            out.crtc_id = static_cast<uint32_t>(props->prop_values[i]);
+    }
+    return 0;
+}
+
+int read_objects(kms_atomic &atomic) {
+    const int fd = atomic.device->fd;
+    const kms_device &device = *atomic.device;
+    atomic.screens.resize(device.screens.size());
+    atomic.crtcs.resize(device.crtcs.size());
+    atomic.planes.resize(device.planes.size());
+    for (size_t i = 0; i < device.screens.size(); ++i)
+        if (int e = read_object(fd, device.screens[i]->id, DRM_MODE_OBJECT_CONNECTOR,
+                                atomic.screens[i]))
+            return e;
+    for (size_t i = 0; i < device.crtcs.size(); ++i)
+        if (int e = read_object(fd, device.crtcs[i]->id, DRM_MODE_OBJECT_CRTC, atomic.crtcs[i]))
+            return e;
+    for (size_t i = 0; i < device.planes.size(); ++i) {
+        if (int e = read_object(fd, device.planes[i]->id, DRM_MODE_OBJECT_PLANE, atomic.planes[i]))
+            return e;
+        const PlaneOwner plane = read_plane(fd, device.planes[i]->id);
+        if (!plane)
+            return negated_errno();
+        atomic.planes[i].possible_crtcs = plane->possible_crtcs;
+    }
+    return 0;
+}
+
+// Index of the record with this id, or -1.
+template <typename Records>
+int index_of(const Records &records, uint32_t id) {
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i]->id == id)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// Collects the properties of one commit; the first property an object lacks
+// makes the whole commit -ENOENT.
+class Commit {
+public:
+    explicit Commit(AtomicRequestOwner request) : request_(std::move(request)) {}
+    void set(const kms_atomic_object &object, std::string_view name, uint64_t value) {
+        const auto it = object.property_ids.find(name);
+        if (it == object.property_ids.end()) {
+            error_ = -ENOENT;
+            return;
+        }
+        if (!error_ && drmModeAtomicAddProperty(request_.get(), object.id, it->second, value) < 0)
+            error_ = -ENOMEM;
+    }
+    int commit(int fd, uint32_t flags) {
+        if (error_)
+            return error_;
+        return drmModeAtomicCommit(fd, request_.get(), flags, nullptr) ? negated_errno() : 0;
+    }
+
+private:
+    AtomicRequestOwner request_;
+    int error_ = 0;
+};
+
+// The primary plane to show the picture on `crtc`: the one already there,
+// else one that can sit there and is not on another CRTC that stays on.
+int choose_plane(const kms_atomic &atomic, int crtc, uint32_t crtc_id, uint32_t leaving_id) {
+    int candidate = -1;
+    for (size_t i = 0; i < atomic.planes.size(); ++i) {
+        const kms_atomic_object &plane = atomic.planes[i];
+        if (atomic.device->planes[i]->type != kPrimaryPlane || !(plane.possible_crtcs >> crtc & 1))
+            continue;
+        if (plane.crtc_id == crtc_id)
+            return static_cast<int>(i);
+        if (candidate < 0 && (plane.crtc_id == 0 || plane.crtc_id == leaving_id))
+            candidate = static_cast<int>(i);
+    }
+    return candidate;
+}
+
+} // namespace
+
+int kms_device_enable_atomic(kms_device *device, kms_atomic **out) {
+    if (!device || !out)
+        return -EINVAL;
+    *out = nullptr;
+    if (drmSetClientCap(device->fd, DRM_CLIENT_CAP_ATOMIC, 1) != 0)
+        return negated_errno();
+    std::unique_ptr<kms_atomic> atomic(new (std::nothrow) kms_atomic);
+    if (!atomic)
+        return -ENOMEM;
+    atomic->device = device;
+    try {
+        if (int e = read_objects(*atomic))
+            return e;
+    } catch (const std::bad_alloc &) {
+        return -ENOMEM;
+    }
+    *out = atomic.release();
+    return 0;
+}
+
+void kms_atomic_destroy(kms_atomic *atomic) {
+    delete atomic;
+}
+
+int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const kms_crtc *crtc,
+                          const kms_framebuffer *fb, bool test_only) {
+    if (!atomic || !atomic->device || !screen || !crtc || !fb)
+        return -EINVAL;
+    const kms_device &device = *atomic->device;
+    const int screen_index = index_of(device.screens, screen->id);
+    const int crtc_index = index_of(device.crtcs, crtc->id);
+    if (screen_index < 0 || crtc_index < 0 || crtc_index >= 32)
+        return -EINVAL;
+    // 16.16 source coordinates cannot express wider buffers.
+    if (fb->width > 0xFFFF || fb->height > 0xFFFF)
+        return -EINVAL;
+    kms_atomic_object &target = atomic->crtcs[static_cast<size_t>(crtc_index)];
+    kms_atomic_object &connector = atomic->screens[static_cast<size_t>(screen_index)];
+    const uint32_t leaving = connector.crtc_id != crtc->id ? connector.crtc_id : 0;
+    const int plane = choose_plane(*atomic, crtc_index, crtc->id, leaving);
+    if (plane < 0)
+        return -EINVAL;
+
+    try {
+        AtomicRequestOwner request(drmModeAtomicAlloc());
+        if (!request)
+            return -ENOMEM;
+        uint32_t blob_id = 0;
+        if (drmModeCreatePropertyBlob(device.fd, &screen->mode, sizeof screen->mode, &blob_id))
+            return negated_errno();
+        const BlobOwner mode_blob(device.fd, blob_id);
+
+        Commit commit(std::move(request));
+        if (leaving) {
+            const int old = index_of(device.crtcs, leaving);
+            if (old >= 0) {
+                commit.set(atomic->crtcs[static_cast<size_t>(old)], "ACTIVE", 0);
+                commit.set(atomic->crtcs[static_cast<size_t>(old)], "MODE_ID", 0);
+            }
+            for (size_t i = 0; i < atomic->planes.size(); ++i)
+                if (atomic->planes[i].crtc_id == leaving && static_cast<int>(i) != plane) {
+                    commit.set(atomic->planes[i], "FB_ID", 0);
+                    commit.set(atomic->planes[i], "CRTC_ID", 0);
+                }
+        }
+        commit.set(connector, "CRTC_ID", crtc->id);
+        commit.set(target, "MODE_ID", mode_blob.id());
+        commit.set(target, "ACTIVE", 1);
+        const kms_atomic_object &shown = atomic->planes[static_cast<size_t>(plane)];
+        commit.set(shown, "FB_ID", fb->id);
+        commit.set(shown, "CRTC_ID", crtc->id);
+        commit.set(shown, "SRC_X", 0);
+        commit.set(shown, "SRC_Y", 0);
+        commit.set(shown, "SRC_W", uint64_t{fb->width} << 16);
+        commit.set(shown, "SRC_H", uint64_t{fb->height} << 16);
+        commit.set(shown, "CRTC_X", 0);
+        commit.set(shown, "CRTC_Y", 0);
+        commit.set(shown, "CRTC_W", fb->width);
+        commit.set(shown, "CRTC_H", fb->height);
+        const uint32_t flags =
+            DRM_MODE_ATOMIC_ALLOW_MODESET | (test_only ? DRM_MODE_ATOMIC_TEST_ONLY : 0);
+        if (int e = commit.commit(device.fd, flags))
+            return e;
+    } catch (const std::bad_alloc &) {
+        return -ENOMEM;
+    }
+    if (test_only)
+        return 0;
+    // What the kernel now holds.
+    for (kms_atomic_object &p : atomic->planes)
+        if (leaving && p.crtc_id == leaving)
+            p.crtc_id = 0;
+    atomic->planes[static_cast<size_t>(plane)].crtc_id = crtc->id;
+    connector.crtc_id = crtc->id;
+    return 0;
+}
