@@ -11,7 +11,7 @@ packages=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
   # the real kernel under emulation
-  qemu-system-x86 busybox-static cpio kmod
+  qemu-system-x86 busybox-static cpio kmod zstd
 )
 
 missing=()

@@ -4,6 +4,7 @@ import bz2
 import gzip
 import lzma
 import struct
+import subprocess
 import unittest
 
 from vmlinux_extract import extract_vmlinux
@@ -28,12 +29,17 @@ def with_size(compressed: bytes) -> bytes:
     return compressed + struct.pack("<I", len(ELF))
 
 
+def zstd(data: bytes) -> bytes:
+    return subprocess.run(["zstd", "-cq"], input=data, capture_output=True, check=True).stdout
+
+
 class ExtractVmlinuxTest(unittest.TestCase):
     def test_compressions(self) -> None:
         payloads = {
             "xz": with_size(lzma.compress(ELF, format=lzma.FORMAT_XZ, check=lzma.CHECK_CRC32)),
             "gzip": with_size(gzip.compress(ELF)),
             "bzip2": with_size(bz2.compress(ELF)),
+            "zstd": with_size(zstd(ELF)),
         }
         for name, payload in payloads.items():
             with self.subTest(name):
@@ -52,7 +58,8 @@ class ExtractVmlinuxTest(unittest.TestCase):
             ("old boot protocol", bzimage(xz, protocol=0x207), "no payload fields"),
             ("payload past the end", bzimage(xz, claimed_length=len(xz) + 4096), "past the end"),
             ("truncated stream", bzimage(xz[:len(xz) // 2]), "truncated"),
-            ("unknown compression", bzimage(b"\x28\xb5\x2f\xfd" + bytes(64)), "unsupported"),
+            ("unknown compression", bzimage(b"\x04\x22\x4d\x18" + bytes(64)), "unsupported"),
+            ("truncated zstd", bzimage(with_size(zstd(ELF)[:-40])), "truncated or corrupt"),
             ("not an ELF inside", bzimage(with_size(lzma.compress(b"PE\0\0" + ELF))), "not an ELF"),
         )
         for name, image, message in cases:

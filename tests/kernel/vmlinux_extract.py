@@ -7,7 +7,9 @@ emulation that saves a couple of seconds on every boot.
 
 import bz2
 import lzma
+import shutil
 import struct
+import subprocess
 import sys
 import zlib
 
@@ -53,8 +55,25 @@ def _decompress_bzip2(data: bytes) -> bytes:
     return decompressor.decompress(data)
 
 
+def _decompress_zstd(data: bytes) -> bytes:
+    # Python has no zstd of its own; the zstd tool does it. It refuses the
+    # appended size as a broken second frame, so that is checked here.
+    if shutil.which("zstd") is None:
+        raise ValueError("the kernel is zstd-compressed and zstd is not installed; "
+                         "run scripts/setup.sh")
+    if len(data) < 4:
+        raise ValueError("zstd payload is truncated")
+    stream, size = data[:-4], struct.unpack("<I", data[-4:])[0]
+    result = subprocess.run(["zstd", "-dcq"], input=stream, capture_output=True)
+    if result.returncode != 0 or len(result.stdout) != size:
+        raise ValueError("zstd payload is truncated or corrupt: "
+                         f"{result.stderr.decode(errors='replace').strip()}")
+    return result.stdout
+
+
 DECOMPRESSORS = (
     (b"\xfd7zXZ\x00", _decompress_xz),
+    (b"\x28\xb5\x2f\xfd", _decompress_zstd),
     (b"\x1f\x8b", _decompress_gzip),
     (b"BZh", _decompress_bzip2),
 )
