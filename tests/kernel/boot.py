@@ -40,13 +40,15 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--shell", action="store_true",
                         help="a shell on the console instead of starting the program")
     parser.add_argument("--cache", type=pathlib.Path, default=None, help="kernel cache folder")
+    parser.add_argument("--kernel", choices=sorted(kernel_cache.KERNELS), default="6.1",
+                        help="kernel series (default: 6.1)")
     parser.add_argument("qemu_args", nargs="*", help="extra QEMU arguments (after --)")
     args = parser.parse_args(argv[1:])
     if not args.program.exists():
         parser.error(f"{args.program} does not exist; build it or name one with --program")
 
     display = DISPLAYS[args.display]
-    kernel = kernel_cache.ensure_kernel(args.cache)
+    kernel = kernel_cache.ensure_kernel(args.cache, args.kernel)
     with tempfile.TemporaryDirectory(prefix="crtc-relay-boot-") as tmp:
         work = pathlib.Path(tmp)
         initrd = work / "initramfs.cpio"

@@ -29,8 +29,12 @@ if [ "$1" = session ]; then
         sh
         exit
     fi
+    set --
+    while IFS= read -r argument; do
+        set -- "$@" "$argument"
+    done </etc/crtc-relay-arguments
     say "starting crtc-relay"
-    crtc-relay /dev/dri/card0
+    crtc-relay "$@" /dev/dri/card0
     say "crtc-relay exit status: $?"
     print_kernel_log
     exit

@@ -91,3 +91,20 @@ def framebuffers_added(records: list[Record]) -> list[int]:
 def framebuffers_removed_in_use(records: list[Record]) -> list[tuple[int, float]]:
     """Framebuffers that an RMFB request took off the screen, and when."""
     return [(int(m.group(1)), r.time) for r in records if (m := _RMFB.search(r.text))]
+
+
+_EXIT = re.compile(r"crtc-relay-init: crtc-relay exit status: \d+")
+
+
+def timeline(records: list[Record]) -> list[tuple[float, str]]:
+    """What the program did, as the kernel saw it, in seconds from its start:
+    its framebuffer, each SETCRTC, the RMFB, its exit, and any error."""
+    during = program_records(records)
+    start = during[0].time
+    events = []
+    for record in during:
+        if (_ADDFB.search(record.text) or _SETCRTC.search(record.text) or _RMFB.search(record.text)
+                or _EXIT.search(record.text) or record in errors([record])
+                or record in trouble([record]) or record is during[0]):
+            events.append((record.time - start, record.text))
+    return events

@@ -1,9 +1,11 @@
 """Run crtc-relay on a real Linux DRM driver inside QEMU and check what it does.
 
-The guest boots Debian's kernel with an initramfs holding the program
-(see make_initramfs.py). The program's standard input, output and error
-are the emulated serial console, so this script reads its messages as a
-user at the terminal would, and ends it by typing Enter. While it runs,
+One run is one row of matrix.py: a kernel series, an emulated display, the
+program's arguments and what it must do. The guest boots Debian's kernel
+with an initramfs holding the program (see make_initramfs.py). The
+program's standard input, output and error are the emulated serial
+console, so this script reads its messages as a user at the terminal
+would, and ends it by typing a key when the row says so. While it runs,
 the emulated screen is read back over QMP and compared pixel by pixel
 with the picture the testpattern tool draws for the same size. After the
 guest powers off, its kernel log tells which CRTC each SETCRTC request
@@ -24,7 +26,9 @@ import kernel_log
 import make_initramfs
 import picture
 import radeon_rom
+import row_report
 from displays import DISPLAYS, Display
+from matrix import CASES, ENDINGS, PICTURE, Case, Expect
 from picture import Shown
 from qemu_machine import ConsoleLine, Machine, Picture
 
@@ -37,14 +41,8 @@ SETTLE = 0.6
 BOOT_TIMEOUT = 120.0
 FIRST_PICTURE_TIMEOUT = 20.0
 SCREENDUMP_INTERVAL = 0.25
-# What the program does when the kernel refuses a handover: it names the
-# failed call and ends with status 1 after tearing down.
-REFUSED_HANDOVER_MESSAGE = "kms_screen_set() failed: -22"
-REFUSED_HANDOVER_STATUS = 1
-
-# How the user ends a run that has no failure: Enter, or Ctrl-C, which the
-# console's line discipline turns into SIGINT.
-ENDINGS = {"enter": b"\n", "ctrl-c": b"\x03"}
+# How long a program that ends by itself may take beyond its requests.
+SELF_END_SLACK = 10.0
 
 _SCREEN_LINE = re.compile(r"^Using screen (\S+), resolution (\d+)x(\d+)$")
 _EXIT_LINE = re.compile(r"crtc-relay-init: crtc-relay exit status: (\d+)$")
@@ -64,27 +62,8 @@ class Screendump:
     time: float       # host clock, middle of the request
     shown: Shown
     detail: str
-
-
-@dataclasses.dataclass
-class Plan:
-    """What the program should do on this display."""
-    crtc_sequence: list[int]   # CRTC index of each SETCRTC request, in order
-    last_refused: bool         # the last request fails with EINVAL
-    exit_status: int
-    shows: dict[int, Shown]    # what the screen shows while CRTC i drives it
-
-
-def plan_for(display: Display) -> Plan:
-    if not display.handover_allowed:
-        return Plan([0, 1], last_refused=True, exit_status=REFUSED_HANDOVER_STATUS,
-                    shows={0: Shown.EXACT})
-    if display.crtcs == 1:
-        # The same call once more after 5 s, then Enter.
-        return Plan([0, 0], last_refused=False, exit_status=0, shows={0: Shown.EXACT})
-    # Over to CRTC 1 and back; the emulated screen shows CRTC 0 only.
-    return Plan([0, 1, 0], last_refused=False, exit_status=0,
-                shows={0: Shown.EXACT, 1: Shown.BLACK})
+    image: int = 0    # index into Run.images: the same picture shares one entry
+    step: int | None = None   # the request whose result it shows, once judged
 
 
 def reference_picture(testpattern: pathlib.Path, width: int, height: int,
@@ -106,6 +85,7 @@ class Run:
         self.expected = expected
         self.work = work
         self.dumps: list[Screendump] = []
+        self.images: list[Picture] = []   # each different screen content, in order
         self.start_index = 0
         self.start_line: ConsoleLine | None = None
 
@@ -136,28 +116,36 @@ class Run:
         moment = (before + time.monotonic()) / 2
         shown = picture.classify(shown_picture, self.expected)
         detail = "" if shown != Shown.OTHER else picture.differences(shown_picture, self.expected)
-        dump = Screendump(moment, shown, detail)
+        if not self.images or self.images[-1] != shown_picture:
+            self.images.append(shown_picture)
+        dump = Screendump(moment, shown, detail, image=len(self.images) - 1)
         if shown == Shown.OTHER and not any(d.shown == Shown.OTHER for d in self.dumps):
             path.rename(self.work / "first-mismatch.ppm")  # kept for a look
         self.dumps.append(dump)
         return dump
 
-    def watch(self, plan: Plan) -> None:
-        """Read the screen back until the planned handovers have happened."""
-        deadline = time.monotonic() + FIRST_PICTURE_TIMEOUT
+    def watch(self, expect: Expect, ends_by_itself: bool) -> None:
+        """Read the screen back until the expected requests have happened.
+
+        The clock starts when the picture first appears, after the first
+        request that shows it; the other requests follow every 5 s."""
+        first = expect.shows.index(PICTURE)
+        timeout = FIRST_PICTURE_TIMEOUT + first * (HANDOVER_PERIOD + HANDOVER_SLACK)
+        deadline = time.monotonic() + timeout
         while self.screendump().shown != Shown.EXACT:
             check(time.monotonic() < deadline,
-                  f"the picture did not appear within {FIRST_PICTURE_TIMEOUT:.0f} s: "
+                  f"the picture did not appear within {timeout:.0f} s: "
                   f"{self.dumps[-1].shown.value} {self.dumps[-1].detail}")
+            check(self.machine.running(), "the guest stopped before the picture appeared")
             time.sleep(SCREENDUMP_INTERVAL)
-        first_picture = self.dumps[-1].time
-        handovers = len(plan.crtc_sequence) - 1
-        if plan.last_refused:
-            stop = lambda: self._has_line(REFUSED_HANDOVER_MESSAGE)
-            limit = first_picture + handovers * (HANDOVER_PERIOD + HANDOVER_SLACK) + 5
+        picture_seen = self.dumps[-1].time
+        later = len(expect.crtcs) - 1 - first
+        if ends_by_itself:
+            stop = lambda: self.exited()
+            limit = picture_seen + later * (HANDOVER_PERIOD + HANDOVER_SLACK) + SELF_END_SLACK
         else:
             # Stop half way to the next handover so the sequence is exact.
-            end = first_picture + handovers * HANDOVER_PERIOD + HANDOVER_PERIOD / 2
+            end = picture_seen + later * HANDOVER_PERIOD + HANDOVER_PERIOD / 2
             stop = lambda: time.monotonic() >= end
             limit = end + 5
         while not stop():
@@ -166,8 +154,8 @@ class Run:
             self.screendump()
             time.sleep(SCREENDUMP_INTERVAL)
 
-    def _has_line(self, text: str) -> bool:
-        return any(line.text == text for line in self.machine.lines[self.start_index:])
+    def exited(self) -> bool:
+        return any(_EXIT_LINE.search(line.text) for line in self.machine.lines[self.start_index:])
 
     def program_output(self) -> list[str]:
         lines = [line.text for line in self.machine.lines[self.start_index + 1:]]
@@ -184,7 +172,7 @@ class Run:
         raise TestFailure("the guest did not report the program's exit status")
 
 
-def check_kernel_log(run: Run, plan: Plan, records: list[kernel_log.Record]) -> list[str]:
+def check_kernel_log(run: Run, expect: Expect, records: list[kernel_log.Record]) -> list[str]:
     """Checks on the kernel's side; returns notes for the report."""
     notes = []
     trouble = kernel_log.trouble(records)
@@ -198,8 +186,8 @@ def check_kernel_log(run: Run, plan: Plan, records: list[kernel_log.Record]) -> 
           "kernel errors while the program ran:\n" + "\n".join(r.text for r in program_errors))
 
     calls = kernel_log.setcrtc_calls(during)
-    check([c.crtc_index for c in calls] == plan.crtc_sequence,
-          f"SETCRTC named CRTCs {[c.crtc_index for c in calls]}, expected {plan.crtc_sequence}")
+    check(tuple(c.crtc_index for c in calls) == expect.crtcs,
+          f"SETCRTC named CRTCs {[c.crtc_index for c in calls]}, expected {list(expect.crtcs)}")
     steps = [later.time - earlier.time for earlier, later in zip(calls, calls[1:])]
     for step in steps:
         check(HANDOVER_PERIOD - 0.05 <= step <= HANDOVER_PERIOD + HANDOVER_SLACK,
@@ -212,110 +200,128 @@ def check_kernel_log(run: Run, plan: Plan, records: list[kernel_log.Record]) -> 
     check([fb for fb, _ in removed] == added,
           f"framebuffer {added} was not taken down by the program "
           f"(removed by RMFB: {[fb for fb, _ in removed]})")
-    check_screendumps(run, plan, records, calls, teardown=removed[0][1])
+    check_screendumps(run, expect, records, calls, teardown=removed[0][1])
     return notes
 
 
-def check_screendumps(run: Run, plan: Plan, records: list[kernel_log.Record],
+def check_screendumps(run: Run, expect: Expect, records: list[kernel_log.Record],
                       calls: list[kernel_log.SetCrtc], teardown: float) -> None:
-    """Each screendump against the CRTC that drove the screen when it was taken."""
+    """Each screendump against what the request before it should show."""
     marker = next(r for r in records if kernel_log.PROGRAM_STARTS in r.text)
     assert run.start_line is not None
     offset = run.start_line.time - marker.time  # host clock minus guest clock
-    effective = calls[:-1] if plan.last_refused else calls
-    changes = [(call.time + offset, call.crtc_index) for call in effective]
-    counted: dict[int, int] = {}
+    counted = [0] * len(calls)
     for dump in run.dumps:
         if any(abs(dump.time - (call.time + offset)) < SETTLE for call in calls):
             continue
         if dump.time > teardown + offset - SETTLE:
             continue  # the program is taking its framebuffer down
-        driving = [crtc for moment, crtc in changes if moment <= dump.time]
-        if not driving:
+        step = sum(1 for call in calls if call.time + offset <= dump.time) - 1
+        if step < 0:
             continue  # before the first mode set
-        crtc = driving[-1]
-        wanted = plan.shows[crtc]
-        check(dump.shown == wanted,
-              f"{dump.time - run.machine.started:.2f} s after boot, with CRTC {crtc} driving "
-              f"the screen, it showed {dump.shown.value} instead of {wanted.value} {dump.detail}")
-        counted[crtc] = counted.get(crtc, 0) + 1
-    for crtc in plan.shows:
-        check(counted.get(crtc, 0) > 0, f"no screendump was taken while CRTC {crtc} drove the screen")
+        dump.step = step
+        wanted = expect.shows[step]
+        check(wanted.accepts(dump.shown),
+              f"{dump.time - run.machine.started:.2f} s after boot, after request {step + 1} "
+              f"(CRTC {calls[step].crtc_index}), the screen showed {dump.shown.value} "
+              f"instead of {wanted.value} {dump.detail}")
+        counted[step] += 1
+    # A refused request ends the program at once: nothing to see after it.
+    seen = len(calls) - 1 if expect.refused else len(calls)
+    for step in range(seen):
+        check(counted[step] > 0, f"no screendump was taken after request {step + 1} "
+              f"(CRTC {calls[step].crtc_index})")
 
 
-def check_program_output(run: Run, plan: Plan) -> None:
+def check_program_output(run: Run, expect: Expect) -> None:
     output = [line for line in run.program_output() if line.strip()]
-    expected = [f"Using screen {run.display.screen}, resolution "
-                f"{run.display.width}x{run.display.height}"]
-    if plan.last_refused:
-        expected.append(REFUSED_HANDOVER_MESSAGE)
-    check(output == expected,
-          "program output:\n  " + "\n  ".join(output) + "\nexpected:\n  " + "\n  ".join(expected))
+    wanted = [f"Using screen {run.display.screen}, resolution "
+              f"{run.display.width}x{run.display.height}", *expect.output]
+    matches = len(output) == len(wanted) and all(
+        line == want if isinstance(want, str) else want.fullmatch(line)
+        for line, want in zip(output, wanted))
+    shown = [want if isinstance(want, str) else f"/{want.pattern}/" for want in wanted]
+    check(matches,
+          "program output:\n  " + "\n  ".join(output) + "\nexpected:\n  " + "\n  ".join(shown))
 
 
-def run_display(name: str, program: pathlib.Path, testpattern: pathlib.Path,
-                work: pathlib.Path, cache: pathlib.Path | None, ending: str) -> list[str]:
-    display = DISPLAYS[name]
-    plan = plan_for(display)
+def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
+             work: pathlib.Path, cache: pathlib.Path | None, report: row_report.RowReport
+             ) -> list[str]:
+    display = DISPLAYS[case.display]
+    expect = case.expect
     work.mkdir(parents=True, exist_ok=True)
-    kernel = kernel_cache.ensure_kernel(cache)
+    kernel = kernel_cache.ensure_kernel(cache, case.kernel)
+    report.kernel_version = kernel.version
     initrd = work / "initramfs.cpio"
-    initrd.write_bytes(make_initramfs.build(kernel, program))
+    initrd.write_bytes(make_initramfs.build(kernel, program, case.args))
     expected = reference_picture(testpattern, display.width, display.height, work)
+    report.expected = expected
     rom = work / "radeon.rom"
     rom.write_bytes(radeon_rom.build_rom())
     device_args = [arg.replace("{rom}", str(rom)) for arg in display.qemu_args]
 
-    with Machine(kernel.vmlinux, initrd, device_args, [f"relay_driver={name}"],
+    with Machine(kernel.vmlinux, initrd, device_args, [f"relay_driver={case.display}"],
                  log_path=work / "console.log") as machine:
         run = Run(machine, display, expected, work)
+        report.run = run
         run.wait_for_program()
         booted = run.start_line.time - machine.started
         run.check_screen_line()
-        run.watch(plan)
-        if not plan.last_refused:
-            machine.type_keys(ENDINGS[ending])
+        run.watch(expect, ends_by_itself=case.end_with is None)
+        if case.end_with is not None:
+            machine.type_keys(ENDINGS[case.end_with])
         try:
             machine.wait_for_exit(60)
         except subprocess.TimeoutExpired:
             raise TestFailure("the guest did not power off after the program") from None
-        status = run.exit_status()
-        check(status == plan.exit_status,
-              f"the program exited with status {status}, expected {plan.exit_status}")
-        check_program_output(run, plan)
         records = kernel_log.parse([line.text for line in machine.lines])
-        notes = check_kernel_log(run, plan, records)
+        report.records = records
+        status = run.exit_status()
+        check(status == expect.exit_status,
+              f"the program exited with status {status}, expected {expect.exit_status}")
+        check_program_output(run, expect)
+        notes = check_kernel_log(run, expect, records)
         total = time.monotonic() - machine.started
 
     initrd.unlink()  # 25 MB; the console log and screendumps stay for a look
     exact = sum(1 for d in run.dumps if d.shown == Shown.EXACT)
     black = sum(1 for d in run.dumps if d.shown == Shown.BLACK)
+    ending = f" after {case.end_with}" if case.end_with else ""
     return [f"kernel {kernel.version}, {display.driver}: program started {booted:.1f} s after boot, "
             f"whole run {total:.1f} s",
             f"{len(run.dumps)} screendumps: {exact} exact, {black} black, "
             f"{len(run.dumps) - exact - black} other",
-            f"exit status {status}" + ("" if plan.last_refused else f" after {ending}"), *notes]
+            f"exit status {status}{ending}", *notes]
 
 
 def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--display", choices=sorted(DISPLAYS), required=True)
+    parser.add_argument("--case", choices=sorted(CASES), required=True,
+                        help="row of matrix.py: SERIES.DISPLAY[.NAME]")
     parser.add_argument("--program", type=pathlib.Path, required=True)
     parser.add_argument("--testpattern", type=pathlib.Path, required=True)
     parser.add_argument("--work", type=pathlib.Path, required=True,
                         help="folder for the image, console log and screendumps")
     parser.add_argument("--cache", type=pathlib.Path, default=None, help="kernel cache folder")
-    parser.add_argument("--end-with", choices=sorted(ENDINGS), default="enter",
-                        help="key that ends a run without failure")
+    parser.add_argument("--page", type=pathlib.Path, default=None,
+                        help="the HTML page the label writes at its end, named on failure")
     args = parser.parse_args(argv[1:])
+    case = CASES[args.case]
+    work = args.work.resolve()
+    report = row_report.RowReport(case, work)
     try:
-        notes = run_display(args.display, args.program.resolve(), args.testpattern.resolve(),
-                            args.work.resolve(), args.cache, args.end_with)
+        notes = run_case(case, args.program.resolve(), args.testpattern.resolve(),
+                         work, args.cache, report)
     except (TestFailure, kernel_cache.KernelUnavailable, RuntimeError, ValueError) as error:
-        print(f"FAIL {args.display}: {error}", file=sys.stderr)
-        print(f"console log: {args.work.resolve() / 'console.log'}", file=sys.stderr)
+        report.write(passed=False, message=str(error))
+        print(f"FAIL {case.test_name}: {error}", file=sys.stderr)
+        print(f"console log: {work / 'console.log'}", file=sys.stderr)
+        if args.page:
+            print(f"screens and kernel log, at the end of the run: {args.page}", file=sys.stderr)
         return 1
-    print(f"PASS {args.display}")
+    report.write(passed=True, message="\n".join(notes))
+    print(f"PASS {case.test_name}")
     for note in notes:
         print(f"  {note}")
     return 0

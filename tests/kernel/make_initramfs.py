@@ -7,6 +7,7 @@ the kernel modules of its driver with their dependencies in load order.
 """
 
 import argparse
+import lzma
 import pathlib
 import re
 import subprocess
@@ -19,6 +20,7 @@ from displays import DISPLAYS, MODULE_OPTIONS
 HERE = pathlib.Path(__file__).resolve().parent
 BUSYBOX = pathlib.Path("/bin/busybox")
 PROGRAM_PATH = "bin/crtc-relay"
+ARGUMENTS_PATH = "etc/crtc-relay-arguments"   # one a line
 MODULES_ROOT = "lib/modules"
 
 _LDD_LINE = re.compile(r"^\s*(?:\S+ => )?(/\S+) \(0x[0-9a-f]+\)$")
@@ -40,7 +42,14 @@ def shared_objects(program: pathlib.Path) -> list[pathlib.Path]:
 
 
 def _module_name(path: pathlib.Path) -> str:
-    return path.name.removesuffix(".ko").replace("-", "_")
+    return path.name.removesuffix(".xz").removesuffix(".ko").replace("-", "_")
+
+
+def _module_bytes(path: pathlib.Path) -> bytes:
+    """The module uncompressed (6.12 ships .ko.xz): busybox's insmod hands
+    the kernel the file as it is."""
+    data = path.read_bytes()
+    return lzma.decompress(data) if path.suffix == ".xz" else data
 
 
 def add_driver_modules(archive: CpioArchive, kernel: kernel_cache.Kernel) -> None:
@@ -53,15 +62,18 @@ def add_driver_modules(archive: CpioArchive, kernel: kernel_cache.Kernel) -> Non
                 if path in seen:
                     continue
                 seen.add(path)
-                inside = f"{MODULES_ROOT}/{path.relative_to(kernel.modules_dir)}"
+                relative = str(path.relative_to(kernel.modules_dir)).removesuffix(".xz")
+                inside = f"{MODULES_ROOT}/{relative}"
                 if inside not in archive:
-                    archive.add_file(inside, path.read_bytes())
+                    archive.add_file(inside, _module_bytes(path))
                 options = MODULE_OPTIONS.get(_module_name(path), "")
                 lines.append(f"/{inside} {options}".rstrip())
         archive.add_file(f"etc/drivers/{name}", ("\n".join(lines) + "\n").encode())
 
 
-def build(kernel: kernel_cache.Kernel, program: pathlib.Path) -> bytes:
+def build(kernel: kernel_cache.Kernel, program: pathlib.Path,
+          arguments: tuple[str, ...] = ()) -> bytes:
+    """The image; /init passes `arguments` to the program before the device."""
     if not BUSYBOX.exists():
         raise RuntimeError(f"{BUSYBOX} is missing; install busybox-static (scripts/setup.sh)")
     archive = CpioArchive()
@@ -72,6 +84,9 @@ def build(kernel: kernel_cache.Kernel, program: pathlib.Path) -> bytes:
     archive.add_file("init", (HERE / "init.sh").read_bytes(), 0o755)
     archive.add_file("bin/busybox", BUSYBOX.read_bytes(), 0o755)
     archive.add_file(PROGRAM_PATH, program.read_bytes(), 0o755)
+    if any("\n" in argument for argument in arguments):
+        raise ValueError(f"program arguments cannot hold line breaks: {arguments!r}")
+    archive.add_file(ARGUMENTS_PATH, "".join(f"{a}\n" for a in arguments).encode())
     for library in shared_objects(program):
         archive.add_file(str(library), library.resolve().read_bytes(), 0o755)
     add_driver_modules(archive, kernel)
@@ -85,9 +100,12 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--output", type=pathlib.Path, required=True)
     parser.add_argument("--cache", type=pathlib.Path, default=None,
                         help="kernel cache folder")
+    parser.add_argument("--series", choices=sorted(kernel_cache.KERNELS), default="6.1",
+                        help="kernel series (default: 6.1)")
+    parser.add_argument("arguments", nargs="*", help="program arguments (after --)")
     args = parser.parse_args(argv[1:])
-    kernel = kernel_cache.ensure_kernel(args.cache)
-    image = build(kernel, args.program)
+    kernel = kernel_cache.ensure_kernel(args.cache, args.series)
+    image = build(kernel, args.program, tuple(args.arguments))
     args.output.write_bytes(image)
     print(f"{args.output}: {len(image) // 1024} KiB for kernel {kernel.version}")
     return 0

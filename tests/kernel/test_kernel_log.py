@@ -78,6 +78,21 @@ class KernelLogTest(unittest.TestCase):
         self.assertEqual(kernel_log.framebuffers_added(self.records), [37])
         self.assertEqual(kernel_log.framebuffers_removed_in_use(self.records), [(37, 7.3)])
 
+    def test_timeline_of_the_program_from_its_start(self) -> None:
+        events = [(round(moment, 3), text.split("] ", 1)[-1][:22])
+                  for moment, text in kernel_log.timeline(self.records)]
+        self.assertEqual(events, [
+            (0.0, "crtc-relay-init: start"),
+            (0.1, "[FB:37]"),
+            (0.2, "[CRTC:35:crtc-0]"),
+            (5.25, "[CRTC:36:crtc-1]"),
+            (5.3, "Removing [FB:37] from "),
+            (5.4, "crtc-relay-init: crtc-"),
+        ])
+        error = kernel_log.Record(3, 3.0, "[drm:x] *ERROR* lost")
+        with_error = sorted(self.records + [error], key=lambda r: r.time)
+        self.assertIn((1.0, error.text), kernel_log.timeline(with_error))
+
 
 if __name__ == "__main__":
     unittest.main()

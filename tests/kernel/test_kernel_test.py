@@ -1,12 +1,14 @@
 """The checks kernel_test.py makes after a run, on made-up runs."""
 
+import re
 import types
 import unittest
 
 import kernel_log
 import kernel_test
-from displays import DISPLAYS
-from kernel_test import Plan, Screendump, TestFailure, plan_for
+import matrix
+from kernel_test import Screendump, TestFailure
+from matrix import OVER_AND_BACK, OVER_AND_BACK_FIRST_UNSEEN, REFUSED_AT_CRTC_1
 from picture import Shown
 
 HOST_OFFSET = 100.0   # host clock minus guest clock in the made-up runs
@@ -35,30 +37,12 @@ def run_with(dumps):
         machine=types.SimpleNamespace(started=HOST_OFFSET))
 
 
-HANDOVER = Plan([0, 1, 0], last_refused=False, exit_status=0,
-                shows={0: Shown.EXACT, 1: Shown.BLACK})
-REFUSED = Plan([0, 1], last_refused=True, exit_status=1, shows={0: Shown.EXACT})
+HANDOVER = OVER_AND_BACK
+REFUSED = REFUSED_AT_CRTC_1
 HANDOVER_CALLS = [(2.5, 0), (7.6, 1), (12.7, 0)]
 HANDOVER_DUMPS = [(3.5, Shown.EXACT), (7.7, Shown.OTHER),  # mid-change, skipped
                   (9.0, Shown.BLACK), (13.0, Shown.OTHER), (14.0, Shown.EXACT),
                   (15.0, Shown.OTHER)]                        # after teardown began
-
-
-class PlanTest(unittest.TestCase):
-    def test_plans_per_display(self) -> None:
-        expected = {
-            "virtio_gpu": ([0, 1], True, 1),
-            "radeon": ([0, 1, 0], False, 0),
-            "bochs": ([0, 0], False, 0),
-            "cirrus": ([0, 0], False, 0),
-        }
-        self.assertEqual(set(expected), set(DISPLAYS))
-        for name, (sequence, refused, status) in expected.items():
-            plan = plan_for(DISPLAYS[name])
-            with self.subTest(name):
-                self.assertEqual((plan.crtc_sequence, plan.last_refused, plan.exit_status),
-                                 (sequence, refused, status))
-                self.assertEqual(plan.shows[0], Shown.EXACT)
 
 
 class KernelLogCheckTest(unittest.TestCase):
@@ -105,11 +89,13 @@ class ScreendumpCheckTest(unittest.TestCase):
     def test_a_wrong_picture_fails(self) -> None:
         cases = (
             ("black while CRTC 0 drives", [(3.5, Shown.BLACK), (9.0, Shown.BLACK),
-                                           (14.0, Shown.EXACT)], "CRTC 0 driving"),
+                                           (14.0, Shown.EXACT)], r"request 1 \(CRTC 0\)"),
             ("picture while CRTC 1 drives", [(3.5, Shown.EXACT), (9.0, Shown.EXACT),
-                                             (14.0, Shown.EXACT)], "CRTC 1 driving"),
+                                             (14.0, Shown.EXACT)], r"request 2 \(CRTC 1\)"),
+            ("wrong picture back on CRTC 0", [(3.5, Shown.EXACT), (9.0, Shown.BLACK),
+                                              (14.0, Shown.OTHER)], r"request 3 \(CRTC 0\)"),
             ("nothing seen of CRTC 1", [(3.5, Shown.EXACT), (14.0, Shown.EXACT)],
-             "no screendump was taken while CRTC 1"),
+             r"no screendump was taken after request 2 \(CRTC 1\)"),
         )
         for name, dumps, message in cases:
             with self.subTest(name), self.assertRaisesRegex(TestFailure, message):
@@ -117,9 +103,48 @@ class ScreendumpCheckTest(unittest.TestCase):
 
     def test_a_refused_handover_leaves_crtc_0_driving(self) -> None:
         calls = [(2.5, 0), (7.6, 1)]
-        self.check(REFUSED, calls, [(3.0, Shown.EXACT), (8.5, Shown.EXACT)], rmfb_time=9.5)
-        with self.assertRaisesRegex(TestFailure, "CRTC 0 driving"):
-            self.check(REFUSED, calls, [(3.0, Shown.EXACT), (8.5, Shown.BLACK)], rmfb_time=9.5)
+        self.check(REFUSED, calls, [(3.5, Shown.EXACT), (8.5, Shown.EXACT)], rmfb_time=9.5)
+        # Nothing need be seen after the refused request: the program ends.
+        self.check(REFUSED, calls, [(3.5, Shown.EXACT)], rmfb_time=8.0)
+        with self.assertRaisesRegex(TestFailure, r"request 2 \(CRTC 1\)"):
+            self.check(REFUSED, calls, [(3.5, Shown.EXACT), (8.5, Shown.BLACK)], rmfb_time=9.5)
+
+    def test_a_first_request_that_shows_nothing_new(self) -> None:
+        # The console stays after the first request; the picture shows after the third.
+        dumps = [(3.5, Shown.OTHER), (9.0, Shown.BLACK), (14.0, Shown.EXACT)]
+        self.check(OVER_AND_BACK_FIRST_UNSEEN, HANDOVER_CALLS, dumps)
+        for name, wrong, message in (
+                ("picture at once", [(3.5, Shown.EXACT)] + dumps[1:], "request 1"),
+                ("picture not back", dumps[:2] + [(14.0, Shown.OTHER)], "request 3")):
+            with self.subTest(name), self.assertRaisesRegex(TestFailure, message):
+                self.check(OVER_AND_BACK_FIRST_UNSEEN, HANDOVER_CALLS, wrong)
+        with self.assertRaisesRegex(TestFailure, "request 1"):
+            self.check(OVER_AND_BACK, HANDOVER_CALLS, dumps)
+
+
+class ProgramOutputTest(unittest.TestCase):
+    def check(self, expect, lines):
+        run = types.SimpleNamespace(
+            display=types.SimpleNamespace(screen="Virtual-0", width=1280, height=800),
+            program_output=lambda: lines)
+        kernel_test.check_program_output(run, expect)
+
+    def test_lines_after_the_screen_line(self) -> None:
+        screen = "Using screen Virtual-0, resolution 1280x800"
+        self.check(REFUSED, [screen, "", "kms_screen_set() failed: -22"])
+        with_pattern = matrix.Expect((0,), (matrix.PICTURE,),
+                                     output=(re.compile(r"verified \d+ frames"),))
+        self.check(with_pattern, [screen, "verified 12 frames"])
+        cases = (
+            ("message missing", REFUSED, [screen]),
+            ("other errno", REFUSED, [screen, "kms_screen_set() failed: -16"]),
+            ("other screen", OVER_AND_BACK, ["Using screen Virtual-1, resolution 1280x800"]),
+            ("pattern not met", with_pattern, [screen, "verified many frames"]),
+            ("extra line", OVER_AND_BACK, [screen, "kms_screen_set() failed: -22"]),
+        )
+        for name, expect, lines in cases:
+            with self.subTest(name), self.assertRaisesRegex(TestFailure, "program output"):
+                self.check(expect, lines)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,142 @@
+"""The kernel test matrix: one row per run of the program, naming the
+kernel series, the emulated display, the program's arguments and what the
+program and the screen must do. CMake makes one test of each row
+(`kernel.SERIES.DISPLAY[.NAME]`); tests/kernel/README.md explains the rows.
+
+Adding a kernel, a display or a program mode is one more row here (and, for
+a new kernel, its source in kernel_cache.KERNELS; for a new display, its
+QEMU device in displays.py).
+"""
+
+import dataclasses
+import enum
+import re
+import sys
+
+import kernel_cache
+from displays import DISPLAYS
+from picture import Shown
+
+
+class Screen(enum.Enum):
+    """What the emulated screen must show after a mode-setting request."""
+    PICTURE = "the program's picture, every pixel exact"
+    BLACK = "black, at the screen's size"
+    NOT_PICTURE = "anything but the program's picture"
+
+    def accepts(self, shown: Shown) -> bool:
+        if self is Screen.PICTURE:
+            return shown == Shown.EXACT
+        if self is Screen.BLACK:
+            return shown == Shown.BLACK
+        return shown != Shown.EXACT
+
+
+PICTURE, BLACK, NOT_PICTURE = Screen.PICTURE, Screen.BLACK, Screen.NOT_PICTURE
+
+# What the program prints when the kernel refuses a handover.
+REFUSED_HANDOVER = "kms_screen_set() failed: -22"
+
+
+@dataclasses.dataclass(frozen=True)
+class Expect:
+    """What one run must do, as the kernel log and the screen show it."""
+    # CRTC index named by each SETCRTC request, in order.
+    crtcs: tuple[int, ...]
+    # What the screen shows after each request, until the next one.
+    shows: tuple[Screen, ...]
+    # The last request is refused (EINVAL) and ends the program.
+    refused: bool = False
+    exit_status: int = 0
+    # Lines the program prints after "Using screen NAME, resolution WxH":
+    # a string is matched exactly, a compiled pattern in full.
+    output: tuple[str | re.Pattern, ...] = ()
+
+    def __post_init__(self) -> None:
+        if len(self.crtcs) != len(self.shows):
+            raise ValueError(f"{len(self.crtcs)} requests but {len(self.shows)} screens")
+        if PICTURE not in self.shows:
+            raise ValueError("a run must show the picture at least once")
+
+
+# Over to CRTC 1 and back; the emulated screen shows only CRTC 0.
+OVER_AND_BACK = Expect(crtcs=(0, 1, 0), shows=(PICTURE, BLACK, PICTURE))
+# Linux 6.12's radeon: the first mode set on CRTC 0 has the console's mode,
+# so the driver only moves the scan-out base, and the screen keeps showing
+# the console. What the screen shows while CRTC 1 drives it varies from run
+# to run (black at 1280x800, or 640x480); the full mode set back to CRTC 0
+# shows the picture.
+OVER_AND_BACK_FIRST_UNSEEN = Expect(crtcs=(0, 1, 0), shows=(NOT_PICTURE, NOT_PICTURE, PICTURE))
+# One CRTC: the same request again after 5 s.
+SAME_CRTC_AGAIN = Expect(crtcs=(0, 0), shows=(PICTURE, PICTURE))
+# Each CRTC has an encoder of its own: CRTC 1 cannot take screen 0.
+REFUSED_AT_CRTC_1 = Expect(crtcs=(0, 1), shows=(PICTURE, PICTURE), refused=True,
+                           exit_status=1, output=(REFUSED_HANDOVER,))
+
+# How a run ends: a key typed once the expected requests have happened, or
+# (None) the program ends by itself.
+ENDINGS = {"enter": b"\n", "ctrl-c": b"\x03"}
+
+
+@dataclasses.dataclass(frozen=True)
+class Case:
+    kernel: str                       # series, a key of kernel_cache.KERNELS
+    display: str                      # a key of displays.DISPLAYS
+    expect: Expect
+    args: tuple[str, ...] = ()        # program arguments before the device
+    end_with: str | None = "enter"    # a key of ENDINGS, or None
+    name: str = ""                    # tells apart rows of one kernel and display
+
+    @property
+    def test_name(self) -> str:
+        return ".".join(part for part in (self.kernel, self.display, self.name) if part)
+
+
+MATRIX: tuple[Case, ...] = (
+    Case("6.1", "virtio_gpu", REFUSED_AT_CRTC_1, end_with=None),
+    Case("6.1", "radeon", OVER_AND_BACK),
+    Case("6.1", "bochs", SAME_CRTC_AGAIN),
+    Case("6.1", "cirrus", SAME_CRTC_AGAIN),
+    Case("6.1", "qxl", REFUSED_AT_CRTC_1, end_with=None),
+    Case("6.1", "bochs", SAME_CRTC_AGAIN, end_with="ctrl-c", name="ctrl_c"),
+    Case("6.12", "virtio_gpu", REFUSED_AT_CRTC_1, end_with=None),
+    Case("6.12", "radeon", OVER_AND_BACK_FIRST_UNSEEN),
+    Case("6.12", "bochs", SAME_CRTC_AGAIN),
+    Case("6.12", "cirrus", SAME_CRTC_AGAIN),
+    Case("6.12", "qxl", REFUSED_AT_CRTC_1, end_with=None),
+)
+
+
+def validate(matrix: tuple[Case, ...]) -> dict[str, Case]:
+    """The rows by test name; raises on a row that names something unknown."""
+    cases: dict[str, Case] = {}
+    for case in matrix:
+        if case.kernel not in kernel_cache.KERNELS:
+            raise ValueError(f"{case.test_name}: unknown kernel {case.kernel!r}")
+        if case.display not in DISPLAYS:
+            raise ValueError(f"{case.test_name}: unknown display {case.display!r}")
+        if case.end_with is not None and case.end_with not in ENDINGS:
+            raise ValueError(f"{case.test_name}: unknown ending {case.end_with!r}")
+        if case.expect.refused and case.end_with is not None:
+            raise ValueError(f"{case.test_name}: a refused request ends the program by itself")
+        if case.test_name in cases:
+            raise ValueError(f"two rows are named {case.test_name}")
+        cases[case.test_name] = case
+    return cases
+
+
+CASES = validate(MATRIX)
+
+
+def main(argv: list[str]) -> int:
+    """Prints "NAME SERIES" for each row, for CMake."""
+    if argv[1:] != ["--list"]:
+        print("usage: matrix.py --list", file=sys.stderr)
+        return 2
+    for case in MATRIX:
+        print(case.test_name, case.kernel)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,59 @@
+"""The matrix table: rows are checked when it is read, and names are stable."""
+
+import unittest
+
+import matrix
+from matrix import BLACK, NOT_PICTURE, PICTURE, Case, Expect, SAME_CRTC_AGAIN
+from picture import Shown
+
+
+class ExpectTest(unittest.TestCase):
+    def test_what_each_screen_expectation_accepts(self) -> None:
+        table = {
+            PICTURE: {Shown.EXACT},
+            BLACK: {Shown.BLACK},
+            NOT_PICTURE: {Shown.BLACK, Shown.OTHER},
+        }
+        for screen, accepted in table.items():
+            for shown in Shown:
+                with self.subTest(screen=screen.name, shown=shown.name):
+                    self.assertEqual(screen.accepts(shown), shown in accepted)
+
+    def test_malformed_expectations(self) -> None:
+        with self.assertRaisesRegex(ValueError, "2 requests but 1 screens"):
+            Expect((0, 1), (PICTURE,))
+        with self.assertRaisesRegex(ValueError, "at least once"):
+            Expect((0, 1), (BLACK, NOT_PICTURE))
+
+
+class TableTest(unittest.TestCase):
+    def test_names_and_listing(self) -> None:
+        self.assertEqual(Case("6.1", "bochs", SAME_CRTC_AGAIN).test_name, "6.1.bochs")
+        self.assertEqual(Case("6.12", "bochs", SAME_CRTC_AGAIN, name="ctrl_c").test_name,
+                         "6.12.bochs.ctrl_c")
+        self.assertEqual(list(matrix.CASES), [case.test_name for case in matrix.MATRIX])
+
+    def test_every_kernel_runs_every_display(self) -> None:
+        kernels = {case.kernel for case in matrix.MATRIX}
+        for kernel in kernels:
+            displays = {case.display for case in matrix.MATRIX if case.kernel == kernel}
+            with self.subTest(kernel):
+                self.assertEqual(displays, set(matrix.DISPLAYS))
+
+    def test_bad_rows_are_refused(self) -> None:
+        cases = (
+            ("unknown kernel", [Case("5.10", "bochs", SAME_CRTC_AGAIN)], "unknown kernel"),
+            ("unknown display", [Case("6.1", "vmwgfx", SAME_CRTC_AGAIN)], "unknown display"),
+            ("unknown ending", [Case("6.1", "bochs", SAME_CRTC_AGAIN, end_with="q")],
+             "unknown ending"),
+            ("key after a refusal", [Case("6.1", "qxl", matrix.REFUSED_AT_CRTC_1)],
+             "ends the program by itself"),
+            ("same name twice", [Case("6.1", "bochs", SAME_CRTC_AGAIN)] * 2, "two rows"),
+        )
+        for name, rows, message in cases:
+            with self.subTest(name), self.assertRaisesRegex(ValueError, message):
+                matrix.validate(tuple(rows))
+
+
+if __name__ == "__main__":
+    unittest.main()
