@@ -52,6 +52,9 @@ struct DeviceCloser {
 struct FramebufferDestroyer {
     void operator()(kms_framebuffer *fb) const { kms_framebuffer_destroy(fb); }
 };
+struct AtomicDestroyer {
+    void operator()(kms_atomic *atomic) const { kms_atomic_destroy(atomic); }
+};
 
 int usage_error(const std::string &message) {
     std::fprintf(stderr, "crtc-relay: %s\n", message.c_str());
@@ -124,6 +127,20 @@ int main(int argc, char **argv) {
         plan.crtcs = select_crtcs(plan.screen, options, error);
         if (plan.crtcs.empty())
             return usage_error(error);
+    }
+
+    std::unique_ptr<kms_atomic, AtomicDestroyer> atomic;
+    if (options.atomic) {
+        kms_atomic *enabled = nullptr;
+        if (int err = kms_device_enable_atomic(device.get(), &enabled); err < 0) {
+            if (err == -EOPNOTSUPP)
+                std::fprintf(stderr, "atomic mode setting not supported by this device\n");
+            else
+                std::fprintf(stderr, "kms_device_enable_atomic() failed: %d\n", err);
+            return exit_failure;
+        }
+        atomic.reset(enabled);
+        plan.atomic = atomic.get();
     }
 
     // With the report on standard output, that stays JSON Lines only.

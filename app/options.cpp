@@ -9,6 +9,7 @@ namespace {
 
 constexpr int opt_version = 0x100;
 constexpr int opt_capable = 0x101;
+constexpr int opt_atomic = 0x102;
 
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -22,6 +23,7 @@ constexpr option long_options[] = {
     {"capable", no_argument, nullptr, opt_capable},
     {"verify", no_argument, nullptr, 'V'},
     {"report", required_argument, nullptr, 'r'},
+    {"atomic", no_argument, nullptr, opt_atomic},
     {nullptr, 0, nullptr, 0},
 };
 // '+': options end at the first operand; ':': a missing value is reported
@@ -30,7 +32,7 @@ constexpr char short_options[] = "+:hs:m:lp:n:c:Vr:";
 
 constexpr char valid_options[] =
     "-h/--help, --version, -s/--screen, -m/--mode, -l/--list, -p/--period, -n/--handovers, "
-    "-c/--crtcs, --capable, -V/--verify, -r/--report";
+    "-c/--crtcs, --capable, -V/--verify, -r/--report, --atomic";
 
 // A plain decimal: digits only, no sign, no blanks, at most `max`.
 template <typename T>
@@ -187,6 +189,9 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
         case 'V':
             options.verify = true;
             break;
+        case opt_atomic:
+            options.atomic = true;
+            break;
         case 'r':
             if (value.empty())
                 return UsageError{"empty file name for " + name +
@@ -241,6 +246,9 @@ Options (before DEVICE; -- ends them):
   -r, --report FILE      write one JSON object per event (start, set, end)
                          to FILE, - for standard output (the "Using screen"
                          line then goes to standard error)
+      --atomic           make each mode set one atomic commit (checked with
+                         TEST_ONLY first) instead of a legacy SETCRTC; a
+                         driver without atomic mode setting is refused
 
 Exit status: 0 ended by input, a signal or the last handover; 1 a failure
 (missing DEVICE, a device or mode-setting error, a failed verification);

@@ -28,6 +28,7 @@ struct RelayOptions {
     bool capable = false;
     bool verify = false;
     std::optional<std::string> report; // a file, or "-" for standard output
+    bool atomic = false;               // handovers as atomic commits
 };
 
 struct ShowHelp {};

@@ -47,12 +47,27 @@ bool Relay::hand_to(uint32_t crtc_index) {
     event.crtc_index = crtc_index;
     event.crtc_id = crtc->id;
 
+    if (plan_.atomic) {
+        // The kernel checks the whole handover first; a refusal there ends
+        // the run as a refused mode set would.
+        event.atomic = true;
+        event.test_only = kms_atomic_screen_set(plan_.atomic, plan_.screen, crtc, fb_, true);
+        if (*event.test_only < 0) {
+            event.result = *event.test_only;
+            report_.set(event);
+            std::fprintf(stderr, "kms_atomic_screen_set() TEST_ONLY failed: %d\n", event.result);
+            return false;
+        }
+    }
     const double before = monotonic_now();
-    event.result = kms_screen_set(plan_.screen, crtc, fb_);
+    event.result = plan_.atomic
+                       ? kms_atomic_screen_set(plan_.atomic, plan_.screen, crtc, fb_, false)
+                       : kms_screen_set(plan_.screen, crtc, fb_);
     event.duration_us = uint64_t(std::llround((monotonic_now() - before) * 1e6));
     if (event.result < 0) {
         report_.set(event);
-        std::fprintf(stderr, "kms_screen_set() failed: %d\n", event.result);
+        std::fprintf(stderr, "%s failed: %d\n",
+                     plan_.atomic ? "kms_atomic_screen_set()" : "kms_screen_set()", event.result);
         return false;
     }
     if (plan_.verify) {

@@ -17,6 +17,7 @@ struct RelayPlan {
     timespec period{5, 0};
     std::optional<uint64_t> handovers; // none: no end but input or a signal
     bool verify = false;
+    kms_atomic *atomic = nullptr; // set: each mode set is an atomic commit
 };
 
 // Creates and draws the framebuffer at the screen's mode. On success stores

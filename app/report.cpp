@@ -90,11 +90,17 @@ void Report::start(const std::string &device, const kms_screen &screen,
 
 void Report::set(const SetEvent &event) {
     durations_us_.push_back(event.duration_us);
-    json line{
-        {"event", "set"},         {"t", seconds_since_start()},
-        {"step", event.step},     {"crtc", {{"index", event.crtc_index}, {"id", event.crtc_id}}},
-        {"result", event.result}, {"duration_us", event.duration_us},
-        {"verified", nullptr}};
+    json line{{"event", "set"},
+              {"t", seconds_since_start()},
+              {"step", event.step},
+              {"crtc", {{"index", event.crtc_index}, {"id", event.crtc_id}}},
+              {"api", event.atomic ? "atomic" : "legacy"},
+              {"test_only", nullptr},
+              {"result", event.result},
+              {"duration_us", event.duration_us},
+              {"verified", nullptr}};
+    if (event.test_only)
+        line["test_only"] = *event.test_only;
     if (event.verified)
         line["verified"] = *event.verified;
     if (!event.mismatch.empty())

@@ -20,7 +20,9 @@ struct SetEvent {
     uint32_t step = 0; // 0 for the first picture, then 1 per handover
     uint32_t crtc_index = 0;
     uint32_t crtc_id = 0;
-    int result = 0;               // 0 or -errno
+    bool atomic = false;          // an atomic commit rather than SETCRTC
+    std::optional<int> test_only; // atomic: the TEST_ONLY commit's 0 or -errno
+    int result = 0;               // 0 or -errno (the TEST_ONLY one's when that refused)
     uint64_t duration_us = 0;     // of the call alone
     std::optional<bool> verified; // null when not verified (no --verify, or refused)
     std::string mismatch;         // what differed, when verified is false

@@ -10,7 +10,7 @@ namespace {
 
 const std::string valid_options =
     "valid options: -h/--help, --version, -s/--screen, -m/--mode, -l/--list, -p/--period, "
-    "-n/--handovers, -c/--crtcs, --capable, -V/--verify, -r/--report\n";
+    "-n/--handovers, -c/--crtcs, --capable, -V/--verify, -r/--report, --atomic\n";
 
 TEST(CommandLine, HelpListsEveryOptionOnStdout) {
     for (const char *flag : {"--help", "-h"}) {
@@ -21,9 +21,9 @@ TEST(CommandLine, HelpListsEveryOptionOnStdout) {
             result.out.rfind(std::string("usage: ") + CRTC_RELAY_BIN + " [OPTION...] DEVICE\n", 0),
             0u)
             << result.out;
-        for (const char *option :
-             {"-h, --help", "--version", "-l, --list", "-s, --screen", "-m, --mode", "-p, --period",
-              "-n, --handovers", "-c, --crtcs", "--capable", "-V, --verify", "-r, --report"})
+        for (const char *option : {"-h, --help", "--version", "-l, --list", "-s, --screen",
+                                   "-m, --mode", "-p, --period", "-n, --handovers", "-c, --crtcs",
+                                   "--capable", "-V, --verify", "-r, --report", "--atomic"})
             EXPECT_NE(result.out.find(option), std::string::npos) << option;
     }
 }
