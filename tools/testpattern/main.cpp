@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "options.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr int exit_io_error = 1;
+constexpr int exit_failure = 1; // the output cannot be written, or memory ran out
 constexpr int exit_usage = 2;
 
 struct FileCloser {
@@ -31,7 +32,7 @@ bool write_raw(std::FILE *out, const RenderedPicture &picture) {
 
 int fail_io(const std::string &output, const std::string &reason) {
     std::fprintf(stderr, "testpattern: cannot write '%s': %s\n", output.c_str(), reason.c_str());
-    return exit_io_error;
+    return exit_failure;
 }
 
 } // namespace
@@ -48,8 +49,7 @@ int main(int argc, char *argv[]) {
     }
     const TestpatternOptions &options = std::get<TestpatternOptions>(parsed);
 
-    const RenderedPicture picture = render_test_pattern(options);
-
+    // Opened before drawing, so that an unwritable path fails at once.
     std::unique_ptr<std::FILE, FileCloser> file;
     std::FILE *out = stdout;
     if (options.output != "-") {
@@ -59,12 +59,20 @@ int main(int argc, char *argv[]) {
         out = file.get();
     }
 
-    if (options.png) {
-        std::string error;
-        if (!write_png_rgb8(out, picture_to_rgb8(picture), picture.width, picture.height, error))
-            return fail_io(options.output, error);
-    } else if (!write_raw(out, picture)) {
-        return fail_io(options.output, std::strerror(errno));
+    try {
+        const RenderedPicture picture = render_test_pattern(options);
+        if (options.png) {
+            std::string error;
+            if (!write_png_rgb8(out, picture_to_rgb8(picture), picture.width, picture.height,
+                                error))
+                return fail_io(options.output, error);
+        } else if (!write_raw(out, picture)) {
+            return fail_io(options.output, std::strerror(errno));
+        }
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "testpattern: not enough memory for a picture of %llu bytes\n",
+                     static_cast<unsigned long long>(picture_bytes(options)));
+        return exit_failure;
     }
 
     if (file && std::fclose(file.release()) != 0)

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "plane_layout.h"
+#include "png_rgb8.h"
 
 using namespace pattern;
 
@@ -56,7 +57,7 @@ bool parse_size(const std::string &text, uint32_t &width, uint32_t &height) {
     return true;
 }
 
-// Largest buffer the tool allocates, all planes together.
+// Largest memory the tool allocates for a picture, all buffers together.
 constexpr uint64_t max_buffer_bytes = uint64_t{4} << 30;
 
 } // namespace
@@ -158,13 +159,27 @@ ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[]) 
         options.stride = static_cast<uint32_t>(stride);
     }
 
+    // Refused here, before the output is created and the picture drawn.
+    if (options.png && (options.width > png_rgb8_max_side || options.height > png_rgb8_max_side))
+        return UsageError{"size " + std::to_string(options.width) + "x" +
+                          std::to_string(options.height) +
+                          " is too large for a PNG: width and height may be at most " +
+                          std::to_string(png_rgb8_max_side)};
+    const uint64_t total = picture_bytes(options);
+    if (total > max_buffer_bytes)
+        return UsageError{"picture of " + std::to_string(total) + " bytes" +
+                          (options.png ? " (planes and the PNG's RGB copy)" : "") +
+                          " is larger than the " + std::to_string(max_buffer_bytes) +
+                          " bytes this tool allocates"};
+    return options;
+}
+
+uint64_t picture_bytes(const TestpatternOptions &options) {
     const PlaneLayout layout =
         plane_layout(*options.format, options.width, options.height, options.stride);
-    const uint64_t total = layout.bytes[0] + layout.bytes[1] + layout.bytes[2];
-    if (total > max_buffer_bytes)
-        return UsageError{"picture of " + std::to_string(total) + " bytes is larger than the " +
-                          std::to_string(max_buffer_bytes) + " bytes this tool allocates"};
-    return options;
+    const uint64_t planes = layout.bytes[0] + layout.bytes[1] + layout.bytes[2];
+    const uint64_t rgb = options.png ? uint64_t{options.width} * options.height * 3 : 0;
+    return planes + rgb;
 }
 
 std::string testpattern_help() {
@@ -180,7 +195,9 @@ Options:
                   )" +
            valid_format_names() + R"(
                   (default XR24)
-  --size WxH      picture width and height in pixels, decimal, at least 1
+  --size WxH      picture width and height in pixels, decimal, at least 1;
+                  at most )" +
+           std::to_string(png_rgb8_max_side) + R"( each with --png (libpng's limit)
   --stride N      bytes from one row of plane 0 to the next (default: the
                   tightest, width x bytes per pixel of plane 0: 1 for C8 and
                   the luma plane of NV12/NV21/NV16/NV61/YU12/YV12, 2 for the
@@ -212,7 +229,15 @@ from 22 on are black). YUV is converted from limited-range BT.601, each pixel
 taking the chroma sample of its block; the unpaired last pixel of an odd-width
 packed row takes 128 for the chroma byte its pair lacks.
 
-Exit status: 0 on success, 1 when the output cannot be written, 2 for a bad
-command line (unknown pattern or format name, bad size, stride or fill).
+Limits: the buffers of one picture, the raw planes plus, with --png, the
+width x height x 3 bytes of RGB the PNG is made from, may not exceed
+)" + std::to_string(max_buffer_bytes) +
+           R"( bytes (4 GiB) together. Both limits are checked before the output
+is created; the output is opened before drawing starts.
+
+Exit status: 0 on success, 1 when the output cannot be written or memory runs
+out ("not enough memory for a picture of N bytes"), 2 for a bad command line
+(unknown pattern or format name, bad size, stride or fill, a picture over the
+limits).
 )";
 }

@@ -29,6 +29,10 @@ using ParsedCommandLine = std::variant<TestpatternOptions, ShowHelp, UsageError>
 
 ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[]);
 
+// Bytes the tool allocates for the picture: the raw planes, plus the RGB
+// copy a PNG is made from.
+uint64_t picture_bytes(const TestpatternOptions &options);
+
 // The --help text, ending in a newline.
 std::string testpattern_help();
 

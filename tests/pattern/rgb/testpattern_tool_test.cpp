@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,8 +21,8 @@
 #include "render.h"
 #include "to_rgb8.h"
 
-#ifndef TESTPATTERN_BINARY
-#error "TESTPATTERN_BINARY must name the built testpattern program"
+#if !defined(TESTPATTERN_BINARY) || !defined(UNSANITIZED_TESTPATTERN_BINARY)
+#error "TESTPATTERN_BINARY and UNSANITIZED_TESTPATTERN_BINARY must name built testpattern programs"
 #endif
 
 using namespace pattern;
@@ -42,11 +44,12 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the tool with `args` (already shell-quoted where needed).
-RunResult run_tool(const std::string &args) {
+// Runs `binary` with `args` (already shell-quoted where needed), after the
+// shell command `setup` if there is one.
+RunResult run_program(const char *binary, const std::string &args, const std::string &setup = "") {
     const std::string out = temp_path("stdout"), err = temp_path("stderr");
-    const std::string command =
-        std::string("'") + TESTPATTERN_BINARY + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    const std::string command = (setup.empty() ? "" : setup + " && ") + "'" + binary + "' " + args +
+                                " >'" + out + "' 2>'" + err + "'";
     const int raw = std::system(command.c_str());
     if (raw == -1 || !WIFEXITED(raw))
         throw std::runtime_error("could not run " + command);
@@ -56,9 +59,22 @@ RunResult run_tool(const std::string &args) {
     return result;
 }
 
+RunResult run_tool(const std::string &args) {
+    return run_program(TESTPATTERN_BINARY, args);
+}
+
+// The tool with its address space limited to about 195 MiB, far below the
+// pictures asked for below, so that whatever they allocate fails at once.
+// The build without sanitizers: AddressSanitizer cannot start under such a
+// limit, and its allocator aborts where the plain one throws.
+RunResult run_tool_in_little_memory(const std::string &args) {
+    return run_program(UNSANITIZED_TESTPATTERN_BINARY, args, "ulimit -v 200000");
+}
+
 TEST(TestpatternTool, TheProgramExists) {
     // Everything below needs the built program; say so plainly when missing.
-    ASSERT_EQ(access(TESTPATTERN_BINARY, X_OK), 0) << TESTPATTERN_BINARY << " is not runnable";
+    for (const char *binary : {TESTPATTERN_BINARY, UNSANITIZED_TESTPATTERN_BINARY})
+        ASSERT_EQ(access(binary, X_OK), 0) << binary << " is not runnable";
 }
 
 TEST(TestpatternTool, RefusesBadCommandLines) {
@@ -106,22 +122,87 @@ TEST(TestpatternTool, RefusesBadCommandLines) {
     }
 }
 
-TEST(TestpatternTool, UnwritableOutputIsAnIoError) {
-    const RunResult r = run_tool("--size 2x2 --output /nonexistent-dir/out.raw");
+TEST(TestpatternTool, UnwritableOutputIsAnIoErrorWithTheSystemsReason) {
+    const struct {
+        std::string args, output;
+        int error;
+    } cases[] = {
+        {"--size 2x2", "/nonexistent-dir/out.raw", ENOENT},
+        {"--size 2x2 --png", "/nonexistent-dir/out.png", ENOENT},
+        {"--size 2x2", "/dev/full", ENOSPC},
+        // Small enough for the PNG to sit in stdio's buffer until the end.
+        {"--size 2x2 --png", "/dev/full", ENOSPC},
+        // A PNG of 6.5 kB: writes fail inside libpng.
+        {"--pattern tiles --size 1024x256 --png", "/dev/full", ENOSPC},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args + " " + c.output);
+        const RunResult r = run_tool(c.args + " --output " + c.output);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err,
+                  "testpattern: cannot write '" + c.output + "': " + std::strerror(c.error) + "\n");
+    }
+}
+
+// Refusals come from the command line alone: nothing is allocated (the
+// address space is too small for any of these pictures) and no file is
+// created.
+TEST(TestpatternTool, PicturesOverTheLimitsAreRefusedBeforeTheOutputIsCreated) {
+    const std::string path = temp_path("refused.png");
+    std::remove(path.c_str());
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"--size 1000001x1 --png",
+         "size 1000001x1 is too large for a PNG: width and height may be at most 1000000"},
+        {"--format C8 --size 1x1000001 --png", "size 1x1000001 is too large for a PNG"},
+        {"--format C8 --size 2147483648x1 --png", "size 2147483648x1 is too large for a PNG"},
+        // 3200000000 bytes of planes fit the cap; with the RGB copy they do not.
+        {"--size 40000x20000 --png",
+         "picture of 5600000000 bytes (planes and the PNG's RGB copy) is larger than the "
+         "4294967296 bytes"},
+        {"--format NV12 --size 50000x40000 --png", "picture of 9000000000 bytes"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = run_tool_in_little_memory(c.args + " --output '" + path + "'");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("testpattern: " + c.message, 0), 0u) << r.err;
+        EXPECT_NE(access(path.c_str(), F_OK), 0) << "the output was created";
+        std::remove(path.c_str());
+    }
+}
+
+TEST(TestpatternTool, RunningOutOfMemoryIsReported) {
+    const char *const cases[] = {
+        "--size 8192x8192",
+        // The 64 MiB of planes fit; the 192 MiB RGB copy does not.
+        "--format C8 --size 8192x8192 --png",
+    };
+    for (const std::string args : cases) {
+        SCOPED_TRACE(args);
+        const RunResult r = run_tool_in_little_memory(args + " --output /dev/null");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "testpattern: not enough memory for a picture of 268435456 bytes\n");
+    }
+}
+
+TEST(TestpatternTool, TheOutputIsOpenedBeforeDrawing) {
+    // Drawing would run out of memory; the path is refused first.
+    const RunResult r = run_tool_in_little_memory("--size 8192x8192 --output /nonexistent-dir/x");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot write '/nonexistent-dir/out.raw'"), std::string::npos) << r.err;
-    const RunResult png = run_tool("--size 2x2 --png --output /dev/full");
-    EXPECT_EQ(png.status, 1);
-    EXPECT_NE(png.err.find("cannot write '/dev/full'"), std::string::npos) << png.err;
+    EXPECT_EQ(r.err, "testpattern: cannot write '/nonexistent-dir/x': No such file or directory\n");
 }
 
 TEST(TestpatternTool, HelpDocumentsTheInterfaceAndPlaneSizes) {
     const RunResult r = run_tool("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    for (const char *text : {"Usage: testpattern", "--pattern NAME", "--format NAME", "--size WxH",
-                             "--stride N", "--fill BYTE", "--png", "--output FILE", "ceil(H/2) x S",
-                             "ceil(H/2) x floor(S/2)", "1 byte more", "BT.601", "XR4H"})
+    for (const char *text :
+         {"Usage: testpattern", "--pattern NAME", "--format NAME", "--size WxH", "--stride N",
+          "--fill BYTE", "--png", "--output FILE", "ceil(H/2) x S", "ceil(H/2) x floor(S/2)",
+          "1 byte more", "BT.601", "XR4H", "at most 1000000 each with --png",
+          "exceed\n4294967296 bytes", "not enough memory for a picture of N bytes"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
 }
 
@@ -268,6 +349,14 @@ TEST(TestpatternTool, PngToStandardOutput) {
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_GE(r.out.size(), 8u);
     EXPECT_EQ(r.out.substr(1, 3), "PNG");
+}
+
+TEST(TestpatternTool, APngAtTheSizeLimitIsWritten) {
+    const std::string path = temp_path("widest.png");
+    const RunResult r = run_tool("--format C8 --size 1000000x1 --png --output '" + path + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_png(path).width, 1000000u);
+    std::remove(path.c_str());
 }
 
 // Every pattern in every format at awkward sizes converts without reading
