@@ -1,5 +1,6 @@
 #include "description.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -286,6 +287,47 @@ PlaneDescription parse_plane(const json &p, const std::string &where, unsigned c
     return d;
 }
 
+// Whether the first thing in the text, after blanks and comments (which
+// descriptions may have), is a '{': the text means to be a JSON object.
+bool opens_an_object(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) // UTF-8 byte order mark
+        text.remove_prefix(3);
+    for (;;) {
+        const size_t start = text.find_first_not_of(" \t\r\n");
+        if (start == std::string_view::npos)
+            return false;
+        text.remove_prefix(start);
+        size_t skip = 0;
+        if (text.starts_with("//")) {
+            const size_t newline = text.find('\n');
+            skip = newline == std::string_view::npos ? text.size() : newline + 1;
+        } else if (text.starts_with("/*")) {
+            const size_t close = text.find("*/", 2);
+            if (close == std::string_view::npos)
+                return false;
+            skip = close + 2;
+        } else {
+            return text.front() == '{';
+        }
+        text.remove_prefix(skip);
+    }
+}
+
+// "line L: not valid JSON: <the parser's reason>", L counted from 1 at the
+// character the parser stopped at.
+std::string syntax_error(std::string_view text, const json::parse_error &e) {
+    const size_t stop = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    const size_t line = 1 + size_t(std::count(text.begin(), text.begin() + stop, '\n'));
+    // The parser's message: "[json.exception.parse_error.101] parse error at
+    // line 2, column 1: syntax error while parsing ..."; keep what follows
+    // the position.
+    std::string reason = e.what();
+    const size_t column = reason.find("column ");
+    const size_t colon = column == std::string::npos ? column : reason.find(": ", column);
+    reason = colon == std::string::npos ? std::string() : ": " + reason.substr(colon + 2);
+    return "line " + std::to_string(line) + ": not valid JSON" + reason;
+}
+
 } // namespace
 
 std::string connector_type_name(uint32_t type) {
@@ -326,13 +368,18 @@ drm_mode_modeinfo make_mode(uint32_t width, uint32_t height, uint32_t refresh_hz
 
 bool looks_like_description(std::string_view text) {
     json j = json::parse(text, nullptr, false, true);
-    return !j.is_discarded() && j.is_object() && (j.contains("crtcs") || j.contains("connectors"));
+    if (j.is_discarded())
+        return opens_an_object(text);
+    return j.is_object() && (j.contains("crtcs") || j.contains("connectors"));
 }
 
 Description parse_description(std::string_view text) {
-    json j = json::parse(text, nullptr, false, true);
-    if (j.is_discarded())
-        throw DescriptionError("not valid JSON");
+    json j;
+    try {
+        j = json::parse(text, nullptr, true, true);
+    } catch (const json::parse_error &e) {
+        throw DescriptionError(syntax_error(text, e));
+    }
     if (!j.is_object())
         throw DescriptionError("a device description is a JSON object");
     check_keys(j, "device",

@@ -55,11 +55,13 @@ struct Description {
     uint32_t max_height = 8192;
 };
 
-// Throws DescriptionError with a readable reason.
+// Throws DescriptionError with a readable reason; for text that is not valid
+// JSON, "line L: not valid JSON: ...".
 Description parse_description(std::string_view json_text);
 
-// True when the text is a JSON object that means to be a device description
-// (it has "crtcs" or "connectors"), valid or not.
+// True when the text means to be a device description, valid or not: a JSON
+// object with "crtcs" or "connectors", or text that is not valid JSON but
+// starts, after blanks and comments, with '{'.
 bool looks_like_description(std::string_view json_text);
 
 // Kernel names of connector types ("HDMI-A", "DP", ...); "Unknown<n>" past

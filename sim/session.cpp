@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,11 +27,21 @@ double monotonic_seconds() {
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-// Reads a whole (small) file without going through our own open().
+// Reads a whole (small) regular file without going through our own open().
+// Anything else is left alone: opening a FIFO for reading waits for a
+// writer, and opening a device node can have effects of its own.
 std::optional<std::string> read_file(int dirfd, const char *path) {
-    int fd = real::openat(dirfd, path, O_RDONLY | O_CLOEXEC, 0);
+    struct stat st {};
+    if (fstatat(dirfd, path, &st, 0) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    // O_NONBLOCK in case the name was replaced by a FIFO since the check.
+    int fd = real::openat(dirfd, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0)
         return std::nullopt;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        real::close(fd);
+        return std::nullopt;
+    }
     std::string text;
     char buf[4096];
     for (;;) {

@@ -6,6 +6,7 @@
 #include <xf86drm.h>
 #include <xf86drmMode.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -102,7 +103,10 @@ TEST_P(BadDescriptionTest, IsRefusedWithAReason) {
 INSTANTIATE_TEST_SUITE_P(
     Refusals, BadDescriptionTest,
     ::testing::Values(
-        BadCase{"not_json", "{crtcs: 1", "not valid JSON"},
+        BadCase{"not_json", "{crtcs: 1", "line 1: not valid JSON: syntax error"},
+        BadCase{"not_json_on_line_3", "{\n  \"crtcs\": 1,\n  \"connectors\": [}\n}",
+                "line 3: not valid JSON: syntax error"},
+        BadCase{"cut_short", "// two CRTCs\n{\"crtcs\": 2,\n", "line 3: not valid JSON"},
         BadCase{"not_an_object", "[1]", "JSON object"},
         BadCase{"unknown_key", R"({"crtc": 1})", "unknown key \"crtc\""},
         BadCase{"negative_crtcs", R"({"crtcs": -1})", "non-negative"},
@@ -180,6 +184,46 @@ TEST_F(OpenTest, InvalidDescriptionFailsTheOpen) {
     EXPECT_EQ(errno, EINVAL);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("unknown connector type \"nope\""), std::string::npos) << err;
+}
+
+// Text that is not JSON but opens an object means to be a description: the
+// typo is reported rather than the file passing for an ordinary one. Text
+// that does not start with '{' (after blanks and comments) is left alone.
+TEST_F(OpenTest, MalformedDescriptionFailsTheOpenAndOtherTextPassesThrough) {
+    const struct {
+        const char *name, *text, *message; // message null: an ordinary file
+    } cases[] = {
+        {"typo.json", "{\"crtcs\": 1,\n \"connectors\": [}\n", "line 2: not valid JSON: "},
+        {"indented.json", "\xEF\xBB\xBF\n\n  \t{\"crtcs\" 1}", "line 3: not valid JSON: "},
+        {"commented.json", "// mine\n/* two\n CRTCs */ {\"crtcs\": 2,}",
+         "line 3: not valid JSON: "},
+        {"notes.json", "crtcs: 1\n", nullptr},
+        {"list.json", "[1, 2", nullptr},
+        {"empty.json", "", nullptr},
+        {"only-comment.json", "// {\"crtcs\": 1", nullptr},
+        {"open-comment.json", "/* {\"crtcs\": 1", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(c.name, c.text);
+        testing::internal::CaptureStderr();
+        errno = 0;
+        const int fd = open(path.c_str(), O_RDWR);
+        const int open_errno = errno;
+        const std::string err = testing::internal::GetCapturedStderr();
+        if (c.message) {
+            EXPECT_EQ(fd, -1);
+            EXPECT_EQ(open_errno, EINVAL);
+            EXPECT_EQ(err.rfind("drmsim: " + path + ": " + c.message, 0), 0u) << err;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        } else {
+            ASSERT_GE(fd, 0) << std::strerror(open_errno);
+            EXPECT_EQ(err, "");
+            EXPECT_EQ(drmModeGetResources(fd), nullptr);
+            EXPECT_EQ(errno, ENOTTY) << "an ordinary file answers no DRM ioctl";
+            close(fd);
+        }
+    }
 }
 
 TEST_F(SimTest, EveryShippedDeviceOpens) {

@@ -2,6 +2,7 @@
 // nothing of the simulation, runs under drmsim-run and libdrmsim.so.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,6 +201,27 @@ TEST_F(PreloadTest, OtherPathsPassThrough) {
     Outcome r = run({}, (dir_ / "missing.json").string(), "show");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "open failed: No such file or directory\n");
+
+    // Linux opens a FIFO read-write at once (fifo_open waits for a peer only
+    // for read-only or write-only opens), and it answers no DRM ioctl. Only
+    // regular files are read as descriptions, so the FIFO stays a FIFO and
+    // the open does not wait for a writer that never comes.
+    const fs::path fifo = dir_ / "pipe.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    r = run({}, fifo.string(), "show");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "drmModeGetResources failed: Inappropriate ioctl for device\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(PreloadTest, MalformedDescriptionFailsTheOpenWithItsLine) {
+    const fs::path path = dir_ / "typo.json";
+    std::ofstream(path) << "{\n  \"crtcs\": 1\n  \"connectors\": [{}]\n}\n";
+    Outcome r = run({}, path.string(), "show");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "open failed: Invalid argument\n");
+    EXPECT_EQ(r.err.rfind("drmsim: " + path.string() + ": line 3: not valid JSON: ", 0), 0u)
+        << r.err;
 }
 
 } // namespace
