@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 
 #include "description.h"
@@ -88,6 +89,11 @@ struct BadCase {
     const char *json;
     const char *reason; // part of the message
 };
+
+// Shown by gtest (and in the test names CTest lists) instead of raw bytes.
+void PrintTo(const BadCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class BadDescriptionTest : public ::testing::TestWithParam<BadCase> {};
 
