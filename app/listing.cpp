@@ -79,8 +79,11 @@ void print_listing(kms_device *device, std::FILE *out) {
         kms_crtc_state state;
         if (int err = kms_crtc_read_state(&crtc, &state); err < 0)
             std::fprintf(out, "  %u: id %u, cannot read its state: %d\n", i, crtc.id, err);
-        else if (!state.mode_valid)
+        else if (!state.mode_valid && state.fb_id == 0)
             std::fprintf(out, "  %u: id %u, inactive\n", i, crtc.id);
+        else if (!state.mode_valid) // a driver that leaves the plane on
+            std::fprintf(out, "  %u: id %u, inactive, framebuffer %u at %u,%u\n", i, crtc.id,
+                         state.fb_id, state.x, state.y);
         else
             std::fprintf(out, "  %u: id %u, active, mode %s, framebuffer %u at %u,%u\n", i, crtc.id,
                          mode_text(state.mode).c_str(), state.fb_id, state.x, state.y);
@@ -108,9 +111,11 @@ void print_listing(kms_device *device, std::FILE *out) {
                          plane_type_name(plane.type), err);
             continue;
         }
-        std::fprintf(out, "  %u: id %u, %s, crtc %s, possible crtcs %s, formats%s\n", i, plane.id,
+        const std::string shown =
+            state.fb_id ? ", framebuffer " + std::to_string(state.fb_id) : std::string();
+        std::fprintf(out, "  %u: id %u, %s, crtc %s%s, possible crtcs %s, formats%s\n", i, plane.id,
                      plane_type_name(plane.type), crtc_by_id(*device, state.crtc_id).c_str(),
-                     index_list(state.possible_crtcs, crtc_count).c_str(),
+                     shown.c_str(), index_list(state.possible_crtcs, crtc_count).c_str(),
                      formats.empty() ? " none" : formats.c_str());
     }
 }

@@ -40,8 +40,7 @@ kms_screen *select_screen(kms_device *device, const std::optional<std::string> &
     uint32_t index = 0;
     const char *end = wanted->data() + wanted->size();
     auto [stop, ec] = std::from_chars(wanted->data(), end, index);
-    if (ec == std::errc() && stop == end &&
-        wanted->find_first_not_of("0123456789") == wanted->npos && index < device->num_screens())
+    if (ec == std::errc() && stop == end && index < device->num_screens())
         return device->screens[index].get();
 
     std::string screens;
