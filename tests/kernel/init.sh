@@ -33,6 +33,10 @@ if [ "$1" = session ]; then
     while IFS= read -r argument; do
         set -- "$@" "$argument"
     done </etc/crtc-relay-arguments
+    # What the device has, read without setting a mode.
+    say "listing the device"
+    crtc-relay --list /dev/dri/card0
+    say "listing ends with status $?"
     say "starting crtc-relay"
     crtc-relay "$@" /dev/dri/card0
     say "crtc-relay exit status: $?"

@@ -25,6 +25,7 @@ import kernel_cache
 import kernel_log
 import make_initramfs
 import picture
+import program_report
 import radeon_rom
 import row_report
 from displays import DISPLAYS, Display
@@ -46,6 +47,8 @@ SELF_END_SLACK = 10.0
 
 _SCREEN_LINE = re.compile(r"^Using screen (\S+), resolution (\d+)x(\d+)$")
 _EXIT_LINE = re.compile(r"crtc-relay-init: crtc-relay exit status: (\d+)$")
+_LISTING_BEGINS = "crtc-relay-init: listing the device"
+_LISTING_ENDS = re.compile(r"^crtc-relay-init: listing ends with status (\d+)$")
 
 
 class TestFailure(Exception):
@@ -226,15 +229,54 @@ def check_screendumps(run: Run, expect: Expect, records: list[kernel_log.Record]
               f"(CRTC {calls[step].crtc_index}), the screen showed {dump.shown.value} "
               f"instead of {wanted.value} {dump.detail}")
         counted[step] += 1
-    # A refused request ends the program at once: nothing to see after it.
-    seen = len(calls) - 1 if expect.refused else len(calls)
+    # A refused request ends the program at once, and so does the last of
+    # --handovers: nothing to see after it.
+    seen = len(calls) - 1 if expect.refused or expect.ends_after_last else len(calls)
     for step in range(seen):
         check(counted[step] > 0, f"no screendump was taken after request {step + 1} "
               f"(CRTC {calls[step].crtc_index})")
 
 
-def check_program_output(run: Run, expect: Expect) -> None:
+def check_listing(run: Run) -> list[str]:
+    """`crtc-relay --list`, run by /init before the program: status 0, the
+    four sections, and screen 0 connected with its first mode. Returns the
+    CRTC and encoder lines for the notes."""
+    lines = [line.text for line in run.machine.lines[:run.start_index]]
+    check(_LISTING_BEGINS in lines, "the guest did not list the device")
+    listing = lines[lines.index(_LISTING_BEGINS) + 1:]
+    ends = next((i for i, line in enumerate(listing) if _LISTING_ENDS.match(line)), None)
+    check(ends is not None, "the listing did not end")
+    status = int(_LISTING_ENDS.match(listing[ends]).group(1))
+    listing = listing[:ends]
+    check(status == 0, f"crtc-relay --list exited with status {status}:\n" + "\n".join(listing))
+    headings = [line for line in listing if not line.startswith(" ")]
+    check(headings == ["screens:", "crtcs:", "encoders:", "planes:"],
+          f"listing sections {headings}")
+    display = run.display
+    screen = re.compile(rf"  0 {re.escape(display.screen)}: id \d+, connected, "
+                        rf"modes {display.width}x{display.height}@\d+( .*)?")
+    check(screen.fullmatch(listing[1]) is not None,
+          f"listing shows screen 0 as {listing[1]!r}, expected {display.screen} connected at "
+          f"{display.width}x{display.height} first")
+    crtcs = listing.index("crtcs:")
+    return [f"listed: {line.strip()}" for line in listing[crtcs + 1:listing.index("planes:")]
+            if line != "encoders:"]
+
+
+def check_program_output(run: Run, expect: Expect, args: tuple[str, ...] = ()) -> None:
     output = [line for line in run.program_output() if line.strip()]
+    if expect.report:
+        # "Using screen" goes to standard error, the report to standard
+        # output: on the console they interleave only by line.
+        wanted_screen = (f"Using screen {run.display.screen}, resolution "
+                         f"{run.display.width}x{run.display.height}")
+        check(wanted_screen in output, f"no {wanted_screen!r} in the output:\n" + "\n".join(output))
+        output.remove(wanted_screen)
+        found = program_report.problems(output, expect.crtcs, expect.exit_status,
+                                        verified="--verify" in args)
+        check(not found, "the report is not right:\n  " + "\n  ".join(found) +
+              "\nreport:\n  " + "\n  ".join(output))
+        return
     wanted = [f"Using screen {run.display.screen}, resolution "
               f"{run.display.width}x{run.display.height}", *expect.output]
     matches = len(output) == len(wanted) and all(
@@ -280,7 +322,8 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
         status = run.exit_status()
         check(status == expect.exit_status,
               f"the program exited with status {status}, expected {expect.exit_status}")
-        check_program_output(run, expect)
+        check_program_output(run, expect, case.args)
+        listed = check_listing(run)
         notes = check_kernel_log(run, expect, records)
         total = time.monotonic() - machine.started
 
@@ -292,7 +335,7 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
             f"whole run {total:.1f} s",
             f"{len(run.dumps)} screendumps: {exact} exact, {black} black, "
             f"{len(run.dumps) - exact - black} other",
-            f"exit status {status}{ending}", *notes]
+            f"exit status {status}{ending}", *notes, *listed]
 
 
 def main(argv: list[str]) -> int:

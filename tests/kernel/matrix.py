@@ -47,10 +47,16 @@ class Expect:
     shows: tuple[Screen, ...]
     # The last request is refused (EINVAL) and ends the program.
     refused: bool = False
+    # --handovers ends the program right after the last request: nothing to
+    # see after it.
+    ends_after_last: bool = False
     exit_status: int = 0
     # Lines the program prints after "Using screen NAME, resolution WxH":
     # a string is matched exactly, a compiled pattern in full.
     output: tuple[str | re.Pattern, ...] = ()
+    # The output is the report of --report - instead (program_report.py
+    # checks it, with a verdict on every request when --verify is given).
+    report: bool = False
 
     def __post_init__(self) -> None:
         if len(self.crtcs) != len(self.shows):
@@ -72,6 +78,22 @@ SAME_CRTC_AGAIN = Expect(crtcs=(0, 0), shows=(PICTURE, PICTURE))
 # Each CRTC has an encoder of its own: CRTC 1 cannot take screen 0.
 REFUSED_AT_CRTC_1 = Expect(crtcs=(0, 1), shows=(PICTURE, PICTURE), refused=True,
                            exit_status=1, output=(REFUSED_HANDOVER,))
+
+# --verify --handovers 2 --report -: two handovers, each read back and found
+# in effect, then the program ends by itself.
+VERIFY_ARGS = ("--verify", "--handovers", "2", "--report", "-")
+VERIFIED_OVER_AND_BACK = dataclasses.replace(
+    OVER_AND_BACK, ends_after_last=True, report=True)
+# Linux 6.12's radeon shows the picture only from the return to CRTC 0 on,
+# so its handover test goes one handover further to see it. Every request
+# reads back as in effect, the unseen first one too: the kernel's state
+# says CRTC 0 scans out our framebuffer.
+VERIFY_ARGS_3 = ("--verify", "--handovers", "3", "--report", "-")
+VERIFIED_OVER_AND_BACK_FIRST_UNSEEN = Expect(
+    crtcs=(0, 1, 0, 1), shows=(NOT_PICTURE, NOT_PICTURE, PICTURE, NOT_PICTURE),
+    ends_after_last=True, report=True)
+VERIFIED_SAME_CRTC = Expect(crtcs=(0, 0, 0), shows=(PICTURE, PICTURE, PICTURE),
+                            ends_after_last=True, report=True)
 
 # How a run ends: a key typed once the expected requests have happened, or
 # (None) the program ends by itself.
@@ -104,6 +126,23 @@ MATRIX: tuple[Case, ...] = (
     Case("6.12", "bochs", SAME_CRTC_AGAIN),
     Case("6.12", "cirrus", SAME_CRTC_AGAIN),
     Case("6.12", "qxl", REFUSED_AT_CRTC_1, end_with=None),
+    # The handover test as a CI would run it. virtio-gpu and qxl keep only
+    # the CRTC their screen's encoder allows (--capable).
+    Case("6.1", "virtio_gpu", VERIFIED_SAME_CRTC, args=(*VERIFY_ARGS, "--capable"),
+         end_with=None, name="verify_capable"),
+    Case("6.1", "radeon", VERIFIED_OVER_AND_BACK, args=VERIFY_ARGS, end_with=None, name="verify"),
+    Case("6.1", "bochs", VERIFIED_SAME_CRTC, args=VERIFY_ARGS, end_with=None, name="verify"),
+    Case("6.1", "cirrus", VERIFIED_SAME_CRTC, args=VERIFY_ARGS, end_with=None, name="verify"),
+    Case("6.1", "qxl", VERIFIED_SAME_CRTC, args=(*VERIFY_ARGS, "--capable"),
+         end_with=None, name="verify_capable"),
+    Case("6.12", "virtio_gpu", VERIFIED_SAME_CRTC, args=(*VERIFY_ARGS, "--capable"),
+         end_with=None, name="verify_capable"),
+    Case("6.12", "radeon", VERIFIED_OVER_AND_BACK_FIRST_UNSEEN, args=VERIFY_ARGS_3,
+         end_with=None, name="verify"),
+    Case("6.12", "bochs", VERIFIED_SAME_CRTC, args=VERIFY_ARGS, end_with=None, name="verify"),
+    Case("6.12", "cirrus", VERIFIED_SAME_CRTC, args=VERIFY_ARGS, end_with=None, name="verify"),
+    Case("6.12", "qxl", VERIFIED_SAME_CRTC, args=(*VERIFY_ARGS, "--capable"),
+         end_with=None, name="verify_capable"),
 )
 
 
@@ -117,7 +156,7 @@ def validate(matrix: tuple[Case, ...]) -> dict[str, Case]:
             raise ValueError(f"{case.test_name}: unknown display {case.display!r}")
         if case.end_with is not None and case.end_with not in ENDINGS:
             raise ValueError(f"{case.test_name}: unknown ending {case.end_with!r}")
-        if case.expect.refused and case.end_with is not None:
+        if (case.expect.refused or case.expect.ends_after_last) and case.end_with is not None:
             raise ValueError(f"{case.test_name}: a refused request ends the program by itself")
         if case.test_name in cases:
             raise ValueError(f"two rows are named {case.test_name}")

@@ -6,6 +6,7 @@ import unittest
 
 import kernel_log
 import kernel_test
+import test_program_report
 import matrix
 from kernel_test import Screendump, TestFailure
 from matrix import OVER_AND_BACK, OVER_AND_BACK_FIRST_UNSEEN, REFUSED_AT_CRTC_1
@@ -122,12 +123,58 @@ class ScreendumpCheckTest(unittest.TestCase):
             self.check(OVER_AND_BACK, HANDOVER_CALLS, dumps)
 
 
+class ListingTest(unittest.TestCase):
+    LISTING = ["crtc-relay-init: listing the device", "screens:",
+               "  0 Virtual-0: id 34, connected, modes 1280x800@75 640x480@60",
+               "crtcs:", "  0: id 33, active, mode 1280x800@75, framebuffer 42 at 0,0",
+               "encoders:", "  id 35: crtc 0 (id 33), possible crtcs 0, screens Virtual-0 (in use)",
+               "planes:", "  0: id 31, primary, crtc 0 (id 33), framebuffer 42, possible crtcs 0, "
+               "formats XR24", "crtc-relay-init: listing ends with status 0"]
+
+    def check(self, lines):
+        run = types.SimpleNamespace(
+            display=types.SimpleNamespace(screen="Virtual-0", width=1280, height=800),
+            machine=types.SimpleNamespace(lines=[types.SimpleNamespace(text=t) for t in lines]),
+            start_index=len(lines))
+        return kernel_test.check_listing(run)
+
+    def test_the_listing_before_the_program(self) -> None:
+        self.assertEqual(self.check(self.LISTING), [
+            "listed: 0: id 33, active, mode 1280x800@75, framebuffer 42 at 0,0",
+            "listed: id 35: crtc 0 (id 33), possible crtcs 0, screens Virtual-0 (in use)"])
+        listing = self.LISTING
+        cases = (
+            ("not listed", [], "did not list"),
+            ("no end", listing[:-1], "did not end"),
+            ("failed", listing[:1] + ["no screens found",
+                                      "crtc-relay-init: listing ends with status 1"], "status 1"),
+            ("section missing", listing[:5] + listing[7:], "sections"),
+            ("other screen first", listing[:2] + [listing[2].replace("1280x800@75", "640x480@60")]
+             + listing[3:], "screen 0"),
+        )
+        for name, lines, message in cases:
+            with self.subTest(name), self.assertRaisesRegex(TestFailure, message):
+                self.check(lines)
+
+
 class ProgramOutputTest(unittest.TestCase):
     def check(self, expect, lines):
         run = types.SimpleNamespace(
             display=types.SimpleNamespace(screen="Virtual-0", width=1280, height=800),
             program_output=lambda: lines)
         kernel_test.check_program_output(run, expect)
+
+    def test_the_report_instead(self) -> None:
+        screen = "Using screen Virtual-0, resolution 1280x800"
+        report = test_program_report.report()
+        verified = matrix.Expect((0, 1, 0), (matrix.PICTURE,) * 3, ends_after_last=True,
+                                 report=True)
+        run = types.SimpleNamespace(
+            display=types.SimpleNamespace(screen="Virtual-0", width=1280, height=800),
+            program_output=lambda: [report[0], screen, *report[1:]])
+        kernel_test.check_program_output(run, verified, ("--verify",))
+        with self.assertRaisesRegex(TestFailure, "set 0"):
+            kernel_test.check_program_output(run, verified, ())
 
     def test_lines_after_the_screen_line(self) -> None:
         screen = "Using screen Virtual-0, resolution 1280x800"
