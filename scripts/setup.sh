@@ -12,6 +12,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
   # the real kernel under emulation
   qemu-system-x86 busybox-static cpio kmod zstd
+  # the pattern library's tests on a big-endian host (s390x under user-mode
+  # emulation), with GoogleTest built from source by the cross compiler
+  g++-s390x-linux-gnu qemu-user-static googletest
 )
 
 missing=()
