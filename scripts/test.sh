@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the sanitizer test configuration and runs
-# every test (unit, program, fuzzing and the real-kernel tests).
+# every test (unit, program, fuzzing, the real-kernel and the big-endian
+# tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset test
 cmake --build --preset test
-ctest --preset test "$@"
+started=$(mktemp)
+trap 'rm -f "$started"' EXIT
+status=0
+ctest --preset test "$@" || status=$?
+page=build/test/tests/kernel/kernel-matrix.html
+if [ "$page" -nt "$started" ]; then
+  echo "Kernel tests, every run with its screens: $PWD/$page"
+fi
+exit "$status"
