@@ -10,7 +10,6 @@ namespace pattern {
 namespace {
 
 using Words4 = uint64_t __attribute__((vector_size(32)));
-using Words2 = uint64_t __attribute__((vector_size(16)));
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define PATTERN_MULTI_VERSIONED __attribute__((target_clones("avx2", "default")))
@@ -23,19 +22,19 @@ template <typename Vector>
     std::memcpy(dst, &v, sizeof v);
 }
 
-// The words are moved, never computed on, so their bytes stay in memory
-// order on every host.
+// The bytes are moved, never computed on, so they stay in memory order on
+// every host. Offsets into the 96 repeated bytes: 0, 32 and 64 continue one
+// another; a run's last store, which ends on a whole pixel, needs the phase
+// 16 modulo 24 for 32 bytes (found at 64), 8 for 16 bytes (at 32) and 16
+// for 8 bytes (at 16), because every pixel size divides 24.
 [[gnu::always_inline]] inline void store_repeated_inline(uint8_t *dst, uint64_t bytes,
                                                          const RepeatedPixel &pixel) {
-    uint64_t w[3];
-    std::memcpy(w, pixel.bytes.data(), sizeof w);
+    const uint8_t *p = pixel.bytes.data();
     if (bytes >= 32) {
-        // Three registers cover 96 bytes, a whole number of pixels of any
-        // size; the last store ends at the run's end, 16 bytes (a whole
-        // number of pixels modulo 24) into the pattern.
-        const Words4 r0{w[0], w[1], w[2], w[0]};
-        const Words4 r1{w[1], w[2], w[0], w[1]};
-        const Words4 r2{w[2], w[0], w[1], w[2]};
+        Words4 r0, r1, r2;
+        std::memcpy(&r0, p, 32);
+        std::memcpy(&r1, p + 32, 32);
+        std::memcpy(&r2, p + 64, 32);
         uint64_t at = 0;
         for (; at + 96 <= bytes; at += 96) {
             store(dst + at, r0);
@@ -51,17 +50,17 @@ template <typename Vector>
         return;
     }
     if (bytes >= 16) {
-        store(dst, Words2{w[0], w[1]});
-        store(dst + bytes - 16, Words2{w[1], w[2]});
+        std::memcpy(dst, p, 16);
+        std::memcpy(dst + bytes - 16, p + 32, 16);
         return;
     }
     if (bytes >= 8) {
-        std::memcpy(dst, &w[0], 8);
-        std::memcpy(dst + bytes - 8, &w[2], 8);
+        std::memcpy(dst, p, 8);
+        std::memcpy(dst + bytes - 8, p + 16, 8);
         return;
     }
     for (uint64_t i = 0; i < bytes; ++i)
-        dst[i] = pixel.bytes[i];
+        dst[i] = p[i];
 }
 
 } // namespace
@@ -75,6 +74,13 @@ PATTERN_MULTI_VERSIONED
 void store_runs(uint8_t *row, std::span<const ByteRun> runs) {
     for (const ByteRun &run : runs)
         store_repeated_inline(row + run.offset, run.bytes, *run.pixel);
+}
+
+PATTERN_MULTI_VERSIONED
+void store_run_sequence(uint8_t *dst, const RepeatedPixel *pixels, size_t count,
+                        uint64_t run_bytes) {
+    for (size_t k = 0; k < count; ++k)
+        store_repeated_inline(dst + k * run_bytes, run_bytes, pixels[k]);
 }
 
 } // namespace pattern

@@ -25,10 +25,12 @@ constexpr PixelBytes<N> little_endian_bytes(uint64_t value) {
 }
 
 // A pixel of 1, 2, 3, 4 or 8 bytes (or a 4-byte packed YUV pair) repeated
-// over 24 bytes, which every such size divides: any store that starts a
-// multiple of 8 bytes into it, and on a whole pixel, carries the right bytes.
+// over 96 bytes: three 32-byte registers' worth, a length every such size
+// divides. A store that starts on a whole pixel at a multiple of 8 bytes
+// into it carries the right bytes, so the registers are loaded, never
+// assembled, for each run.
 struct RepeatedPixel {
-    std::array<uint8_t, 24> bytes{};
+    alignas(32) std::array<uint8_t, 96> bytes{};
 };
 
 constexpr RepeatedPixel repeat_pixel(const uint8_t *pixel, size_t size) {
@@ -66,6 +68,11 @@ void store_repeated(uint8_t *dst, uint64_t bytes, const RepeatedPixel &pixel);
 
 // Stores every run of `runs` into the row, in order.
 void store_runs(uint8_t *row, std::span<const ByteRun> runs);
+
+// Stores `count` runs of run_bytes bytes each back to back from dst on, the
+// k-th of them of pixels[k].
+void store_run_sequence(uint8_t *dst, const RepeatedPixel *pixels, size_t count,
+                        uint64_t run_bytes);
 
 // Rows [first, end) of a plane, `step` bytes apart, that all look alike:
 // `draw_row(row)` draws each of them in place, top to bottom, so that rows

@@ -76,38 +76,67 @@ uint32_t steps_reaching(uint32_t x, uint32_t step) {
     return static_cast<uint32_t>((uint64_t{x} + step - 1) / step);
 }
 
-// One packed row: luma of every pixel from its own column, chroma of each
-// pair from its left pixel. Bytes from 2 x width on are never written, so an
-// unpaired last pixel gets its luma and the first chroma byte of its pair
-// (Cb in UYVY and YUYV, Cr in VYUY and YVYU) and loses the other.
-void draw_packed_row(const BandPicture &band, const FormatLayout &layout, uint8_t *row,
-                     uint32_t width) {
-    const uint64_t row_bytes = 2 * uint64_t{width};
-    auto store = [&](uint64_t at, uint8_t value) {
-        if (at < row_bytes)
-            row[at] = value;
-    };
-    for (const SmpteRun &run : band.runs) {
-        const YuvColor c = band.color(run);
-        uint32_t x = run.begin;
-        if (x % 2 != 0) // right pixel of a pair whose chroma the run before set
-            store(2 * uint64_t{x++} + layout.luma_byte, c.y);
-        const uint32_t pairs = (run.end - x) / 2;
-        PixelBytes<4> pair{};
-        pair[layout.luma_byte] = c.y;
-        pair[layout.luma_byte + 2] = c.y;
-        pair[layout.cb.byte] = c.cb;
-        pair[layout.cr.byte] = c.cr;
-        store_repeated(row + 2 * uint64_t{x}, 4 * uint64_t{pairs}, repeat_pixel(pair));
-        x += 2 * pairs;
-        if (x < run.end) { // left pixel of a pair that the next run completes
-            const uint64_t at = 2 * uint64_t{x};
-            store(at + layout.luma_byte, c.y);
-            store(at + layout.cb.byte, c.cb);
-            store(at + layout.cr.byte, c.cr);
+// One packed row as whole pairs stored from registers plus the single bytes
+// of the pairs that two runs share: luma of every pixel from its own
+// column, chroma of each pair from its left pixel. Bytes from 2 x width on
+// are never written, so an unpaired last pixel gets its luma and the first
+// chroma byte of its pair (Cb in UYVY and YUYV, Cr in VYUY and YVYU) and
+// loses the other. Worked out once per band, stored into each of its rows.
+class PackedRow {
+public:
+    PackedRow(const BandPicture &band, const FormatLayout &layout, uint32_t width) {
+        const uint64_t row_bytes = 2 * uint64_t{width};
+        auto byte = [&](uint64_t at, uint8_t value) {
+            if (at < row_bytes)
+                bytes_[byte_count_++] = {at, value};
+        };
+        for (const SmpteRun &run : band.runs) {
+            const YuvColor c = band.color(run);
+            uint32_t x = run.begin;
+            if (x % 2 != 0) // right pixel of a pair whose chroma the run before set
+                byte(2 * uint64_t{x++} + layout.luma_byte, c.y);
+            const uint32_t pairs = (run.end - x) / 2;
+            if (pairs != 0) {
+                PixelBytes<4> pair{};
+                pair[layout.luma_byte] = c.y;
+                pair[layout.luma_byte + 2] = c.y;
+                pair[layout.cb.byte] = c.cb;
+                pair[layout.cr.byte] = c.cr;
+                pixels_[run_count_] = repeat_pixel(pair);
+                runs_[run_count_] = {2 * uint64_t{x}, 4 * uint64_t{pairs}, &pixels_[run_count_]};
+                ++run_count_;
+            }
+            x += 2 * pairs;
+            if (x < run.end) { // left pixel of a pair that the next run completes
+                const uint64_t at = 2 * uint64_t{x};
+                byte(at + layout.luma_byte, c.y);
+                byte(at + layout.cb.byte, c.cb);
+                byte(at + layout.cr.byte, c.cr);
+            }
         }
     }
-}
+
+    PackedRow(const PackedRow &) = delete;
+    PackedRow &operator=(const PackedRow &) = delete;
+
+    void store(uint8_t *row) const {
+        store_runs(row, std::span<const ByteRun>(runs_.data(), run_count_));
+        for (size_t i = 0; i < byte_count_; ++i)
+            row[bytes_[i].at] = bytes_[i].value;
+    }
+
+private:
+    struct Byte {
+        uint64_t at;
+        uint8_t value;
+    };
+    static constexpr size_t max_runs = SmpteRowRuns{}.runs.size();
+    std::array<RepeatedPixel, max_runs> pixels_;
+    std::array<ByteRun, max_runs> runs_{};
+    std::array<Byte, 4 * max_runs> bytes_{};
+    size_t run_count_ = 0;
+    size_t byte_count_ = 0;
+};
 
 // The two passes exactly as specified, one byte at a time: luma of every row
 // first, then chroma. Only needed when rows overlap (stride below 2 x width),
@@ -157,8 +186,8 @@ void draw_smpte_yuv_packed(const FormatLayout &layout, uint8_t *mem, uint32_t wi
         return;
     }
     for_each_band(picture, height, [&](const BandPicture &band, uint32_t first, uint32_t end) {
-        draw_equal_rows(mem, stride, first, end,
-                        [&](uint8_t *row) { draw_packed_row(band, layout, row, width); });
+        const PackedRow packed(band, layout, width);
+        draw_equal_rows(mem, stride, first, end, [&](uint8_t *row) { packed.store(row); });
     });
 }
 

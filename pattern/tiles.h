@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
 #include "test_pattern.h"
 
@@ -18,17 +19,12 @@ TileRgb tile_color(uint32_t x, uint32_t y, uint32_t width);
 void draw_tiles(const PixelFormatInfo &format, const PlanePointers &planes, uint32_t width,
                 uint32_t height, uint32_t stride);
 
-void draw_tiles_yuv_packed(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
+// The members draw_tiles picks by the format's layout.
+void draw_tiles_yuv_packed(const FormatLayout &layout, uint8_t *mem, uint32_t width,
                            uint32_t height, uint32_t stride);
-void draw_tiles_yuv_planar(const PixelFormatInfo &format, uint8_t *y_plane, uint8_t *cb_plane,
-                           uint8_t *cr_plane, uint32_t width, uint32_t height, uint32_t stride);
-void draw_tiles_rgb16(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride);
-void draw_tiles_rgb24(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride);
-void draw_tiles_rgb32(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
-                      uint32_t stride);
-void draw_tiles_rgb_half(const PixelFormatInfo &format, uint8_t *mem, uint32_t width,
-                         uint32_t height, uint32_t stride);
+void draw_tiles_yuv_planar(const FormatLayout &layout, const ComponentBases<uint8_t> &planes,
+                           uint32_t width, uint32_t height, uint32_t stride);
+void draw_tiles_pixels(const PixelFormatInfo &format, uint8_t *mem, uint32_t width, uint32_t height,
+                       uint32_t stride);
 
 } // namespace pattern

@@ -213,17 +213,21 @@ TEST(TileUntouched, C8IsNeverDrawn) {
 }
 
 TEST(TilePlanar, SeparateChromaBuffersGetTheSameSamples) {
-    const PixelFormatInfo &nv12 = format_named("NV12");
+    // YU12 keeps Cb and Cr in planes of their own, NV12 interleaves them;
+    // both subsample alike, so the samples must agree one for one.
     const uint32_t width = 131, height = 7, stride = 132;
-    std::vector<uint8_t> luma(stride * height), interleaved(stride * 4, 0xA5);
-    std::vector<uint8_t> cb(stride * 4, 0xA5), cr(stride * 4, 0xA5);
-    draw_tiles_yuv_planar(nv12, luma.data(), interleaved.data(), interleaved.data() + 1, width,
-                          height, stride);
-    draw_tiles_yuv_planar(nv12, luma.data(), cb.data(), cr.data(), width, height, stride);
-    for (size_t i = 0; i < cb.size(); i += 2) {
-        EXPECT_EQ(cb[i], interleaved[i]) << i;
-        EXPECT_EQ(cr[i], interleaved[i + 1]) << i;
-        EXPECT_EQ(cb[i + 1], 0xA5) << i;
+    std::vector<uint8_t> luma(stride * height), interleaved(stride * 4 + 1, 0xA5);
+    std::vector<uint8_t> cb(stride / 2 * 4 + 1, 0xA5), cr(stride / 2 * 4 + 1, 0xA5);
+    draw_tiles(format_named("NV12"), {luma.data(), interleaved.data(), nullptr}, width, height,
+               stride);
+    draw_tiles(format_named("YU12"), {luma.data(), cb.data(), cr.data()}, width, height, stride);
+    for (size_t row = 0; row < 4; ++row) {
+        for (size_t k = 0; k < (width + 1) / 2; ++k) {
+            EXPECT_EQ(cb[row * stride / 2 + k], interleaved[row * stride + 2 * k])
+                << row << " " << k;
+            EXPECT_EQ(cr[row * stride / 2 + k], interleaved[row * stride + 2 * k + 1])
+                << row << " " << k;
+        }
     }
 }
 
