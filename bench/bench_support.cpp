@@ -2,13 +2,21 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <span>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "format_layout.h"
 #include "pixel_formats.h"
 #include "plane_layout.h"
 
@@ -18,34 +26,59 @@ using namespace pattern;
 
 namespace {
 
+constexpr size_t page = 4096;
+
+size_t round_to_page(uint64_t bytes) {
+    return std::max<size_t>(page, (bytes + page - 1) / page * page);
+}
+
 struct FreeDeleter {
     void operator()(uint8_t *p) const { std::free(p); }
 };
-using AlignedBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 // Page-aligned like a framebuffer mapping, and touched once so that page
 // faults stay out of the timings.
-AlignedBuffer make_buffer(size_t bytes) {
-    constexpr size_t page = 4096;
-    const size_t rounded = std::max<size_t>(page, (bytes + page - 1) / page * page);
-    AlignedBuffer buffer(static_cast<uint8_t *>(std::aligned_alloc(page, rounded)));
+std::unique_ptr<uint8_t, FreeDeleter> make_buffer(size_t bytes) {
+    std::unique_ptr<uint8_t, FreeDeleter> buffer(
+        static_cast<uint8_t *>(std::aligned_alloc(page, round_to_page(bytes))));
     if (!buffer)
         throw std::bad_alloc();
-    std::memset(buffer.get(), 0, rounded);
+    std::memset(buffer.get(), 0, round_to_page(bytes));
     return buffer;
 }
 
-// A simple vectorised store loop: 32 bytes per step as two 16-byte vector
-// stores, then the tail. The block is read through a volatile pointer, so the
-// compiler can neither fold it into byte stores nor turn the loop into memset.
-void store_loop(uint8_t *dst, size_t bytes) {
-    typedef uint8_t block16 __attribute__((vector_size(16)));
-    static constexpr uint8_t pattern[32] = {1,   8,   15,  22,  29,  36,  43,  50,  57,  64,  71,
-                                            78,  85,  92,  99,  106, 113, 120, 127, 134, 141, 148,
-                                            155, 162, 169, 176, 183, 190, 197, 204, 211, 218};
-    static const uint8_t *volatile source = pattern;
-    const uint8_t *block = source;
-    block16 low, high;
+// The cold runs' memory, shared by every case: twice the last-level cache
+// and at least four sets of the largest planes, so that every set has left
+// the cache before it is written again.
+std::span<uint8_t> cold_arena() {
+    static const auto arena = [] {
+        long llc = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        if (llc <= 0)
+            llc = 64L << 20;
+        const size_t largest_set = size_t{3840} * 2160 * 8 + page;
+        const size_t bytes = std::max<size_t>(2 * static_cast<size_t>(llc), 4 * largest_set);
+        return std::pair{make_buffer(bytes), bytes};
+    }();
+    return {arena.first.get(), arena.second};
+}
+
+// The baselines: the same number of bytes as the pattern writes, through
+// one of three store routines. The stored bytes come through a volatile
+// pointer, so the compiler can neither fold the loops into memset nor
+// into byte stores.
+constexpr uint8_t store_bytes[32] = {1,   8,   15,  22,  29,  36,  43,  50,  57,  64,  71,
+                                     78,  85,  92,  99,  106, 113, 120, 127, 134, 141, 148,
+                                     155, 162, 169, 176, 183, 190, 197, 204, 211, 218};
+const uint8_t *volatile store_source = store_bytes;
+
+void memset_fill(uint8_t *dst, size_t bytes) {
+    std::memset(dst, 0x5A, bytes);
+}
+
+void sse2_loop(uint8_t *dst, size_t bytes) {
+    using Block16 = uint8_t __attribute__((vector_size(16)));
+    const uint8_t *block = store_source;
+    Block16 low, high;
     std::memcpy(&low, block, 16);
     std::memcpy(&high, block + 16, 16);
     size_t i = 0;
@@ -56,15 +89,57 @@ void store_loop(uint8_t *dst, size_t bytes) {
     std::memcpy(dst + i, block, bytes - i);
 }
 
-void memset_fill(uint8_t *dst, size_t bytes) {
-    std::memset(dst, 0x5A, bytes);
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void avx2_loop(uint8_t *dst, size_t bytes) {
+    using Block32 = uint8_t __attribute__((vector_size(32)));
+    const uint8_t *block = store_source;
+    Block32 v;
+    std::memcpy(&v, block, 32);
+    size_t i = 0;
+    for (; i + 64 <= bytes; i += 64) {
+        std::memcpy(dst + i, &v, 32);
+        std::memcpy(dst + i + 32, &v, 32);
+    }
+    for (; i + 32 <= bytes; i += 32)
+        std::memcpy(dst + i, &v, 32);
+    std::memcpy(dst + i, block, bytes - i);
 }
+
+bool has_avx2() {
+    return __builtin_cpu_supports("avx2");
+}
+#else
+void avx2_loop(uint8_t *, size_t) {}
+
+bool has_avx2() {
+    return false;
+}
+#endif
+
+using Fill = void (*)(uint8_t *, size_t);
 
 using clock = std::chrono::steady_clock;
 
 double seconds_since(clock::time_point start) {
     return std::chrono::duration<double>(clock::now() - start).count();
 }
+
+// One set of planes at a base address, each plane starting on a page.
+struct PlaneSet {
+    std::array<size_t, 3> offsets{};
+    size_t bytes = 0;
+
+    explicit PlaneSet(const PlaneLayout &layout) {
+        for (uint32_t i = 0; i < layout.count; ++i) {
+            offsets[i] = bytes;
+            bytes += round_to_page(layout.bytes[i]);
+        }
+    }
+
+    PlanePointers at(uint8_t *base) const {
+        return {base + offsets[0], base + offsets[1], base + offsets[2]};
+    }
+};
 
 } // namespace
 
@@ -83,62 +158,56 @@ void register_case(TestPattern pattern, const char *format_name, uint32_t width,
 
     const std::string name = std::string(pattern_name(pattern)) + "/" + format_name + "/" +
                              std::to_string(width) + "x" + std::to_string(height);
-    benchmark::RegisterBenchmark(
-        name.c_str(),
-        [=](benchmark::State &state) {
-            std::array<AlignedBuffer, 3> buffers;
-            PlanePointers planes{};
-            for (uint32_t i = 0; i < layout.count; ++i) {
-                buffers[i] = make_buffer(layout.bytes[i]);
-                planes[i] = buffers[i].get();
-            }
-            // The baselines run in every iteration, right after the pattern and
-            // over the same planes, so that both see the same machine load and
-            // cache state; only the pattern's time is reported as the case's.
-            auto run_baseline = [&](void (*fill)(uint8_t *, size_t)) {
-                const auto start = clock::now();
-                for (uint32_t i = 0; i < written_planes; ++i)
-                    fill(planes[i], layout.bytes[i]);
-                benchmark::ClobberMemory();
-                return seconds_since(start);
-            };
-            double pattern_seconds = 0, memset_seconds = 0, loop_seconds = 0;
-            for (auto _ : state) {
-                const auto start = clock::now();
-                fill_test_pattern(fourcc, pattern, planes, width, height, stride);
-                benchmark::ClobberMemory();
-                const double took = seconds_since(start);
-                state.SetIterationTime(took);
-                pattern_seconds += took;
-                memset_seconds += run_baseline(memset_fill);
-                loop_seconds += run_baseline(store_loop);
-            }
-            state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * written));
-            state.counters["vs_baseline"] =
-                std::min(memset_seconds, loop_seconds) / pattern_seconds;
-        })
-        ->Unit(benchmark::kMillisecond)
-        ->UseManualTime();
-}
-
-void register_baselines(size_t bytes, const char *label) {
-    auto add = [&](const char *what, void (*fill)(uint8_t *, size_t)) {
-        const std::string name = std::string("baseline/") + what + "/" + label;
-        benchmark::RegisterBenchmark(name.c_str(),
-                                     [=](benchmark::State &state) {
-                                         AlignedBuffer buffer = make_buffer(bytes);
-                                         for (auto _ : state) {
-                                             fill(buffer.get(), bytes);
-                                             benchmark::ClobberMemory();
-                                         }
-                                         state.SetBytesProcessed(
-                                             static_cast<int64_t>(state.iterations() * bytes));
-                                     })
+    for (const bool cold : {false, true}) {
+        benchmark::RegisterBenchmark(
+            (name + (cold ? "/cold" : "/hot")).c_str(),
+            [=](benchmark::State &state) {
+                const PlaneSet set(layout);
+                std::unique_ptr<uint8_t, FreeDeleter> hot_buffer;
+                std::span<uint8_t> ring;
+                if (cold)
+                    ring = cold_arena();
+                else
+                    hot_buffer = make_buffer(set.bytes);
+                const size_t ring_sets = cold ? ring.size() / set.bytes : 1;
+                size_t next = 0;
+                auto next_planes = [&] {
+                    uint8_t *base = cold ? ring.data() + next * set.bytes : hot_buffer.get();
+                    next = (next + 1) % ring_sets;
+                    return set.at(base);
+                };
+                std::vector<Fill> baselines{memset_fill, sse2_loop};
+                if (has_avx2())
+                    baselines.push_back(avx2_loop);
+                // Each round times the pattern and then every baseline over
+                // the same bytes, so that all see the same machine load.
+                std::vector<double> baseline_seconds(baselines.size(), 0.0);
+                double pattern_seconds = 0;
+                for (auto _ : state) {
+                    const PlanePointers planes = next_planes();
+                    const auto start = clock::now();
+                    fill_test_pattern(fourcc, pattern, planes, width, height, stride);
+                    benchmark::ClobberMemory();
+                    const double took = seconds_since(start);
+                    state.SetIterationTime(took);
+                    pattern_seconds += took;
+                    for (size_t b = 0; b < baselines.size(); ++b) {
+                        const PlanePointers target = next_planes();
+                        const auto baseline_start = clock::now();
+                        for (uint32_t i = 0; i < written_planes; ++i)
+                            baselines[b](target[i], layout.bytes[i]);
+                        benchmark::ClobberMemory();
+                        baseline_seconds[b] += seconds_since(baseline_start);
+                    }
+                }
+                state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * written));
+                state.counters["vs_baseline"] =
+                    *std::min_element(baseline_seconds.begin(), baseline_seconds.end()) /
+                    pattern_seconds;
+            })
             ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-    };
-    add("memset", memset_fill);
-    add("store_loop", store_loop);
+            ->UseManualTime();
+    }
 }
 
 } // namespace pattern_bench

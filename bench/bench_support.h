@@ -1,5 +1,5 @@
 // Shared machinery of the pattern benchmarks: page-aligned plane buffers,
-// the memory-speed baseline and the registration of one pattern case.
+// the store-speed baseline and the registration of one pattern case.
 #pragma once
 
 #include <cstddef>
@@ -9,15 +9,17 @@
 
 namespace pattern_bench {
 
-// Registers "<pattern>/<format>/<W>x<H>": fill_test_pattern into buffers of
-// the format's plane sizes at the tightest stride. Reports bytes/s of the
-// planes written and, as vs_baseline, the pattern's speed over that of the
-// faster of memset and a loop of 32-byte stores writing the same planes.
+// Registers "<pattern>/<format>/<W>x<H>/hot" and ".../cold": fill_test_pattern
+// into the format's planes at the tightest stride, timed in rounds
+// interleaved with the baselines over the same bytes: glibc memset, a loop
+// of 16-byte (SSE2) stores and, where the CPU has AVX2, a loop of 32-byte
+// stores. "hot" reuses one set of planes (cache-resident when they fit),
+// "cold" walks a ring of sets larger than the last-level cache, as a
+// scan-out buffer is. Reports bytes/s of the planes written and, as
+// vs_baseline, the baseline's time (the fastest of the three) over the
+// pattern's.
 void register_case(pattern::TestPattern pattern, const char *format, uint32_t width,
                    uint32_t height);
-
-// Registers the two baseline cases over a buffer of `bytes` bytes.
-void register_baselines(size_t bytes, const char *label);
 
 inline constexpr struct { uint32_t width, height; } sizes[] = {{1920, 1080}, {3840, 2160}};
 
