@@ -4,6 +4,7 @@
 // it, so the binary still runs on every x86-64.
 #include "byte_fill.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace pattern {
@@ -23,19 +24,26 @@ template <typename Vector>
 }
 
 // The bytes are moved, never computed on, so they stay in memory order on
-// every host. Offsets into the 96 repeated bytes: 0, 32 and 64 continue one
-// another; a run's last store, which ends on a whole pixel, needs the phase
-// 16 modulo 24 for 32 bytes (found at 64), 8 for 16 bytes (at 32) and 16
-// for 8 bytes (at 16), because every pixel size divides 24.
+// every host. A run's last store ends on a whole pixel, so it needs the
+// phase -32 modulo 24 for 32 bytes (found at offset 64), -16 for 16 bytes
+// (at 32) and -8 for 8 bytes (at 16).
 [[gnu::always_inline]] inline void store_repeated_inline(uint8_t *dst, uint64_t bytes,
                                                          const RepeatedPixel &pixel) {
     const uint8_t *p = pixel.bytes.data();
-    if (bytes >= 32) {
-        Words4 r0, r1, r2;
-        std::memcpy(&r0, p, 32);
-        std::memcpy(&r1, p + 32, 32);
-        std::memcpy(&r2, p + 64, 32);
-        uint64_t at = 0;
+    if (bytes >= 64) {
+        // One unaligned store for the head, then 32-byte aligned stores, so
+        // that no store but the first and the last splits a cache line.
+        Words4 head;
+        std::memcpy(&head, p, 32);
+        store(dst, head);
+        const uint64_t skip = 32 - (reinterpret_cast<uintptr_t>(dst) & 31);
+        const uint8_t *q = p + skip % 24;
+        Words4 r0, r1, r2, tail;
+        std::memcpy(&r0, q, 32);
+        std::memcpy(&r1, q + 32, 32);
+        std::memcpy(&r2, q + 64, 32);
+        std::memcpy(&tail, p + 64, 32);
+        uint64_t at = skip;
         for (; at + 96 <= bytes; at += 96) {
             store(dst + at, r0);
             store(dst + at + 32, r1);
@@ -45,8 +53,15 @@ template <typename Vector>
             store(dst + at, r0);
         if (at + 64 <= bytes)
             store(dst + at + 32, r1);
-        if (at != bytes)
-            store(dst + bytes - 32, r2);
+        store(dst + bytes - 32, tail);
+        return;
+    }
+    if (bytes >= 32) {
+        Words4 head, tail;
+        std::memcpy(&head, p, 32);
+        std::memcpy(&tail, p + 64, 32);
+        store(dst, head);
+        store(dst + bytes - 32, tail);
         return;
     }
     if (bytes >= 16) {

@@ -25,12 +25,12 @@ constexpr PixelBytes<N> little_endian_bytes(uint64_t value) {
 }
 
 // A pixel of 1, 2, 3, 4 or 8 bytes (or a 4-byte packed YUV pair) repeated
-// over 96 bytes: three 32-byte registers' worth, a length every such size
-// divides. A store that starts on a whole pixel at a multiple of 8 bytes
-// into it carries the right bytes, so the registers are loaded, never
-// assembled, for each run.
+// over 128 bytes. Every such size divides 24, so the 96 bytes (three 32-byte
+// registers) from any offset below 24 continue a run whose bytes so far
+// are a multiple of 24 plus that offset: the registers are loaded, never
+// assembled, for each run, whatever the alignment the stores start from.
 struct RepeatedPixel {
-    alignas(32) std::array<uint8_t, 96> bytes{};
+    alignas(32) std::array<uint8_t, 128> bytes{};
 };
 
 constexpr RepeatedPixel repeat_pixel(const uint8_t *pixel, size_t size) {
