@@ -296,7 +296,7 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
     kernel = kernel_cache.ensure_kernel(cache, case.kernel)
     report.kernel_version = kernel.version
     initrd = work / "initramfs.cpio"
-    initrd.write_bytes(make_initramfs.build(kernel, program, case.args))
+    initrd.write_bytes(make_initramfs.build(kernel, program, case.args, (case.display,)))
     expected = reference_picture(testpattern, display.width, display.height, work)
     report.expected = expected
     rom = work / "radeon.rom"
@@ -327,7 +327,7 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
         notes = check_kernel_log(run, expect, records)
         total = time.monotonic() - machine.started
 
-    initrd.unlink()  # 25 MB; the console log and screendumps stay for a look
+    initrd.unlink()  # 20 MB; the console log and screendumps stay for a look
     exact = sum(1 for d in run.dumps if d.shown == Shown.EXACT)
     black = sum(1 for d in run.dumps if d.shown == Shown.BLACK)
     ending = f" after {case.end_with}" if case.end_with else ""

@@ -2,8 +2,9 @@
 
 It holds busybox, the /init script beside this file, the program with the
 shared libraries and dynamic loader it needs (as ldd lists them, so a
-sanitized build brings its runtime along), and for each emulated display
-the kernel modules of its driver with their dependencies in load order.
+sanitized build brings its runtime along; all without debug information),
+and for each emulated display asked for the kernel modules of its driver
+with their dependencies in load order.
 """
 
 import argparse
@@ -12,6 +13,7 @@ import pathlib
 import re
 import subprocess
 import sys
+import tempfile
 
 import kernel_cache
 from cpio_archive import CpioArchive
@@ -52,9 +54,11 @@ def _module_bytes(path: pathlib.Path) -> bytes:
     return lzma.decompress(data) if path.suffix == ".xz" else data
 
 
-def add_driver_modules(archive: CpioArchive, kernel: kernel_cache.Kernel) -> None:
-    """Each driver's modules in load order, listed in /etc/drivers/DRIVER."""
-    for name, display in DISPLAYS.items():
+def add_driver_modules(archive: CpioArchive, kernel: kernel_cache.Kernel,
+                       displays: tuple[str, ...]) -> None:
+    """Each display's driver modules in load order, listed in /etc/drivers/NAME."""
+    for name in displays:
+        display = DISPLAYS[name]
         lines = []
         seen: set[pathlib.Path] = set()
         for module in (*display.extra_modules, display.driver):
@@ -71,9 +75,23 @@ def add_driver_modules(archive: CpioArchive, kernel: kernel_cache.Kernel) -> Non
         archive.add_file(f"etc/drivers/{name}", ("\n".join(lines) + "\n").encode())
 
 
+def without_debug_info(path: pathlib.Path) -> bytes:
+    """The file with its DWARF sections left out (symbols stay, for the
+    sanitizers' stack traces): a third of the image's size, so it loads
+    faster under emulation."""
+    with tempfile.TemporaryDirectory(prefix="crtc-relay-strip-") as tmp:
+        stripped = pathlib.Path(tmp) / path.name
+        result = subprocess.run(["objcopy", "--strip-debug", str(path), str(stripped)],
+                                capture_output=True, text=True)
+        if result.returncode != 0:
+            raise RuntimeError(f"objcopy --strip-debug {path} failed: {result.stderr.strip()}")
+        return stripped.read_bytes()
+
+
 def build(kernel: kernel_cache.Kernel, program: pathlib.Path,
-          arguments: tuple[str, ...] = ()) -> bytes:
-    """The image; /init passes `arguments` to the program before the device."""
+          arguments: tuple[str, ...] = (), displays: tuple[str, ...] = tuple(DISPLAYS)) -> bytes:
+    """The image with the modules of `displays`; /init passes `arguments`
+    to the program before the device."""
     if not BUSYBOX.exists():
         raise RuntimeError(f"{BUSYBOX} is missing; install busybox-static (scripts/setup.sh)")
     archive = CpioArchive()
@@ -83,13 +101,13 @@ def build(kernel: kernel_cache.Kernel, program: pathlib.Path,
     archive.add_char_device("dev/console", 5, 1)
     archive.add_file("init", (HERE / "init.sh").read_bytes(), 0o755)
     archive.add_file("bin/busybox", BUSYBOX.read_bytes(), 0o755)
-    archive.add_file(PROGRAM_PATH, program.read_bytes(), 0o755)
+    archive.add_file(PROGRAM_PATH, without_debug_info(program), 0o755)
     if any("\n" in argument for argument in arguments):
         raise ValueError(f"program arguments cannot hold line breaks: {arguments!r}")
     archive.add_file(ARGUMENTS_PATH, "".join(f"{a}\n" for a in arguments).encode())
     for library in shared_objects(program):
-        archive.add_file(str(library), library.resolve().read_bytes(), 0o755)
-    add_driver_modules(archive, kernel)
+        archive.add_file(str(library), without_debug_info(library.resolve()), 0o755)
+    add_driver_modules(archive, kernel, displays)
     return archive.to_bytes()
 
 

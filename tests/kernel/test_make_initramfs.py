@@ -1,6 +1,8 @@
 """Finding what a program needs in the initramfs."""
 
 import pathlib
+import subprocess
+import tempfile
 import unittest
 
 import make_initramfs
@@ -26,6 +28,22 @@ class SharedObjectsTest(unittest.TestCase):
         self.assertIn("libc.so.6", names)
         self.assertTrue(any(name.startswith("ld-linux") for name in names), names)
         self.assertTrue(all(path.is_absolute() and path.exists() for path in objects))
+
+    def test_debug_information_goes_and_symbols_stay(self) -> None:
+        with tempfile.TemporaryDirectory() as tmp:
+            source, program = pathlib.Path(tmp) / "p.c", pathlib.Path(tmp) / "p"
+            source.write_text("int relay_marker(void) { return 7; }\n"
+                              "int main(void) { return relay_marker(); }\n")
+            subprocess.run(["gcc", "-g", "-o", str(program), str(source)], check=True)
+            stripped = pathlib.Path(tmp) / "stripped"
+            stripped.write_bytes(make_initramfs.without_debug_info(program))
+            sections = subprocess.run(["readelf", "-S", "-s", str(stripped)], check=True,
+                                      capture_output=True, text=True).stdout
+            before = subprocess.run(["readelf", "-S", str(program)], check=True,
+                                    capture_output=True, text=True).stdout
+        self.assertIn(".debug_info", before)
+        self.assertNotIn(".debug_info", sections)
+        self.assertIn("relay_marker", sections)
 
     def test_module_names_as_the_kernel_spells_them(self) -> None:
         self.assertEqual(make_initramfs._module_name(pathlib.Path("x/virtio-gpu.ko")), "virtio_gpu")
