@@ -3,6 +3,7 @@
 # its sources is newer than the binary, then runs it for a bounded time.
 # Usage: run_fuzzer.sh BINARY SECONDS SOURCE_DIR SOURCE...
 # A crash, a stray write or a difference from the reference fails the run.
+# FUZZER_WERROR=-Werror makes warnings errors, as the build's option does.
 set -euo pipefail
 
 binary=$1
@@ -24,7 +25,7 @@ fi
 if [ "$rebuild" -eq 1 ]; then
   echo "building $binary"
   mkdir -p "$(dirname "$binary")"
-  clang++ -std=c++20 -g -O1 -Wall -Wextra -Werror \
+  clang++ -std=c++20 -g -O1 -Wall -Wextra ${FUZZER_WERROR:-} \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
     -I"$source_dir/pattern" -I"$source_dir/tests/pattern/yuv_tiles_gradient" \
     "${sources[@]}" -o "$binary.tmp"
