@@ -5,7 +5,7 @@
 # for you, as a user would, and the program tears down and exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh run
 cmake --preset release >/dev/null
 cmake --build --preset release --target crtc-relay drmsim_preload
 

@@ -1,21 +1,41 @@
 #!/usr/bin/env bash
-# Installs every Debian package that crtc-relay needs to build, run and test.
-# Does nothing when they are all present already.
+# Installs the Debian packages crtc-relay needs, by group, and does nothing
+# when they are all present already.
+#   setup.sh run    building and running the programs (what demo.sh needs)
+#   setup.sh test   that, plus tests, benchmarks, packaging and the real
+#                   kernel under emulation (what test.sh needs)
+# With no argument, every group.
 set -euo pipefail
 
-packages=(
+run_packages=(
   # build
   cmake ninja-build g++ pkg-config
   # libraries
   libdrm-dev libpng-dev nlohmann-json3-dev
+)
+
+test_packages=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
+  # the Debian package and the man pages
+  dpkg-dev lintian groff-base
   # the real kernel under emulation
   qemu-system-x86 busybox-static cpio kmod zstd
   # the pattern library's tests on a big-endian host (s390x under user-mode
   # emulation), with GoogleTest built from source by the cross compiler
   g++-s390x-linux-gnu qemu-user-static googletest
 )
+
+packages=()
+groups=("$@")
+if [ ${#groups[@]} -eq 0 ]; then groups=(run test); fi
+for group in "${groups[@]}"; do
+  case "$group" in
+    run) packages+=("${run_packages[@]}") ;;
+    test) packages+=("${run_packages[@]}" "${test_packages[@]}") ;;
+    *) echo "setup: unknown package group '$group'; valid groups: run, test" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -27,6 +47,8 @@ done
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
+# A package named by two groups is installed once.
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
 
 echo "setup: installing ${missing[*]}"
 sudo=""

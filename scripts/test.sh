@@ -4,7 +4,7 @@
 # tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh test
 cmake --preset test
 cmake --build --preset test
 started=$(mktemp)
