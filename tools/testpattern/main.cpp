@@ -43,6 +43,10 @@ int main(int argc, char *argv[]) {
         std::fputs(testpattern_help().c_str(), stdout);
         return 0;
     }
+    if (std::holds_alternative<ShowVersion>(parsed)) {
+        std::puts("testpattern " CRTC_RELAY_VERSION);
+        return 0;
+    }
     if (const auto *error = std::get_if<UsageError>(&parsed)) {
         std::fprintf(stderr, "testpattern: %s\n", error->message.c_str());
         return exit_usage;

@@ -86,6 +86,8 @@ ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[]) 
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
             return ShowHelp{};
+        if (arg == "--version")
+            return ShowVersion{};
         if (arg == "--png") {
             options.png = true;
             continue;
@@ -210,6 +212,7 @@ Options:
   --png           write an 8-bit RGB PNG instead of the raw planes
   --output FILE   where to write; - for standard output
   --help, -h      this text
+  --version       the program's version
 
 Raw output, H = height, S = stride:
   plane 0: H x S bytes, for every format;

@@ -21,11 +21,12 @@ struct TestpatternOptions {
 
 // What the command line asks for when it is not a drawing.
 struct ShowHelp {};
+struct ShowVersion {};
 struct UsageError {
     std::string message; // one line, without the program name
 };
 
-using ParsedCommandLine = std::variant<TestpatternOptions, ShowHelp, UsageError>;
+using ParsedCommandLine = std::variant<TestpatternOptions, ShowHelp, ShowVersion, UsageError>;
 
 ParsedCommandLine parse_testpattern_options(int argc, const char *const argv[]);
 
