@@ -3,6 +3,7 @@ installed crtc-relay tree holds, and a bounded run of its programs on its
 own default device description."""
 import json
 import os
+import shutil
 import subprocess
 
 PROGRAMS = ("crtc-relay", "testpattern", "drmsim-run")
@@ -30,11 +31,34 @@ def files_under(root):
     return found
 
 
+def run_with_quiet_stdin(command):
+    """Runs command with standard input a pipe that stays open and empty,
+    so that nothing but the run's own bound ends it."""
+    quiet_read, quiet_write = os.pipe()
+    try:
+        return subprocess.run(command, stdin=quiet_read, capture_output=True, text=True,
+                              timeout=60, check=False)
+    finally:
+        os.close(quiet_read)
+        os.close(quiet_write)
+
+
+def read_journal(path):
+    with open(path, encoding="utf-8") as lines:
+        return [json.loads(line) for line in lines]
+
+
+def crtcs_shown_on(calls):
+    """The CRTC index of each SETCRTC that set a mode, in order."""
+    return [call["crtc_index"] for call in calls
+            if call["request"] == "SETCRTC" and call["mode"] is not None]
+
+
 class TreeChecks:
     """Mixed into a unittest.TestCase."""
 
-    def check_versions(self, root, version, programs=("testpattern", "drmsim-run")):
-        for program in programs:
+    def check_versions(self, root, version):
+        for program in PROGRAMS:
             with self.subTest(program=program):
                 result = subprocess.run([os.path.join(root, "bin", program), "--version"],
                                         capture_output=True, text=True, check=False)
@@ -43,33 +67,32 @@ class TreeChecks:
 
     def check_relay_on_default_device(self, root, work):
         """Runs the tree's drmsim-run and crtc-relay on the tree's default
-        device on the virtual clock, with input at 12.5 s: the screen goes
-        to CRTCs 0, 1 and 2, and the program leaves nothing behind."""
-        os.makedirs(work, exist_ok=True)
-        journal, report = os.path.join(work, "journal"), os.path.join(work, "report.json")
-        for stale in (journal, report):
-            if os.path.exists(stale):
-                os.remove(stale)
-        command = [os.path.join(root, "bin", "drmsim-run"), "--virtual-clock",
-                   "--event", "input@12.5", "--journal", journal, "--report", report, "--",
-                   os.path.join(root, "bin", "crtc-relay"), os.path.join(root, DEFAULT_DEVICE)]
-        # Standard input: a pipe that stays open and empty, so that only the
-        # scheduled input event ends the run.
-        quiet_read, quiet_write = os.pipe()
-        try:
-            result = subprocess.run(command, stdin=quiet_read, capture_output=True, text=True,
-                                    timeout=60, check=False)
-        finally:
-            os.close(quiet_read)
-            os.close(quiet_write)
-        self.assertEqual((result.returncode, result.stdout, result.stderr),
-                         (0, "Using screen HDMI-A-0, resolution 1920x1080\n", ""))
-        with open(journal, encoding="utf-8") as lines:
-            calls = [json.loads(line) for line in lines]
-        shown_on = [call["crtc_index"] for call in calls
-                    if call["request"] == "SETCRTC" and call["mode"] is not None]
-        self.assertEqual(shown_on, [0, 1, 2])
-        self.assertTrue(all(call["result"] == 0 for call in calls), calls)
-        with open(report, encoding="utf-8") as f:
-            self.assertEqual(json.load(f), {"closed": True, "framebuffers": [],
-                                            "dumb_buffers": [], "mappings": 0})
+        device twice: on the virtual clock with input at 12.5 s, and on the
+        real clock with two quick handovers. Either way the screen goes to
+        CRTCs 0, 1 and 2, and the program leaves nothing behind."""
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        runs = {
+            "virtual-clock": (["--virtual-clock", "--event", "input@12.5"], []),
+            "real-clock": ([], ["--handovers", "2", "--period", "0.05"]),
+        }
+        for name, (runner_options, program_options) in runs.items():
+            with self.subTest(run=name):
+                journal = os.path.join(work, name + ".journal")
+                report = os.path.join(work, name + ".report")
+                result = run_with_quiet_stdin(
+                    [os.path.join(root, "bin", "drmsim-run"), *runner_options,
+                     "--journal", journal, "--report", report, "--",
+                     os.path.join(root, "bin", "crtc-relay"), *program_options,
+                     os.path.join(root, DEFAULT_DEVICE)])
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (0, "Using screen HDMI-A-0, resolution 1920x1080\n", ""))
+                calls = read_journal(journal)
+                self.assertEqual(crtcs_shown_on(calls), [0, 1, 2])
+                self.assertTrue(all(call["result"] == 0 for call in calls), calls)
+                with open(report, encoding="utf-8") as f:
+                    left = json.load(f)
+                # Nothing left behind: closed, every list empty, every count 0.
+                self.assertIs(left.pop("closed"), True)
+                self.assertIn("framebuffers", left)
+                self.assertEqual({key: value for key, value in left.items() if value}, {})
