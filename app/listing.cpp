@@ -57,9 +57,13 @@ void print_listing(kms_device *device, std::FILE *out) {
                          screen.id, err);
             continue;
         }
+        // Appended piece by piece: GCC 12 warns (-Wrestrict) about
+        // " " + a temporary string at -O3, wrongly.
         std::string modes;
-        for (const drmModeModeInfo &mode : state.modes)
-            modes += " " + mode_text(mode);
+        for (const drmModeModeInfo &mode : state.modes) {
+            modes += ' ';
+            modes += mode_text(mode);
+        }
         std::fprintf(out, "  %u %s: id %u, %s, modes%s\n", i, screen.name.c_str(), screen.id,
                      state.connected ? "connected" : "disconnected",
                      modes.empty() ? " none" : modes.c_str());
@@ -103,8 +107,10 @@ void print_listing(kms_device *device, std::FILE *out) {
     for (uint32_t i = 0; i < device->num_planes(); ++i) {
         const kms_plane &plane = *device->planes[i];
         std::string formats;
-        for (uint32_t format : plane.formats)
-            formats += " " + fourcc_text(format);
+        for (uint32_t format : plane.formats) { // as the modes above
+            formats += ' ';
+            formats += fourcc_text(format);
+        }
         kms_plane_state state;
         if (int err = kms_plane_read_state(&plane, &state); err < 0) {
             std::fprintf(out, "  %u: id %u, %s, cannot read its state: %d\n", i, plane.id,
