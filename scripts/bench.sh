@@ -2,9 +2,11 @@
 # Builds the bench configuration (Release) and runs the pattern benchmarks. Extra
 # arguments go to the benchmark program, e.g.
 #   scripts/bench.sh --benchmark_filter=smpte --benchmark_repetitions=5
-# Each case reports bytes_per_second (bytes of the planes it writes) and
-# vs_baseline, its speed over the faster of memset and a 32-byte store loop
-# on a buffer of the same size.
+# Each case runs twice, hot (one set of planes) and cold (a ring of plane
+# sets larger than the last-level cache), and reports bytes_per_second
+# (bytes of the planes it writes) and vs_baseline: the time of the fastest
+# of memset, an SSE2 and an AVX2 store loop (when the CPU has AVX2) over the
+# same bytes, timed in the same rounds, over the pattern's time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test
