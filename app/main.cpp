@@ -129,6 +129,16 @@ int main(int argc, char **argv) {
             return usage_error(error);
     }
 
+    // With the report on standard output, that stays JSON Lines only.
+    std::fprintf(report.writes_to_stdout() ? stderr : stdout, "Using screen %s, resolution %ux%u\n",
+                 plan.screen->name.c_str(), plan.screen->width, plan.screen->height);
+    std::fflush(stdout);
+
+    if (device->crtcs.empty()) {
+        std::fprintf(stderr, "no CRTCs found\n");
+        return exit_failure;
+    }
+    // Declared before the framebuffer so that it goes after it.
     std::unique_ptr<kms_atomic, AtomicDestroyer> atomic;
     if (options.atomic) {
         kms_atomic *enabled = nullptr;
@@ -141,16 +151,6 @@ int main(int argc, char **argv) {
         }
         atomic.reset(enabled);
         plan.atomic = atomic.get();
-    }
-
-    // With the report on standard output, that stays JSON Lines only.
-    std::fprintf(report.writes_to_stdout() ? stderr : stdout, "Using screen %s, resolution %ux%u\n",
-                 plan.screen->name.c_str(), plan.screen->width, plan.screen->height);
-    std::fflush(stdout);
-
-    if (device->crtcs.empty()) {
-        std::fprintf(stderr, "no CRTCs found\n");
-        return exit_failure;
     }
 
     report.start(options.device, *plan.screen, plan.crtcs);

@@ -82,7 +82,7 @@ struct AtomicEnding {
     std::string device;
     std::vector<std::string> options;
     std::vector<std::string> failures;
-    std::string err; // all of standard error
+    std::string err; // all of standard error (standard output has the "Using screen" line)
     json last_set;   // the report's last set event's api, test_only, result; null: none
 };
 
@@ -97,6 +97,7 @@ TEST_P(AtomicEndings, EndWithStatusOneAndNothingLeft) {
         {.device = c.device, .options = options, .events = {"input@99"}, .failures = c.failures});
     EXPECT_EQ(result.program.exit_status, 1);
     EXPECT_EQ(result.program.err, c.err);
+    EXPECT_EQ(result.program.out.rfind("Using screen ", 0), 0u) << result.program.out;
     EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
     const std::vector<json> report = parse_json_lines(read_file(result.report_path));
     json last_set = nullptr;
