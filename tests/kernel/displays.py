@@ -51,9 +51,10 @@ DISPLAYS: dict[str, Display] = {
 # 6.12 alike ("Hardware has no pitchlock", -38).
 
 # Options given to the shared DRM modules on every boot. Debug category
-# 0x04 (KMS) logs each SETCRTC call with the CRTC it names, which lets the
-# test read the handover sequence from the kernel's own log. fbdev
-# emulation stays on, as in Debian's default set-up.
+# 0x04 (KMS) logs each SETCRTC call with the CRTC it names, 0x10 (ATOMIC)
+# each atomic commit and the modes in it, which lets the test read the
+# handover sequence from the kernel's own log. fbdev emulation stays on, as
+# in Debian's default set-up.
 MODULE_OPTIONS: dict[str, str] = {
-    "drm": "debug=0x4",
+    "drm": "debug=0x14",
 }

@@ -11,6 +11,17 @@ _RAW_LINE = re.compile(r"^<(\d+)>\[\s*(\d+\.\d+)\] (.*)$")
 _SETCRTC = re.compile(r"\[drm:drm_mode_setcrtc \[drm\]\] \[CRTC:(\d+):crtc-(\d+)\]")
 _ADDFB = re.compile(r"\[drm:drm_mode_addfb2 \[drm\]\] \[FB:(\d+)\]")
 _RMFB = re.compile(r"Removing \[FB:(\d+)\] from all active usage due to RMFB ioctl")
+# Debug category ATOMIC: a commit's state being made, a CRTC given a mode in
+# it through its MODE_ID property (the kernel's own commits, such as the
+# console taking the screen back, set modes with drm_atomic_set_mode_for_crtc
+# instead), and the commit itself; a TEST_ONLY commit is checked but never
+# committed. The guest prints state addresses as "(____ptrval____)" (its
+# pointer hashing never gets its key), so one state is told from the next
+# by the order of the lines: the program's commits come one at a time.
+_ATOMIC_STATE_BEGINS = re.compile(r"\[drm:drm_atomic_state_init \[drm\]\] Allocated atomic state ")
+_ATOMIC_MODE = re.compile(r"\[drm:drm_atomic_set_mode_prop_for_crtc \[drm\]\] "
+                          r"Set \[MODE:[^\]]*\] for \[CRTC:(\d+):crtc-(\d+)\]")
+_ATOMIC_COMMIT = re.compile(r"\[drm:drm_atomic_commit \[drm\]\] committing ")
 
 # printk levels
 KERN_ERR = 3
@@ -84,6 +95,24 @@ def setcrtc_calls(records: list[Record]) -> list[SetCrtc]:
     return calls
 
 
+def atomic_commits(records: list[Record]) -> list[SetCrtc]:
+    """Each atomic commit that gave a CRTC a mode through MODE_ID, at the
+    time it was committed (debug category ATOMIC). TEST_ONLY commits are not
+    counted; neither are commits that only switch CRTCs off, nor the
+    kernel's own."""
+    modes: list[int] = []
+    commits = []
+    for record in records:
+        if _ATOMIC_STATE_BEGINS.search(record.text):
+            modes = []
+        elif match := _ATOMIC_MODE.search(record.text):
+            modes.append(int(match.group(2)))
+        elif _ATOMIC_COMMIT.search(record.text):
+            commits.extend(SetCrtc(record.time, crtc) for crtc in modes)
+            modes = []
+    return commits
+
+
 def framebuffers_added(records: list[Record]) -> list[int]:
     return [int(m.group(1)) for r in records if (m := _ADDFB.search(r.text))]
 
@@ -104,6 +133,7 @@ def timeline(records: list[Record]) -> list[tuple[float, str]]:
     events = []
     for record in during:
         if (_ADDFB.search(record.text) or _SETCRTC.search(record.text) or _RMFB.search(record.text)
+                or _ATOMIC_COMMIT.search(record.text)
                 or _EXIT.search(record.text) or record in errors([record])
                 or record in trouble([record]) or record is during[0]):
             events.append((record.time - start, record.text))

@@ -132,6 +132,12 @@ class Run:
 
         The clock starts when the picture first appears, after the first
         request that shows it; the other requests follow every 5 s."""
+        if not expect.crtcs:  # refused before any request: nothing to see
+            deadline = time.monotonic() + SELF_END_SLACK
+            while not self.exited():
+                check(time.monotonic() < deadline, "the program did not end by itself in time")
+                time.sleep(SCREENDUMP_INTERVAL)
+            return
         first = expect.shows.index(PICTURE)
         timeout = FIRST_PICTURE_TIMEOUT + first * (HANDOVER_PERIOD + HANDOVER_SLACK)
         deadline = time.monotonic() + timeout
@@ -188,17 +194,27 @@ def check_kernel_log(run: Run, expect: Expect, records: list[kernel_log.Record])
     check(not program_errors,
           "kernel errors while the program ran:\n" + "\n".join(r.text for r in program_errors))
 
-    calls = kernel_log.setcrtc_calls(during)
+    setcrtcs = kernel_log.setcrtc_calls(during)
+    if expect.api == "atomic":
+        check(not setcrtcs, f"SETCRTC requests in an atomic run: {len(setcrtcs)}")
+        calls = kernel_log.atomic_commits(during)
+    else:
+        calls = setcrtcs
+    request = "SETCRTC" if expect.api == "legacy" else "atomic commits"
     check(tuple(c.crtc_index for c in calls) == expect.crtcs,
-          f"SETCRTC named CRTCs {[c.crtc_index for c in calls]}, expected {list(expect.crtcs)}")
+          f"{request} named CRTCs {[c.crtc_index for c in calls]}, expected {list(expect.crtcs)}")
     steps = [later.time - earlier.time for earlier, later in zip(calls, calls[1:])]
     for step in steps:
         check(HANDOVER_PERIOD - 0.05 <= step <= HANDOVER_PERIOD + HANDOVER_SLACK,
               f"handovers {', '.join(f'{s:.2f}' for s in steps)} s apart, expected about 5 s")
-    notes.append("SETCRTC: " + ", ".join(f"crtc-{c.crtc_index} at {c.time:.2f} s" for c in calls))
+    notes.append(f"{request}: " + ", ".join(f"crtc-{c.crtc_index} at {c.time:.2f} s"
+                                            for c in calls))
 
     added = kernel_log.framebuffers_added(during)
     removed = kernel_log.framebuffers_removed_in_use(during)
+    if not expect.crtcs:  # refused before drawing: no framebuffer at all
+        check(not added, f"a refused run added framebuffers {added}")
+        return notes
     check(len(added) == 1, f"expected one framebuffer, the kernel added {added}")
     check([fb for fb, _ in removed] == added,
           f"framebuffer {added} was not taken down by the program "

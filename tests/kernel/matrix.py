@@ -36,6 +36,8 @@ PICTURE, BLACK, NOT_PICTURE = Screen.PICTURE, Screen.BLACK, Screen.NOT_PICTURE
 
 # What the program prints when the kernel refuses a handover.
 REFUSED_HANDOVER = "kms_screen_set() failed: -22"
+# What it prints when the driver has no atomic mode setting.
+NO_ATOMIC = "atomic mode setting not supported by this device"
 
 
 @dataclasses.dataclass(frozen=True)
@@ -57,11 +59,18 @@ class Expect:
     # The output is the report of --report - instead (program_report.py
     # checks it, with a verdict on every request when --verify is given).
     report: bool = False
+    # How the requests are made and read from the log: "legacy" SETCRTC
+    # calls, or "atomic" commits (the TEST_ONLY checks are not requests).
+    api: str = "legacy"
 
     def __post_init__(self) -> None:
         if len(self.crtcs) != len(self.shows):
             raise ValueError(f"{len(self.crtcs)} requests but {len(self.shows)} screens")
-        if PICTURE not in self.shows:
+        if self.api not in ("legacy", "atomic"):
+            raise ValueError(f"unknown api {self.api!r}")
+        if not self.crtcs and self.exit_status == 0:
+            raise ValueError("a run without requests is a refusal: its exit status is not 0")
+        if self.crtcs and PICTURE not in self.shows:
             raise ValueError("a run must show the picture at least once")
 
 
@@ -94,6 +103,13 @@ VERIFIED_OVER_AND_BACK_FIRST_UNSEEN = Expect(
     ends_after_last=True, report=True)
 VERIFIED_SAME_CRTC = Expect(crtcs=(0, 0, 0), shows=(PICTURE, PICTURE, PICTURE),
                             ends_after_last=True, report=True)
+# --atomic --verify --handovers 2 on one CRTC: three commits, each shown,
+# and the program ends by itself.
+ATOMIC_SAME_CRTC_TWICE_MORE = Expect(crtcs=(0, 0, 0), shows=(PICTURE, PICTURE, PICTURE),
+                                     ends_after_last=True, api="atomic")
+ATOMIC_ARGS = ("--atomic", "--verify", "--handovers", "2")
+# A driver without atomic mode setting: refused before any request.
+ATOMIC_REFUSED = Expect(crtcs=(), shows=(), exit_status=1, output=(NO_ATOMIC,), api="atomic")
 
 # How a run ends: a key typed once the expected requests have happened, or
 # (None) the program ends by itself.
@@ -143,6 +159,17 @@ MATRIX: tuple[Case, ...] = (
     Case("6.12", "cirrus", VERIFIED_SAME_CRTC, args=VERIFY_ARGS, end_with=None, name="verify"),
     Case("6.12", "qxl", VERIFIED_SAME_CRTC, args=(*VERIFY_ARGS, "--capable"),
          end_with=None, name="verify_capable"),
+)
+# Each handover one atomic commit, checked with TEST_ONLY first and read
+# back; virtio_gpu and qxl keep the one CRTC that can drive screen 0.
+MATRIX += tuple(
+    Case(kernel, display, ATOMIC_SAME_CRTC_TWICE_MORE,
+         args=ATOMIC_ARGS + (("--capable",) if display in ("virtio_gpu", "qxl") else ()),
+         end_with=None, name="atomic")
+    for kernel in ("6.1", "6.12") for display in ("virtio_gpu", "bochs", "cirrus", "qxl")
+) + tuple(
+    Case(kernel, "radeon", ATOMIC_REFUSED, args=("--atomic",), end_with=None, name="atomic")
+    for kernel in ("6.1", "6.12")
 )
 
 

@@ -24,7 +24,37 @@ CONSOLE = [
 ]
 
 
+# An atomic run as the guest logs it: the TEST_ONLY check of a handover,
+# its commit, and a teardown commit that sets no mode.
+_STATE = "[drm:drm_atomic_state_init [drm]] Allocated atomic state (____ptrval____)"
+ATOMIC = [
+    (2.10, _STATE),
+    (2.10, "[drm:drm_atomic_set_mode_prop_for_crtc [drm]] Set [MODE:1280x800] for "
+           "[CRTC:38:crtc-0] state (____ptrval____)"),
+    (2.11, "[drm:drm_atomic_check_only [drm]] checking (____ptrval____)"),
+    (2.11, "[drm:__drm_atomic_state_free [drm]] Freeing atomic state (____ptrval____)"),
+    (2.12, _STATE),
+    (2.12, "[drm:drm_atomic_set_mode_prop_for_crtc [drm]] Set [MODE:1280x800] for "
+           "[CRTC:39:crtc-1] state (____ptrval____)"),
+    (2.13, "[drm:drm_atomic_check_only [drm]] checking (____ptrval____)"),
+    (2.14, "[drm:drm_atomic_commit [drm]] committing (____ptrval____)"),
+    (7.20, _STATE),
+    (7.20, "[drm:drm_atomic_set_mode_prop_for_crtc [drm]] Set [NOMODE] for "
+           "[CRTC:39:crtc-1] state (____ptrval____)"),
+    (7.21, "[drm:drm_atomic_commit [drm]] committing (____ptrval____)"),
+    # the console takes the screen back after the program closed the device
+    (7.30, _STATE),
+    (7.30, "[drm:drm_atomic_set_mode_for_crtc [drm]] Set [MODE:1280x800] for "
+           "[CRTC:38:crtc-0] state (____ptrval____)"),
+    (7.31, "[drm:drm_atomic_commit [drm]] committing (____ptrval____)"),
+]
+
+
 class KernelLogTest(unittest.TestCase):
+    def test_atomic_commits_count_committed_modes_only(self) -> None:
+        records = [kernel_log.Record(7, t, text) for t, text in ATOMIC]
+        self.assertEqual(kernel_log.atomic_commits(records), [kernel_log.SetCrtc(2.14, 1)])
+
     def setUp(self) -> None:
         self.records = kernel_log.parse(CONSOLE)
 

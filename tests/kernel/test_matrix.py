@@ -24,6 +24,11 @@ class ExpectTest(unittest.TestCase):
             Expect((0, 1), (PICTURE,))
         with self.assertRaisesRegex(ValueError, "at least once"):
             Expect((0, 1), (BLACK, NOT_PICTURE))
+        with self.assertRaisesRegex(ValueError, "unknown api"):
+            Expect((0,), (PICTURE,), api="ioctl")
+        with self.assertRaisesRegex(ValueError, "is a refusal"):
+            Expect((), ())
+        Expect((), (), exit_status=1, api="atomic")  # refused before any request
 
 
 class TableTest(unittest.TestCase):
