@@ -16,6 +16,9 @@ print_kernel_log() {
     echo "crtc-relay-init: kernel log begins"
     dmesg -r
     echo "crtc-relay-init: kernel log ends"
+    # Let the serial line drain: what is still queued when the session
+    # hangs up or the guest powers off is lost, the end marker with it.
+    sleep 1
 }
 
 # Second stage, started below as "/init session": the leader of a session
