@@ -233,11 +233,14 @@ Options (before DEVICE; -- ends them):
   -s, --screen NAME|N    the screen to drive, by the name --list prints
                          (HDMI-A-0) or by its index (default 0)
   -m, --mode WxH[@HZ]    one of that screen's modes (default its first)
-  -p, --period SECONDS   time between handovers, decimal, above 0 (default 5)
+  -p, --period SECONDS   time between handovers, decimal, above 0 and at
+                         most 86400 (default 5)
   -n, --handovers N      end after N handovers (mode sets after the first
-                         picture); status 0 when every step succeeded
+                         picture); status 0 when every step succeeded;
+                         0 shows the first picture only
   -c, --crtcs LIST       the CRTC indices to cycle through, in order, such
-                         as 2,0,1 (default all, in order)
+                         as 2,0,1 (default all, in order); the first one
+                         shows the first picture
       --capable          keep only the CRTCs that one of the screen's
                          encoders can be fed by
   -V, --verify           after each mode set, read the state back and fail
