@@ -266,7 +266,11 @@ PlaneDescription parse_plane(const json &p, const std::string &where, unsigned c
                 d.formats.push_back(uint32_t(get_uint(f[i], w, 0xffffffffu)));
                 continue;
             }
-            auto code = f[i].is_string() ? parse_fourcc(f[i].get<std::string>()) : std::nullopt;
+            // One test per failure: GCC 12 at -Os takes the payload of an
+            // optional chosen by ?: for maybe uninitialised.
+            if (!f[i].is_string())
+                fail(w, "expected a four-character code such as \"XR24\"");
+            const std::optional<uint32_t> code = parse_fourcc(f[i].get<std::string>());
             if (!code)
                 fail(w, "expected a four-character code such as \"XR24\"");
             d.formats.push_back(*code);
