@@ -141,9 +141,27 @@ void store_runs(uint8_t *row, std::span<const ByteRun> runs) {
 
 PATTERN_MULTI_VERSIONED
 void store_run_sequence(uint8_t *dst, const RepeatedPixel *pixels, size_t count,
-                        uint64_t run_bytes) {
-    for (size_t k = 0; k < count; ++k)
-        store_repeated_inline(dst + k * run_bytes, run_bytes, pixels[k]);
+                        uint64_t run_bytes, uint32_t pixel_bytes) {
+    if (run_bytes % 32 != 0 || 32 % pixel_bytes != 0) {
+        for (size_t k = 0; k < count; ++k)
+            store_repeated_inline(dst + k * run_bytes, run_bytes, pixels[k]);
+        return;
+    }
+    // Runs of whole 32-byte blocks of a pixel that divides 32 (the tiles of
+    // the 1-, 2-, 4- and 8-byte formats): every block of a run is the first
+    // 32 bytes of its repeated pixel, so each run is one load and plain
+    // stores, without the edge handling a run of any length needs.
+    for (size_t k = 0; k < count; ++k) {
+        Words4 block;
+        std::memcpy(&block, pixels[k].bytes.data(), 32);
+        uint8_t *run = dst + k * run_bytes;
+        for (uint64_t at = 0; at < run_bytes; at += 64) {
+            prefetch_ahead(run + at);
+            store(run + at, block);
+            if (at + 32 < run_bytes)
+                store(run + at + 32, block);
+        }
+    }
 }
 
 } // namespace pattern

@@ -70,9 +70,9 @@ void store_repeated(uint8_t *dst, uint64_t bytes, const RepeatedPixel &pixel);
 void store_runs(uint8_t *row, std::span<const ByteRun> runs);
 
 // Stores `count` runs of run_bytes bytes each back to back from dst on, the
-// k-th of them of pixels[k].
+// k-th of them of pixels[k], whose pixels are pixel_bytes long.
 void store_run_sequence(uint8_t *dst, const RepeatedPixel *pixels, size_t count,
-                        uint64_t run_bytes);
+                        uint64_t run_bytes, uint32_t pixel_bytes);
 
 // Rows [first, end) of a plane, `step` bytes apart, that all look alike:
 // `draw_row(row)` draws each of them in place, top to bottom, so that rows

@@ -16,13 +16,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "byte_fill.h"
 
 namespace pattern {
 namespace {
 
-constexpr uint32_t tile_size = 64;
+constexpr uint32_t tile_shift = 6;
+constexpr uint32_t tile_size = 1u << tile_shift;
 
 // The colour for quotient term q_term = (n / width) >> 6 and remainder r.
 TileRgb color_at(uint32_t q_term, uint32_t r) {
@@ -75,8 +77,7 @@ public:
           tiles_((width + tile_size - 1) / tile_size) {}
 
     void write(uint8_t *dst, uint32_t n, uint32_t count) {
-        TileWalker walker(n, width_);
-        const uint32_t per_tile = tile_size / step_;
+        TileWalker walker = walker_at(n);
         for (uint32_t i = 0; i < count;) {
             // From a tile's first value on, every whole tile up to the wrap
             // at the width is one run of per_tile values, each tile's colour
@@ -84,13 +85,13 @@ public:
             const uint32_t r = walker.remainder();
             if (step_ <= 2 && tiles_ <= palette_tiles && r % tile_size < step_) {
                 const uint32_t whole_tiles = (width_ - (r - r % tile_size)) / tile_size;
-                const uint32_t runs = std::min(whole_tiles, (count - i) / per_tile);
+                const uint32_t runs = std::min(whole_tiles, (count - i) >> per_tile_shift_);
                 if (runs != 0) {
-                    const uint64_t run_bytes = uint64_t{per_tile} * value_bytes_;
+                    const uint64_t run_bytes = uint64_t{value_bytes_} << per_tile_shift_;
                     store_run_sequence(dst, &palette(walker.q_term())[walker.tile()], runs,
-                                       run_bytes);
+                                       run_bytes, value_bytes_);
                     dst += runs * run_bytes;
-                    i += runs * per_tile;
+                    i += runs << per_tile_shift_;
                     walker.advance(runs * tile_size);
                     continue;
                 }
@@ -120,6 +121,17 @@ private:
         return (length + step_ - 1) / step_;
     }
 
+    // Successive rows start a few values of n apart: step from the last
+    // row's start rather than divide anew for every row.
+    TileWalker walker_at(uint32_t n) {
+        if (last_start_ && n >= last_start_n_ && n - last_start_n_ <= tile_size)
+            last_start_->advance(n - last_start_n_);
+        else
+            last_start_ = TileWalker(n, width_);
+        last_start_n_ = n;
+        return *last_start_;
+    }
+
     // The colours of quotient term q_term, one per tile.
     const RepeatedPixel *palette(uint32_t q_term) {
         if (!palette_built_ || palette_q_term_ != q_term) {
@@ -136,9 +148,14 @@ private:
     uint32_t value_bytes_;
     Encode encode_;
     uint32_t tiles_;
+    // Values of the sequence in a whole tile, as a shift: whole tiles are
+    // stored for steps 1 and 2 only.
+    uint32_t per_tile_shift_ = step_ == 2 ? tile_shift - 1 : tile_shift;
     std::array<RepeatedPixel, palette_tiles> palette_;
     bool palette_built_ = false;
     uint32_t palette_q_term_ = 0;
+    std::optional<TileWalker> last_start_;
+    uint32_t last_start_n_ = 0;
 };
 
 template <typename Encode>
