@@ -164,4 +164,33 @@ void store_run_sequence(uint8_t *dst, const RepeatedPixel *pixels, size_t count,
     }
 }
 
+PATTERN_MULTI_VERSIONED
+void store_copy(uint8_t *dst, const uint8_t *src, uint64_t bytes) {
+    if (bytes < 64) {
+        std::memcpy(dst, src, bytes);
+        return;
+    }
+    // As for a run: one unaligned store for the head, aligned stores after
+    // it, one overlapping store for the end.
+    Words4 low, high;
+    std::memcpy(&low, src, 32);
+    prefetch_ahead(dst);
+    store(dst, low);
+    uint64_t at = 32 - (reinterpret_cast<uintptr_t>(dst) & 31);
+    for (; at + 64 <= bytes; at += 64) {
+        prefetch_ahead(dst + at);
+        std::memcpy(&low, src + at, 32);
+        std::memcpy(&high, src + at + 32, 32);
+        store(dst + at, low);
+        store(dst + at + 32, high);
+    }
+    if (at + 32 <= bytes) {
+        std::memcpy(&low, src + at, 32);
+        store(dst + at, low);
+    }
+    std::memcpy(&high, src + bytes - 32, 32);
+    prefetch_ahead(dst + bytes - 32);
+    store(dst + bytes - 32, high);
+}
+
 } // namespace pattern

@@ -33,10 +33,15 @@ struct RepeatedPixel {
     alignas(32) std::array<uint8_t, 128> bytes{};
 };
 
+// Drawing builds a few dozen of these per picture: counted through the
+// pixel's bytes, without a division per byte.
 constexpr RepeatedPixel repeat_pixel(const uint8_t *pixel, size_t size) {
     RepeatedPixel repeated;
-    for (size_t i = 0; i < repeated.bytes.size(); ++i)
-        repeated.bytes[i] = pixel[i % size];
+    size_t at = 0;
+    for (uint8_t &byte : repeated.bytes) {
+        byte = pixel[at];
+        at = at + 1 == size ? 0 : at + 1;
+    }
     return repeated;
 }
 
@@ -48,10 +53,8 @@ constexpr RepeatedPixel repeat_pixel(const PixelBytes<N> &pixel) {
 
 // `size` bytes of `value`, least significant first, repeated.
 constexpr RepeatedPixel repeat_value(uint64_t value, size_t size) {
-    RepeatedPixel repeated;
-    for (size_t i = 0; i < repeated.bytes.size(); ++i)
-        repeated.bytes[i] = static_cast<uint8_t>(value >> (8 * (i % size)));
-    return repeated;
+    const PixelBytes<8> bytes = little_endian_bytes<8>(value);
+    return repeat_pixel(bytes.data(), size);
 }
 
 // `bytes` bytes of a run of whole pixels from row + offset on.
@@ -73,6 +76,10 @@ void store_runs(uint8_t *row, std::span<const ByteRun> runs);
 // k-th of them of pixels[k], whose pixels are pixel_bytes long.
 void store_run_sequence(uint8_t *dst, const RepeatedPixel *pixels, size_t count,
                         uint64_t run_bytes, uint32_t pixel_bytes);
+
+// Copies `bytes` bytes from src (which they must not overlap) to dst, in
+// the same pure, front-to-back stream of stores as a run.
+void store_copy(uint8_t *dst, const uint8_t *src, uint64_t bytes);
 
 // Rows [first, end) of a plane, `step` bytes apart, that all look alike:
 // `draw_row(row)` draws each of them in place, top to bottom, so that rows

@@ -60,7 +60,7 @@ void draw_ramp(uint8_t *mem, uint32_t width, uint32_t height, uint32_t stride,
         }
         draw_equal_rows(mem, stride, first, end, [&](uint8_t *row) {
             for (size_t done = 0; done < row_bytes; done += period_bytes)
-                std::memcpy(row + done, table, std::min(period_bytes, row_bytes - done));
+                store_copy(row + done, table, std::min(period_bytes, row_bytes - done));
         });
     }
 }
