@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_fill.h"
 #include "format_layout.h"
 #include "gradient.h"
 #include "pixel_formats.h"
@@ -23,9 +24,10 @@ uint8_t plain_fill_value(const PixelFormatInfo &format) {
 }
 
 void fill_plain(const PixelFormatInfo &format, uint8_t *mem, uint32_t height, uint32_t stride) {
-    const uint64_t bytes = plain_fill_bytes(height, stride);
-    if (bytes != 0)
-        std::memset(mem, plain_fill_value(format), static_cast<size_t>(bytes));
+    // Through the run stores rather than memset: a framebuffer is seldom in
+    // cache, and they ask for each line ahead of the stores.
+    const uint8_t value = plain_fill_value(format);
+    store_repeated(mem, plain_fill_bytes(height, stride), repeat_pixel(&value, 1));
 }
 
 void fill_test_pattern(uint32_t fourcc, TestPattern pattern, const PlanePointers &planes,
