@@ -17,7 +17,8 @@ namespace pattern_bench {
 // "cold" walks a ring of sets larger than the last-level cache, as a
 // scan-out buffer is. Reports bytes/s of the planes written and, as
 // vs_baseline, the baseline's time (the fastest of the three) over the
-// pattern's.
+// pattern's; and, as vs_prefetching_loop, the same for the AVX2 loop
+// asking for each line a page ahead as the pattern does.
 void register_case(pattern::TestPattern pattern, const char *format, uint32_t width,
                    uint32_t height);
 
