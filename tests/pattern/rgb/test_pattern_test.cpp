@@ -116,6 +116,26 @@ TEST(PlainFill, FillsHeightTimesStrideOfPlaneZeroOnly) {
     }
 }
 
+// The fill goes through the run stores, whose paths split at 2, 4, 8, 16,
+// 32, 64 and 96 bytes and at the first 32-byte boundary: every length up
+// to past those, from every start within 32 bytes, fills exactly the plane.
+TEST(PlainFill, EveryShortLengthFromEveryAlignment) {
+    constexpr size_t guard = 32;
+    for (uint32_t bytes = 1; bytes <= 300; ++bytes) {
+        for (size_t start = 0; start < 32; ++start) {
+            std::vector<uint8_t> memory(guard + 32 + bytes + guard, sentinel);
+            uint8_t *plane = memory.data() + guard + start;
+            fill_test_pattern(pixel_format_from_name("C8"), TestPattern::plain,
+                              {plane, nullptr, nullptr}, 1, 1, bytes);
+            for (size_t i = 0; i < memory.size(); ++i) {
+                const bool inside = memory.data() + i >= plane && memory.data() + i < plane + bytes;
+                ASSERT_EQ(memory[i], inside ? 0x77 : sentinel)
+                    << bytes << " bytes from offset " << start << ", byte " << i;
+            }
+        }
+    }
+}
+
 TEST(PlainFill, ValueByFamily) {
     for (const PixelFormatInfo &row : pixel_format_table) {
         SCOPED_TRACE(row.name);
@@ -135,7 +155,7 @@ TEST(PlainFill, ZeroHeightOrStrideWritesNothing) {
 
 TEST(PlainFill, ByteCountDoesNotWrapAt32Bits) {
     // A real buffer this large is not worth allocating; the count is what
-    // fill_plain hands to memset.
+    // fill_plain hands to the run stores.
     EXPECT_EQ(plain_fill_bytes(65536, 65536), uint64_t{1} << 32);
     EXPECT_EQ(plain_fill_bytes(2160, 4000000), uint64_t{8640000000});
     EXPECT_EQ(plain_fill_bytes(4294967295u, 4294967295u), 0xFFFFFFFE00000001u);
