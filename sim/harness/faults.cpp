@@ -1,11 +1,10 @@
 #include "faults.h"
 
-#include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <vector>
 
+#include "errno_text.h"
 #include "requests.h"
 
 namespace drmsim {
@@ -46,30 +45,6 @@ std::string ignorable_names() {
 }
 
 } // namespace
-
-std::string errno_name(int err) {
-    const char *name = strerrorname_np(err);
-    return name ? name : std::to_string(err);
-}
-
-std::optional<unsigned> parse_unsigned(std::string_view text) {
-    unsigned v = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return v;
-}
-
-std::optional<int> parse_errno(std::string_view text) {
-    if (auto n = parse_unsigned(text); n && *n > 0 && *n < 4096)
-        return int(*n);
-    for (int e = 1; e < 200; ++e) {
-        const char *name = strerrorname_np(e);
-        if (name && text == name)
-            return e;
-    }
-    return std::nullopt;
-}
 
 void Faults::read_environment(std::string_view fail, std::string_view delay) {
     for_each_item(fail, [&](std::string_view failure) {

@@ -12,11 +12,6 @@ namespace drmsim {
 
 class Device;
 
-// The request table's describers: one entry as the call was issued.
-JournalEntry describe_setcrtc(const Device &device, const void *arg);
-JournalEntry describe_setplane(const Device &device, const void *arg);
-JournalEntry describe_atomic(const Device &device, const void *arg);
-
 // "TEST_ONLY", "ALLOW_MODESET", ... for an ATOMIC call's flags.
 std::vector<std::string> atomic_flag_names(uint32_t flags);
 
@@ -35,10 +30,5 @@ private:
     std::string path_;
     std::vector<JournalEntry> entries_;
 };
-
-// Opens, writes and closes at once: a descriptor kept open could take the
-// place of one the program closed (its stdin, say) and change what the
-// program sees there.
-bool append_line(const std::string &path, const std::string &line);
 
 } // namespace drmsim

@@ -37,11 +37,4 @@ private:
     std::map<std::string, unsigned, std::less<>> delays_;
 };
 
-// "EINVAL" for EINVAL; the number as text when it has no name.
-std::string errno_name(int err);
-// Accepts "EINVAL" or "22"; nullopt otherwise.
-std::optional<int> parse_errno(std::string_view text);
-// A number in decimal, nothing else; nullopt otherwise.
-std::optional<unsigned> parse_unsigned(std::string_view text);
-
 } // namespace drmsim

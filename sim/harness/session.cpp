@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "errno_text.h"
 #include "leak_report.h"
 #include "real_calls.h"
 #include "requests.h"

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "drmsim.h"
+#include "requests.h"
 #include "session.h"
 #include "virtual_clock.h"
 
@@ -39,6 +40,14 @@ int open_device_file(const std::string &path) {
     std::stringstream text;
     text << in.rdbuf();
     return Session::get().open_description(text.str(), path, O_RDWR);
+}
+
+std::vector<RequestInfo> request_table() {
+    std::vector<RequestInfo> table;
+    for (const Request &r : requests())
+        table.push_back(
+            {std::string(r.name), r.round != nullptr, r.describe != nullptr, r.ignorable});
+    return table;
 }
 
 void fail(std::string_view request, unsigned nth, int err) {

@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "device.h"
-#include "journal.h"
+#include "request_descriptions.h"
 
 namespace drmsim {
 namespace {
@@ -185,14 +185,6 @@ std::string journal_name(const Request &request) {
     std::string s(request.name);
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
     return s;
-}
-
-std::vector<RequestInfo> request_table() {
-    std::vector<RequestInfo> table;
-    for (const Request &r : kRequests)
-        table.push_back(
-            {std::string(r.name), r.round != nullptr, r.describe != nullptr, r.ignorable});
-    return table;
 }
 
 } // namespace drmsim
