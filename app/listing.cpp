@@ -1,29 +1,17 @@
+// --list: the device's screens, CRTCs, encoders and planes, as listing.h says.
 #include "listing.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "selection.h"
+#include "kms_text.h"
 
 namespace {
 
-std::string crtc_by_id(const kms_device &device, uint32_t id) {
-    if (id == 0)
-        return "none";
-    for (uint32_t i = 0; i < device.num_crtcs(); ++i)
-        if (device.crtcs[i]->id == id)
-            return std::to_string(i) + " (id " + std::to_string(id) + ")";
-    return "id " + std::to_string(id);
-}
-
-std::string fourcc_text(uint32_t code) {
-    std::string text;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const char c = char(code >> shift & 0xff);
-        text += c >= ' ' && c <= '~' ? c : '?';
-    }
-    return text;
+// "none" for 0, else as crtc_text.
+std::string crtc_or_none(const kms_device &device, uint32_t id) {
+    return id == 0 ? "none" : crtc_text(device, id);
 }
 
 const char *plane_type_name(uint32_t type) {
@@ -57,8 +45,7 @@ void print_listing(kms_device *device, std::FILE *out) {
                          screen.id, err);
             continue;
         }
-        // Appended piece by piece: GCC 12 warns (-Wrestrict) about
-        // " " + a temporary string at -O3, wrongly.
+        // Piece by piece: GCC 12 -O3 wrongly warns (-Wrestrict) on " " + a temporary.
         std::string modes;
         for (const drmModeModeInfo &mode : state.modes) {
             modes += ' ';
@@ -99,7 +86,7 @@ void print_listing(kms_device *device, std::FILE *out) {
         for (const std::string &name : encoder.screens)
             screens += (screens.empty() ? "" : ", ") + name;
         std::fprintf(out, "  id %u: crtc %s, possible crtcs %s, screens %s\n", encoder.state.id,
-                     crtc_by_id(*device, encoder.state.crtc_id).c_str(),
+                     crtc_or_none(*device, encoder.state.crtc_id).c_str(),
                      index_list(encoder.state.possible_crtcs, crtc_count).c_str(), screens.c_str());
     }
 
@@ -120,7 +107,7 @@ void print_listing(kms_device *device, std::FILE *out) {
         const std::string shown =
             state.fb_id ? ", framebuffer " + std::to_string(state.fb_id) : std::string();
         std::fprintf(out, "  %u: id %u, %s, crtc %s%s, possible crtcs %s, formats%s\n", i, plane.id,
-                     plane_type_name(plane.type), crtc_by_id(*device, state.crtc_id).c_str(),
+                     plane_type_name(plane.type), crtc_or_none(*device, state.crtc_id).c_str(),
                      shown.c_str(), index_list(state.possible_crtcs, crtc_count).c_str(),
                      formats.empty() ? " none" : formats.c_str());
     }

@@ -9,9 +9,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "failure.h"
 #include "kms_objects.h"
 #include "listing.h"
 #include "options.h"
+#include "picture.h"
 #include "relay.h"
 #include "report.h"
 #include "selection.h"
@@ -96,14 +98,14 @@ int main(int argc, char **argv) {
 
     const int fd = open_device_node(options.device.c_str());
     if (fd < 0) {
-        std::fprintf(stderr, "open() failed: %m\n");
+        print_system_failure("open()");
         return exit_failure;
     }
 
     // Declared before the framebuffer so that it is closed after it.
     std::unique_ptr<kms_device, DeviceCloser> device{kms_device_open(fd)};
     if (!device) {
-        std::fprintf(stderr, "kms_device_open() failed: %m\n");
+        print_system_failure("kms_device_open()");
         return exit_failure;
     }
     if (device->screens.empty()) {
@@ -146,7 +148,7 @@ int main(int argc, char **argv) {
             if (err == -EOPNOTSUPP)
                 std::fprintf(stderr, "atomic mode setting not supported by this device\n");
             else
-                std::fprintf(stderr, "kms_device_enable_atomic() failed: %d\n", err);
+                print_kms_failure("kms_device_enable_atomic()", err);
             return exit_failure;
         }
         atomic.reset(enabled);

@@ -1,3 +1,4 @@
+// crtc-relay's command line parsed with getopt_long, and its --help text.
 #include "options.h"
 
 #include <getopt.h>
@@ -30,9 +31,32 @@ constexpr option long_options[] = {
 // as ':' so that it gets its own message.
 constexpr char short_options[] = "+:hs:m:lp:n:c:Vr:";
 
-constexpr char valid_options[] =
-    "-h/--help, --version, -s/--screen, -m/--mode, -l/--list, -p/--period, -n/--handovers, "
-    "-c/--crtcs, --capable, -V/--verify, -r/--report, --atomic";
+// An option whose value is a character has that short form too.
+constexpr bool has_short_form(const option &o) {
+    return o.val < 0x100;
+}
+
+constexpr bool short_forms_agree() {
+    for (const option *o = long_options; o->name; ++o)
+        if (has_short_form(*o) !=
+            (std::string_view(short_options).find(char(o->val)) != std::string_view::npos))
+            return false;
+    return true;
+}
+static_assert(short_forms_agree(), "long_options and short_options name different letters");
+
+// "-h/--help, --version, ...", in the order of long_options.
+std::string valid_options() {
+    std::string list;
+    for (const option *o = long_options; o->name; ++o) {
+        if (!list.empty())
+            list += ", ";
+        if (has_short_form(*o))
+            list += std::string("-") + char(o->val) + "/";
+        list += std::string("--") + o->name;
+    }
+    return list;
+}
 
 // A plain decimal: digits only, no sign, no blanks, at most `max`.
 template <typename T>
@@ -124,10 +148,6 @@ std::string offending_option(const char *argument, int option_character) {
 
 } // namespace
 
-std::string mode_text(uint32_t width, uint32_t height, uint32_t refresh_hz) {
-    return std::to_string(width) + "x" + std::to_string(height) + "@" + std::to_string(refresh_hz);
-}
-
 ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
     RelayOptions options;
     opterr = 0;
@@ -204,7 +224,7 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
                               " needs a value (see --help)"};
         default:
             return UsageError{"unknown option '" + offending_option(argument, optopt) +
-                              "'; valid options: " + valid_options};
+                              "'; valid options: " + valid_options()};
         }
     }
     if (optind >= argc)

@@ -45,6 +45,3 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]);
 
 // The --help text, ending in a newline.
 std::string relay_help(const char *program);
-
-// "1920x1080@60".
-std::string mode_text(uint32_t width, uint32_t height, uint32_t refresh_hz);

@@ -1,3 +1,5 @@
+// The relay loop: each mode set timed, checked and reported, and the wait
+// between handovers.
 #include "relay.h"
 
 #include <cerrno>
@@ -5,37 +7,9 @@
 #include <cstdio>
 #include <sys/select.h>
 
-#include "pixel_formats.h"
+#include "failure.h"
 #include "signals.h"
-#include "test_pattern.h"
 #include "verify.h"
-
-namespace {
-
-constexpr uint32_t scanout_format = pattern::fourcc_code('X', 'R', '2', '4');
-
-} // namespace
-
-bool draw_smpte(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out) {
-    kms_framebuffer *fb =
-        kms_framebuffer_create(device, screen->width, screen->height, scanout_format);
-    *fb_out = fb;
-    if (fb == nullptr) {
-        std::fprintf(stderr, "kms_framebuffer_create() failed\n");
-        return false;
-    }
-
-    void *map = nullptr;
-    if (int err = kms_framebuffer_map(fb, &map); err < 0) {
-        std::fprintf(stderr, "kms_framebuffer_map() failed: %d\n", err);
-        return false;
-    }
-    pattern::fill_test_pattern(fb->format, pattern::TestPattern::smpte,
-                               {static_cast<uint8_t *>(map), nullptr, nullptr}, fb->width,
-                               fb->height, fb->pitch);
-    kms_framebuffer_unmap(fb);
-    return true;
-}
 
 Relay::Relay(const RelayPlan &plan, kms_framebuffer *fb, Report &report)
     : plan_(plan), fb_(fb), report_(report) {}
@@ -55,7 +29,7 @@ bool Relay::hand_to(uint32_t crtc_index) {
         if (*event.test_only < 0) {
             event.result = *event.test_only;
             report_.set(event);
-            std::fprintf(stderr, "kms_atomic_screen_set() TEST_ONLY failed: %d\n", event.result);
+            print_kms_failure("kms_atomic_screen_set() TEST_ONLY", event.result);
             return false;
         }
     }
@@ -66,8 +40,8 @@ bool Relay::hand_to(uint32_t crtc_index) {
     event.duration_us = uint64_t(std::llround((monotonic_now() - before) * 1e6));
     if (event.result < 0) {
         report_.set(event);
-        std::fprintf(stderr, "%s failed: %d\n",
-                     plan_.atomic ? "kms_atomic_screen_set()" : "kms_screen_set()", event.result);
+        print_kms_failure(plan_.atomic ? "kms_atomic_screen_set()" : "kms_screen_set()",
+                          event.result);
         return false;
     }
     if (plan_.verify) {
@@ -107,6 +81,8 @@ EndReason Relay::cycle(const sigset_t &wait_mask) {
         if (ready < 0) {
             if (errno == EINTR)
                 return EndReason::signal;
+            // The one message that gives errno as its number, as documented
+            // since the first release.
             std::fprintf(stderr, "select() failed: %d\n", errno);
             return EndReason::failure;
         }

@@ -1,5 +1,5 @@
-// The program's two stages after start-up: draw SMPTE bars and put them on
-// the chosen screen through the first CRTC of the plan, then hand the screen
+// The program's stage after the picture is drawn (picture.h): put it on the
+// chosen screen through the first CRTC of the plan, then hand the screen
 // from CRTC to CRTC until input, a signal, the last handover or a failure.
 #pragma once
 
@@ -19,11 +19,6 @@ struct RelayPlan {
     bool verify = false;
     kms_atomic *atomic = nullptr; // set: each mode set is an atomic commit
 };
-
-// Creates and draws the framebuffer at the screen's mode. On success stores
-// it in *fb_out and returns true; on failure prints the failed operation and
-// returns false (with *fb_out set to whatever must still be destroyed).
-bool draw_smpte(kms_device *device, kms_screen *screen, kms_framebuffer **fb_out);
 
 class Relay {
 public:

@@ -1,3 +1,4 @@
+// The --report JSON Lines writer and the monotonic clock it times with.
 #include "report.h"
 
 #include <algorithm>

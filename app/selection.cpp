@@ -1,6 +1,9 @@
+// The screen, mode and CRTCs the options pick on the open device.
 #include "selection.h"
 
 #include <charconv>
+
+#include "kms_text.h"
 
 namespace {
 
@@ -15,20 +18,6 @@ bool matches(const drmModeModeInfo &mode, const ModeRequest &wanted) {
 }
 
 } // namespace
-
-std::string mode_text(const drmModeModeInfo &mode) {
-    if (mode.hdisplay == 0 && mode.vdisplay == 0)
-        return "no modes";
-    return mode_text(mode.hdisplay, mode.vdisplay, mode.vrefresh);
-}
-
-std::string index_list(uint32_t mask, uint32_t count) {
-    std::string list;
-    for (uint32_t i = 0; i < count && i < 32; ++i)
-        if (mask >> i & 1)
-            list += (list.empty() ? "" : ", ") + std::to_string(i);
-    return list.empty() ? "none" : list;
-}
 
 kms_screen *select_screen(kms_device *device, const std::optional<std::string> &wanted,
                           std::string &error) {

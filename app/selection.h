@@ -25,9 +25,3 @@ bool select_mode(kms_screen *screen, const std::optional<ModeRequest> &wanted, s
 // Empty with `error` set when nothing usable is left.
 std::vector<uint32_t> select_crtcs(kms_screen *screen, const RelayOptions &options,
                                    std::string &error);
-
-// "1920x1080@60" for a mode; "no modes" for an all-zero one.
-std::string mode_text(const drmModeModeInfo &mode);
-
-// "0, 2": the indices of the bits set in `mask`, below `count`.
-std::string index_list(uint32_t mask, uint32_t count);

@@ -1,6 +1,7 @@
+// The ending signals: blocked outside the wait, recorded when they arrive.
 #include "signals.h"
 
-#include <cstdio>
+#include "failure.h"
 
 namespace {
 
@@ -24,13 +25,13 @@ bool block_ending_signals(sigset_t *wait_mask) {
     sigemptyset(&blocked);
     for (const int signo : ending_signals) {
         if (sigaction(signo, &action, nullptr) < 0) {
-            std::fprintf(stderr, "sigaction() failed: %m\n");
+            print_system_failure("sigaction()");
             return false;
         }
         sigaddset(&blocked, signo);
     }
     if (sigprocmask(SIG_BLOCK, &blocked, wait_mask) < 0) {
-        std::fprintf(stderr, "sigprocmask() failed: %m\n");
+        print_system_failure("sigprocmask()");
         return false;
     }
     for (const int signo : ending_signals)

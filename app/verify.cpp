@@ -1,15 +1,26 @@
+// --verify: the handover read back from the kernel, as a list of checks.
 #include "verify.h"
 
-#include "selection.h"
+#include <optional>
+
+#include "kms_text.h"
 
 namespace {
 
-std::string crtc_name(const kms_device &device, uint32_t id) {
-    for (uint32_t i = 0; i < device.num_crtcs(); ++i)
-        if (device.crtcs[i]->id == id)
-            return "CRTC " + std::to_string(i) + " (id " + std::to_string(id) + ")";
-    return "CRTC id " + std::to_string(id);
-}
+// What a check reads back; each is read once per handover, when the first
+// check that needs it comes up, so that a failed check reads nothing more.
+enum class Source { crtc_state, screen_state };
+
+struct ReadBack {
+    const HandoverCheck &check;
+    const kms_device &device;
+    std::string crtc; // "CRTC 1 (id 37)": the CRTC just given the screen
+    std::optional<kms_crtc_state> shown;
+    std::optional<kms_screen_state> screen;
+
+    std::string crtc_named(uint32_t id) const { return "CRTC " + crtc_text(device, id); }
+    const std::string &screen_name() const { return check.screen->name; }
+};
 
 // The timings, not the name or the refresh rate: the kernel recomputes
 // those when it reports a mode.
@@ -28,47 +39,101 @@ const kms_encoder_state *find_encoder(const kms_screen_state &state, uint32_t id
     return nullptr;
 }
 
+const kms_encoder_state *encoder_in_use(const ReadBack &r) {
+    return find_encoder(*r.screen, r.screen->encoder_id);
+}
+
+// One of the screen's encoders still fed by the CRTC that drove it before,
+// or null.
+const kms_encoder_state *left_behind(const ReadBack &r) {
+    const uint32_t previous = r.check.previous_crtc_id;
+    if (previous == 0 || previous == r.check.crtc->id)
+        return nullptr;
+    for (const kms_encoder_state &encoder : r.screen->encoders)
+        if (encoder.crtc_id == previous)
+            return &encoder;
+    return nullptr;
+}
+
+struct Check {
+    Source reads;
+    bool (*holds)(const ReadBack &);
+    std::string (*mismatch)(const ReadBack &); // what differed, when it does not hold
+};
+
+// In the order they run; the first that does not hold is the verdict.
+constexpr Check kChecks[] = {
+    {Source::crtc_state, [](const ReadBack &r) { return r.shown->fb_id == r.check.fb->id; },
+     [](const ReadBack &r) {
+         return r.crtc + " shows framebuffer " + std::to_string(r.shown->fb_id) + ", not " +
+                std::to_string(r.check.fb->id);
+     }},
+    {Source::crtc_state, [](const ReadBack &r) { return r.shown->x == 0 && r.shown->y == 0; },
+     [](const ReadBack &r) {
+         return r.crtc + " shows the framebuffer from " + std::to_string(r.shown->x) + "," +
+                std::to_string(r.shown->y) + ", not 0,0";
+     }},
+    {Source::crtc_state, [](const ReadBack &r) { return r.shown->mode_valid != 0; },
+     [](const ReadBack &r) { return r.crtc + " has no mode"; }},
+    {Source::crtc_state,
+     [](const ReadBack &r) { return same_timings(r.shown->mode, r.check.screen->mode); },
+     [](const ReadBack &r) {
+         const drmModeModeInfo &want = r.check.screen->mode;
+         return r.crtc + " runs " + mode_text(r.shown->mode) + " (clock " +
+                std::to_string(r.shown->mode.clock) + "), not " + mode_text(want) + " (clock " +
+                std::to_string(want.clock) + ")";
+     }},
+    {Source::screen_state, [](const ReadBack &r) { return r.screen->encoder_id != 0; },
+     [](const ReadBack &r) { return "screen " + r.screen_name() + " has no encoder in use"; }},
+    {Source::screen_state, [](const ReadBack &r) { return encoder_in_use(r) != nullptr; },
+     [](const ReadBack &r) {
+         return "screen " + r.screen_name() + " names encoder " +
+                std::to_string(r.screen->encoder_id) + ", which is not one of its own";
+     }},
+    {Source::screen_state,
+     [](const ReadBack &r) { return encoder_in_use(r)->crtc_id == r.check.crtc->id; },
+     [](const ReadBack &r) {
+         const kms_encoder_state &in_use = *encoder_in_use(r);
+         return "encoder " + std::to_string(in_use.id) + " of screen " + r.screen_name() +
+                " is fed by " +
+                (in_use.crtc_id ? r.crtc_named(in_use.crtc_id) : std::string("no CRTC")) +
+                ", not " + r.crtc;
+     }},
+    {Source::screen_state, [](const ReadBack &r) { return left_behind(r) == nullptr; },
+     [](const ReadBack &r) {
+         return r.crtc_named(r.check.previous_crtc_id) + " still drives screen " + r.screen_name() +
+                " through encoder " + std::to_string(left_behind(r)->id);
+     }},
+};
+
+// Reads `source` unless it was read already; empty, or why it cannot be read.
+std::string read(Source source, ReadBack &r) {
+    if (source == Source::crtc_state && !r.shown) {
+        kms_crtc_state state;
+        if (int err = kms_crtc_read_state(r.check.crtc, &state); err < 0)
+            return "cannot read " + r.crtc + ": " + std::to_string(err);
+        r.shown = state;
+    }
+    if (source == Source::screen_state && !r.screen) {
+        kms_screen_state state;
+        if (int err = kms_screen_read_state(r.check.screen, &state); err < 0)
+            return "cannot read screen " + r.screen_name() + ": " + std::to_string(err);
+        r.screen = std::move(state);
+    }
+    return {};
+}
+
 } // namespace
 
 std::string verify_handover(const HandoverCheck &check) {
     const kms_device &device = *check.screen->device;
-    const std::string crtc = crtc_name(device, check.crtc->id);
-
-    kms_crtc_state shown;
-    if (int err = kms_crtc_read_state(check.crtc, &shown); err < 0)
-        return "cannot read " + crtc + ": " + std::to_string(err);
-    if (shown.fb_id != check.fb->id)
-        return crtc + " shows framebuffer " + std::to_string(shown.fb_id) + ", not " +
-               std::to_string(check.fb->id);
-    if (shown.x != 0 || shown.y != 0)
-        return crtc + " shows the framebuffer from " + std::to_string(shown.x) + "," +
-               std::to_string(shown.y) + ", not 0,0";
-    if (!shown.mode_valid)
-        return crtc + " has no mode";
-    if (!same_timings(shown.mode, check.screen->mode))
-        return crtc + " runs " + mode_text(shown.mode) + " (clock " +
-               std::to_string(shown.mode.clock) + "), not " + mode_text(check.screen->mode) +
-               " (clock " + std::to_string(check.screen->mode.clock) + ")";
-
-    kms_screen_state screen;
-    if (int err = kms_screen_read_state(check.screen, &screen); err < 0)
-        return "cannot read screen " + check.screen->name + ": " + std::to_string(err);
-    if (screen.encoder_id == 0)
-        return "screen " + check.screen->name + " has no encoder in use";
-    const kms_encoder_state *in_use = find_encoder(screen, screen.encoder_id);
-    if (!in_use)
-        return "screen " + check.screen->name + " names encoder " +
-               std::to_string(screen.encoder_id) + ", which is not one of its own";
-    if (in_use->crtc_id != check.crtc->id)
-        return "encoder " + std::to_string(in_use->id) + " of screen " + check.screen->name +
-               " is fed by " +
-               (in_use->crtc_id ? crtc_name(device, in_use->crtc_id) : std::string("no CRTC")) +
-               ", not " + crtc;
-    if (check.previous_crtc_id != 0 && check.previous_crtc_id != check.crtc->id)
-        for (const kms_encoder_state &encoder : screen.encoders)
-            if (encoder.crtc_id == check.previous_crtc_id)
-                return crtc_name(device, check.previous_crtc_id) + " still drives screen " +
-                       check.screen->name + " through encoder " + std::to_string(encoder.id);
+    ReadBack r{check, device, "CRTC " + crtc_text(device, check.crtc->id), {}, {}};
+    for (const Check &c : kChecks) {
+        if (std::string failed = read(c.reads, r); !failed.empty())
+            return failed;
+        if (!c.holds(r))
+            return c.mismatch(r);
+    }
     return {};
 }
 

@@ -2,15 +2,15 @@
 // every refusal with its one-line message and status 2, before the device
 // is touched or, for choices only the device can judge, with nothing set.
 
+#include <regex>
+#include <set>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "relay_test_support.h"
 
 namespace {
-
-const std::string valid_options =
-    "valid options: -h/--help, --version, -s/--screen, -m/--mode, -l/--list, -p/--period, "
-    "-n/--handovers, -c/--crtcs, --capable, -V/--verify, -r/--report, --atomic\n";
 
 TEST(CommandLine, HelpListsEveryOptionOnStdout) {
     for (const char *flag : {"--help", "-h"}) {
@@ -48,6 +48,32 @@ TEST(CommandLine, DoubleDashEndsTheOptions) {
     EXPECT_EQ(result.err, "open() failed: No such file or directory\n");
 }
 
+// An unknown option is answered with every option --help describes, each
+// as "-s/--screen" or "--capable".
+TEST(CommandLine, UnknownOptionListsTheOptionsOfTheHelp) {
+    std::istringstream help(run_program({.argv = {CRTC_RELAY_BIN, "--help"}}).out);
+    std::set<std::string> described;
+    std::string line;
+    std::smatch m;
+    while (std::getline(help, line))
+        if (std::regex_search(line, m, std::regex("^  (?:(-.), )? *(--[a-z]+)")))
+            described.insert((m[1].matched ? m[1].str() + "/" : "") + m[2].str());
+    for (const auto &[argument, named] :
+         {std::pair{"-x", "-x"}, std::pair{"--frobnicate=1", "--frobnicate"}}) {
+        const ProgramResult result =
+            run_program({.argv = {CRTC_RELAY_BIN, argument, "/nonexistent/card0"}});
+        EXPECT_EQ(result.exit_status, 2);
+        const std::string head =
+            std::string("crtc-relay: unknown option '") + named + "'; valid options: ";
+        ASSERT_EQ(result.err.rfind(head, 0), 0u) << result.err;
+        std::set<std::string> listed;
+        std::istringstream list(result.err.substr(head.size()));
+        for (std::string name; std::getline(list >> std::ws, name, ',');)
+            listed.insert(name.substr(0, name.find('\n')));
+        EXPECT_EQ(listed, described);
+    }
+}
+
 struct RefusalCase {
     const char *name;
     std::vector<std::string> args; // before the operand
@@ -82,9 +108,6 @@ const std::string bad_count = ": expected a decimal number of handovers, 0 to 42
 INSTANTIATE_TEST_SUITE_P(
     Options, Refusal,
     testing::Values(
-        RefusalCase{"UnknownShort", {"-x"}, "unknown option '-x'; " + valid_options},
-        RefusalCase{
-            "UnknownLong", {"--frobnicate=1"}, "unknown option '--frobnicate'; " + valid_options},
         RefusalCase{"MissingLongValue",
                     {"--period"},
                     "option --period needs a value (see --help)\n",

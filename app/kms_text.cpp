@@ -1,0 +1,42 @@
+// Modes, CRTCs, format codes and index sets in words (kms_text.h).
+#include "kms_text.h"
+
+std::string mode_text(uint32_t width, uint32_t height, uint32_t refresh_hz) {
+    return std::to_string(width) + "x" + std::to_string(height) + "@" + std::to_string(refresh_hz);
+}
+
+std::string mode_text(const drmModeModeInfo &mode) {
+    if (mode.hdisplay == 0 && mode.vdisplay == 0)
+        return "no modes";
+    return mode_text(mode.hdisplay, mode.vdisplay, mode.vrefresh);
+}
+
+std::optional<uint32_t> crtc_index(const kms_device &device, uint32_t id) {
+    for (uint32_t i = 0; i < device.num_crtcs(); ++i)
+        if (device.crtcs[i]->id == id)
+            return i;
+    return std::nullopt;
+}
+
+std::string crtc_text(const kms_device &device, uint32_t id) {
+    const std::string with_id = "id " + std::to_string(id);
+    const std::optional<uint32_t> index = crtc_index(device, id);
+    return index ? std::to_string(*index) + " (" + with_id + ")" : with_id;
+}
+
+std::string fourcc_text(uint32_t code) {
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const char c = char(code >> shift & 0xff);
+        text += c >= ' ' && c <= '~' ? c : '?';
+    }
+    return text;
+}
+
+std::string index_list(uint32_t mask, uint32_t count) {
+    std::string list;
+    for (uint32_t i = 0; i < count && i < 32; ++i)
+        if (mask >> i & 1)
+            list += (list.empty() ? "" : ", ") + std::to_string(i);
+    return list.empty() ? "none" : list;
+}
