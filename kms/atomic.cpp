@@ -1,12 +1,15 @@
 // Atomic mode setting: the property ids of every object, read once, and the
 // handover of a screen as a single commit.
 #include <cerrno>
+#include <iterator>
 #include <new>
+#include <span>
+#include <string_view>
 
 #include <xf86drm.h>
 
 #include "drm_owners.h"
-#include "dumb_buffer.h"
+#include "negated_errno.h"
 #include "kms_objects.h"
 
 using namespace kms_detail;
@@ -15,19 +18,46 @@ namespace {
 
 constexpr uint32_t kPrimaryPlane = 1; // "type" property value
 
-// Reads the object's properties: ids by name, and the CRTC it is on now.
-int read_object(int fd, uint32_t id, uint32_t type, kms_atomic_object &out) {
+// The kernel's names, in the order of each kind's enum.
+constexpr const char *kScreenPropertyNames[] = {"CRTC_ID"};
+constexpr const char *kCrtcPropertyNames[] = {"ACTIVE", "MODE_ID"};
+constexpr const char *kPlanePropertyNames[] = {"FB_ID", "CRTC_ID", "SRC_X",  "SRC_Y",  "SRC_W",
+                                               "SRC_H", "CRTC_X",  "CRTC_Y", "CRTC_W", "CRTC_H"};
+static_assert(std::size(kScreenPropertyNames) == size_t(kms_screen_property::count));
+static_assert(std::size(kCrtcPropertyNames) == size_t(kms_crtc_property::count));
+static_assert(std::size(kPlanePropertyNames) == size_t(kms_plane_property::count));
+
+constexpr std::span<const char *const> property_names(kms_screen_property) {
+    return kScreenPropertyNames;
+}
+constexpr std::span<const char *const> property_names(kms_crtc_property) {
+    return kCrtcPropertyNames;
+}
+constexpr std::span<const char *const> property_names(kms_plane_property) {
+    return kPlanePropertyNames;
+}
+
+// Reads the object's properties: the ids of those of its kind, and the CRTC
+// it is on now (screens and planes).
+template <typename Property>
+int read_object(int fd, uint32_t id, uint32_t type, kms_atomic_object<Property> &out) {
     out.id = id;
     const ObjectPropertiesOwner props = read_object_properties(fd, id, type);
     if (!props)
         return negated_errno();
+    const std::span<const char *const> names = property_names(Property{});
     for (uint32_t i = 0; i < props->count_props; ++i) {
         const PropertyOwner property = read_property(fd, props->props[i]);
         if (!property)
             return negated_errno();
-        out.property_ids[property->name] = property->prop_id;
-        if (std::string_view(property->name) == "CRTC_ID")
-            out.crtc_id = static_cast<uint32_t>(props->prop_values[i]);
+        for (size_t k = 0; k < names.size(); ++k) {
+            if (std::string_view(property->name) != names[k])
+                continue;
+            out.property_ids[k] = property->prop_id;
+            if constexpr (requires { Property::crtc_id; })
+                if (Property(k) == Property::crtc_id)
+                    out.crtc_id = static_cast<uint32_t>(props->prop_values[i]);
+        }
     }
     return 0;
 }
@@ -70,13 +100,14 @@ int index_of(const Records &records, uint32_t id) {
 class Commit {
 public:
     explicit Commit(AtomicRequestOwner request) : request_(std::move(request)) {}
-    void set(const kms_atomic_object &object, std::string_view name, uint64_t value) {
-        const auto it = object.property_ids.find(name);
-        if (it == object.property_ids.end()) {
+    template <typename Property>
+    void set(const kms_atomic_object<Property> &object, Property property, uint64_t value) {
+        const uint32_t property_id = object.property_id(property);
+        if (property_id == 0) {
             error_ = -ENOENT;
             return;
         }
-        if (!error_ && drmModeAtomicAddProperty(request_.get(), object.id, it->second, value) < 0)
+        if (!error_ && drmModeAtomicAddProperty(request_.get(), object.id, property_id, value) < 0)
             error_ = -ENOMEM;
     }
     int commit(int fd, uint32_t flags) {
@@ -95,7 +126,7 @@ private:
 int choose_plane(const kms_atomic &atomic, int crtc, uint32_t crtc_id, uint32_t leaving_id) {
     int candidate = -1;
     for (size_t i = 0; i < atomic.planes.size(); ++i) {
-        const kms_atomic_object &plane = atomic.planes[i];
+        const auto &plane = atomic.planes[i];
         if (atomic.device->planes[i]->type != kPrimaryPlane || !(plane.possible_crtcs >> crtc & 1))
             continue;
         if (plane.crtc_id == crtc_id)
@@ -107,6 +138,16 @@ int choose_plane(const kms_atomic &atomic, int crtc, uint32_t crtc_id, uint32_t 
 }
 
 } // namespace
+
+const char *kms_property_name(kms_screen_property property) {
+    return kScreenPropertyNames[static_cast<size_t>(property)];
+}
+const char *kms_property_name(kms_crtc_property property) {
+    return kCrtcPropertyNames[static_cast<size_t>(property)];
+}
+const char *kms_property_name(kms_plane_property property) {
+    return kPlanePropertyNames[static_cast<size_t>(property)];
+}
 
 int kms_device_enable_atomic(kms_device *device, kms_atomic **out) {
     if (!device || !out)
@@ -144,8 +185,8 @@ int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const km
     // 16.16 source coordinates cannot express wider buffers.
     if (fb->width > 0xFFFF || fb->height > 0xFFFF)
         return -EINVAL;
-    kms_atomic_object &target = atomic->crtcs[static_cast<size_t>(crtc_index)];
-    kms_atomic_object &connector = atomic->screens[static_cast<size_t>(screen_index)];
+    auto &target = atomic->crtcs[static_cast<size_t>(crtc_index)];
+    auto &connector = atomic->screens[static_cast<size_t>(screen_index)];
     const uint32_t leaving = connector.crtc_id != crtc->id ? connector.crtc_id : 0;
     const int plane = choose_plane(*atomic, crtc_index, crtc->id, leaving);
     if (plane < 0)
@@ -164,29 +205,29 @@ int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const km
         if (leaving) {
             const int old = index_of(device.crtcs, leaving);
             if (old >= 0) {
-                commit.set(atomic->crtcs[static_cast<size_t>(old)], "ACTIVE", 0);
-                commit.set(atomic->crtcs[static_cast<size_t>(old)], "MODE_ID", 0);
+                commit.set(atomic->crtcs[static_cast<size_t>(old)], kms_crtc_property::active, 0);
+                commit.set(atomic->crtcs[static_cast<size_t>(old)], kms_crtc_property::mode_id, 0);
             }
             for (size_t i = 0; i < atomic->planes.size(); ++i)
                 if (atomic->planes[i].crtc_id == leaving && static_cast<int>(i) != plane) {
-                    commit.set(atomic->planes[i], "FB_ID", 0);
-                    commit.set(atomic->planes[i], "CRTC_ID", 0);
+                    commit.set(atomic->planes[i], kms_plane_property::fb_id, 0);
+                    commit.set(atomic->planes[i], kms_plane_property::crtc_id, 0);
                 }
         }
-        commit.set(connector, "CRTC_ID", crtc->id);
-        commit.set(target, "MODE_ID", mode_blob.id());
-        commit.set(target, "ACTIVE", 1);
-        const kms_atomic_object &shown = atomic->planes[static_cast<size_t>(plane)];
-        commit.set(shown, "FB_ID", fb->id);
-        commit.set(shown, "CRTC_ID", crtc->id);
-        commit.set(shown, "SRC_X", 0);
-        commit.set(shown, "SRC_Y", 0);
-        commit.set(shown, "SRC_W", uint64_t{fb->width} << 16);
-        commit.set(shown, "SRC_H", uint64_t{fb->height} << 16);
-        commit.set(shown, "CRTC_X", 0);
-        commit.set(shown, "CRTC_Y", 0);
-        commit.set(shown, "CRTC_W", fb->width);
-        commit.set(shown, "CRTC_H", fb->height);
+        commit.set(connector, kms_screen_property::crtc_id, crtc->id);
+        commit.set(target, kms_crtc_property::mode_id, mode_blob.id());
+        commit.set(target, kms_crtc_property::active, 1);
+        const auto &shown = atomic->planes[static_cast<size_t>(plane)];
+        commit.set(shown, kms_plane_property::fb_id, fb->id);
+        commit.set(shown, kms_plane_property::crtc_id, crtc->id);
+        commit.set(shown, kms_plane_property::src_x, 0);
+        commit.set(shown, kms_plane_property::src_y, 0);
+        commit.set(shown, kms_plane_property::src_w, uint64_t{fb->width} << 16);
+        commit.set(shown, kms_plane_property::src_h, uint64_t{fb->height} << 16);
+        commit.set(shown, kms_plane_property::crtc_x, 0);
+        commit.set(shown, kms_plane_property::crtc_y, 0);
+        commit.set(shown, kms_plane_property::crtc_w, fb->width);
+        commit.set(shown, kms_plane_property::crtc_h, fb->height);
         const uint32_t flags =
             DRM_MODE_ATOMIC_ALLOW_MODESET | (test_only ? DRM_MODE_ATOMIC_TEST_ONLY : 0);
         if (int e = commit.commit(device.fd, flags))
@@ -197,7 +238,7 @@ int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const km
     if (test_only)
         return 0;
     // What the kernel now holds.
-    for (kms_atomic_object &p : atomic->planes)
+    for (auto &p : atomic->planes)
         if (leaving && p.crtc_id == leaving)
             p.crtc_id = 0;
     atomic->planes[static_cast<size_t>(plane)].crtc_id = crtc->id;

@@ -1,14 +1,12 @@
 #include "dumb_buffer.h"
 
+#include "negated_errno.h"
+
 #include <cerrno>
 
 #include <xf86drm.h>
 
 namespace kms_detail {
-
-int negated_errno() {
-    return errno > 0 ? -errno : -EIO;
-}
 
 int create_dumb_buffer(int fd, uint32_t width, uint32_t height, uint32_t bpp, DumbBuffer &out) {
     drm_mode_create_dumb request{};

@@ -24,7 +24,4 @@ int create_dumb_buffer(int fd, uint32_t width, uint32_t height, uint32_t bpp, Du
 int map_dumb_buffer(int fd, uint32_t handle, uint64_t &offset);
 int destroy_dumb_buffer(int fd, uint32_t handle);
 
-// -errno after a failed libdrm call; never 0, so a failure cannot read as success.
-int negated_errno();
-
 } // namespace kms_detail

@@ -9,6 +9,7 @@
 #include <xf86drmMode.h>
 
 #include "dumb_buffer.h"
+#include "negated_errno.h"
 #include "kms_objects.h"
 
 using namespace kms_detail;

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,26 +138,52 @@ int kms_plane_read_state(const kms_plane *plane, kms_plane_state *out);
 uint32_t kms_screen_state_possible_crtcs(const kms_screen_state *state);
 
 // Atomic mode setting. kms_device_enable_atomic asks the kernel for atomic
-// commits and reads, once per object, the ids of its properties by name and
-// where each screen and plane is now; kms_atomic_screen_set then hands a
-// screen over in one commit.
+// commits and reads, once per object, the ids of the properties below by
+// their kernel names and where each screen and plane is now;
+// kms_atomic_screen_set then hands a screen over in one commit.
+
+// The properties a commit sets, per kind of object (the kernel's names in
+// capitals: CRTC_ID, ACTIVE, MODE_ID, FB_ID, SRC_X...).
+enum class kms_screen_property { crtc_id, count };
+enum class kms_crtc_property { active, mode_id, count };
+enum class kms_plane_property {
+    fb_id,
+    crtc_id,
+    src_x,
+    src_y,
+    src_w,
+    src_h,
+    crtc_x,
+    crtc_y,
+    crtc_w,
+    crtc_h,
+    count
+};
+
+// The kernel's name of a property ("MODE_ID").
+const char *kms_property_name(kms_screen_property property);
+const char *kms_property_name(kms_crtc_property property);
+const char *kms_property_name(kms_plane_property property);
 
 // One object's side of the atomic interface.
+template <typename Property>
 struct kms_atomic_object {
     uint32_t id = 0; // KMS object id
-    // Property ids by name ("MODE_ID", "FB_ID"); a property the object lacks
-    // is absent, never 0.
-    std::map<std::string, uint32_t, std::less<>> property_ids;
+    // Property ids; 0 (never a property's id) where the object lacks it.
+    uint32_t property_ids[static_cast<size_t>(Property::count)] = {};
     uint32_t crtc_id = 0;        // screens and planes: the CRTC they are on now, 0 for none
     uint32_t possible_crtcs = 0; // planes: bit i, the device's CRTC i
+
+    uint32_t &property_id(Property p) { return property_ids[static_cast<size_t>(p)]; }
+    uint32_t property_id(Property p) const { return property_ids[static_cast<size_t>(p)]; }
 };
 
 // Parallel to the device's arrays: screens[i] is device->screens[i]'s.
 struct kms_atomic {
     kms_device *device = nullptr; // not owned; must outlive this record
-    std::vector<kms_atomic_object> screens;
-    std::vector<kms_atomic_object> crtcs;
-    std::vector<kms_atomic_object> planes;
+    std::vector<kms_atomic_object<kms_screen_property>> screens;
+    std::vector<kms_atomic_object<kms_crtc_property>> crtcs;
+    std::vector<kms_atomic_object<kms_plane_property>> planes;
 };
 
 // 0 and *out set (free it with kms_atomic_destroy), or a negated errno:

@@ -4,7 +4,7 @@
 
 #include <xf86drmMode.h>
 
-#include "dumb_buffer.h"
+#include "negated_errno.h"
 #include "kms_objects.h"
 
 using kms_detail::negated_errno;

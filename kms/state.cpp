@@ -3,7 +3,7 @@
 #include <new>
 
 #include "drm_owners.h"
-#include "dumb_buffer.h"
+#include "negated_errno.h"
 #include "kms_objects.h"
 
 using namespace kms_detail;
