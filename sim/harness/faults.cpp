@@ -44,7 +44,48 @@ std::string ignorable_names() {
     return s;
 }
 
+constexpr std::pair<std::string_view, DriverFault> kDriverFaults[] = {
+    {"other-mode", DriverFault::other_mode},
+    {"clock", DriverFault::clock},
+    {"x-offset", DriverFault::x_offset},
+    {"y-offset", DriverFault::y_offset},
+    {"stale-encoder", DriverFault::stale_encoder},
+    {"old-route", DriverFault::old_route},
+    {"no-mode", DriverFault::no_mode},
+    {"foreign-encoder", DriverFault::foreign_encoder},
+};
+
+// "setcrtc": the requests a driver fault can be injected into.
+std::string misapplicable_names() {
+    std::string s;
+    for (const Request &r : requests())
+        if (r.faulty_handler)
+            s += (s.empty() ? "" : ", ") + std::string(r.name);
+    return s;
+}
+
 } // namespace
+
+std::optional<DriverFault> parse_driver_fault(std::string_view name) {
+    for (const auto &[text, fault] : kDriverFaults)
+        if (name == text)
+            return fault;
+    return std::nullopt;
+}
+
+std::string_view driver_fault_name(DriverFault fault) {
+    for (const auto &[text, f] : kDriverFaults)
+        if (f == fault)
+            return text;
+    return "?";
+}
+
+std::string driver_fault_names() {
+    std::string s;
+    for (const auto &[text, fault] : kDriverFaults)
+        s += (s.empty() ? "" : ", ") + std::string(text);
+    return s;
+}
 
 void Faults::read_environment(std::string_view fail, std::string_view delay) {
     for_each_item(fail, [&](std::string_view failure) {
@@ -52,21 +93,25 @@ void Faults::read_environment(std::string_view fail, std::string_view delay) {
         size_t a = failure.find(':'), b = failure.find(':', a == failure.npos ? a : a + 1);
         std::optional<unsigned> nth;
         std::optional<int> err;
+        std::optional<DriverFault> fault;
         if (a != failure.npos && b != failure.npos) {
             nth = parse_unsigned(failure.substr(a + 1, b - a - 1));
             const Request *request = find_request(failure.substr(0, a));
-            err = failure.substr(b + 1) == "ignore" && request && request->ignorable
-                      ? std::optional<int>(0)
-                      : parse_errno(failure.substr(b + 1));
+            const std::string_view what = failure.substr(b + 1);
+            fault = request && request->faulty_handler ? parse_driver_fault(what) : std::nullopt;
+            err = fault                                               ? std::optional<int>(0)
+                  : what == "ignore" && request && request->ignorable ? std::optional<int>(0)
+                                                                      : parse_errno(what);
         }
         if (!nth || !*nth || !err || !find_request(failure.substr(0, a))) {
             std::fprintf(stderr,
-                         "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno, or "
-                         "request:N:ignore for %s)\n",
-                         int(failure.size()), failure.data(), ignorable_names().c_str());
+                         "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno, "
+                         "request:N:ignore for %s, or request:N:FAULT for %s, FAULT one of %s)\n",
+                         int(failure.size()), failure.data(), ignorable_names().c_str(),
+                         misapplicable_names().c_str(), driver_fault_names().c_str());
             return;
         }
-        failures_.push_back({std::string(failure.substr(0, a)), *nth, *err});
+        failures_.push_back({std::string(failure.substr(0, a)), *nth, *err, fault});
     });
     for_each_item(delay, [&](std::string_view item) {
         size_t a = item.find(':');
@@ -84,7 +129,13 @@ void Faults::fail(std::string_view request, unsigned nth, int err) {
     if (err == 0 && !require_known(request).ignorable)
         throw std::invalid_argument("only " + ignorable_names() + " can be ignored");
     require_known(request);
-    failures_.push_back({std::string(request), nth, err});
+    failures_.push_back({std::string(request), nth, err, std::nullopt});
+}
+
+void Faults::misapply(std::string_view request, unsigned nth, DriverFault fault) {
+    if (!require_known(request).faulty_handler)
+        throw std::invalid_argument("driver faults apply only to " + misapplicable_names());
+    failures_.push_back({std::string(request), nth, 0, fault});
 }
 
 void Faults::delay(std::string_view request, unsigned milliseconds) {
@@ -99,8 +150,15 @@ void Faults::clear() {
 
 std::optional<int> Faults::failure(std::string_view request, unsigned nth) const {
     for (const Failure &f : failures_)
-        if (f.request == request && f.nth == nth)
+        if (f.request == request && f.nth == nth && !f.fault)
             return f.err;
+    return std::nullopt;
+}
+
+std::optional<DriverFault> Faults::driver_fault(std::string_view request, unsigned nth) const {
+    for (const Failure &f : failures_)
+        if (f.request == request && f.nth == nth && f.fault)
+            return f.fault;
     return std::nullopt;
 }
 

@@ -182,10 +182,12 @@ int Session::ioctl(int fd, unsigned long number, void *arg) {
     if (journaled)
         entry = request->describe(*device, arg);
     std::optional<int> injected;
+    std::optional<DriverFault> misapplied;
     unsigned nth = 0;
     if (counts) {
         nth = ++counts_[std::string(request->name)];
         injected = faults_.failure(request->name, nth);
+        misapplied = faults_.driver_fault(request->name, nth);
         if (unsigned ms = faults_.delay_ms(request->name)) {
             lock.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -216,6 +218,12 @@ int Session::ioctl(int fd, unsigned long number, void *arg) {
             std::fprintf(stderr, "drmsim: [t=%.3f] %s call %u: injected failure %s\n",
                          timestamp(it->second), std::string(request->name).c_str(), nth,
                          errno_name(*injected).c_str());
+    } else if (misapplied && arg) {
+        result = request->faulty_handler(*device, arg, *misapplied);
+        if (verbose_)
+            std::fprintf(stderr, "drmsim: [t=%.3f] %s call %u: injected driver fault %s\n",
+                         timestamp(it->second), std::string(request->name).c_str(), nth,
+                         std::string(driver_fault_name(*misapplied)).c_str());
     } else {
         result = device->ioctl(*request, arg);
     }

@@ -17,6 +17,7 @@
 #include <drm_mode.h>
 
 #include "description.h"
+#include "driver_faults.h"
 #include "formats.h"
 #include "requests.h"
 
@@ -196,6 +197,9 @@ public:
     int add_fb(drm_mode_fb_cmd &f);
     int remove_fb(unsigned int &id);
     int set_crtc(drm_mode_crtc &c);
+    // SETCRTC as a faulty driver answers it: checked as usual, then applied
+    // wrongly in the way `fault` says.
+    int set_crtc_faultily(drm_mode_crtc &c, DriverFault fault);
     int set_plane(drm_mode_set_plane &p);
     int create_blob(drm_mode_create_blob &b);
     int destroy_blob(drm_mode_destroy_blob &b);

@@ -122,6 +122,10 @@ constexpr Request kRequests[] = {
      .name = "setcrtc",
      .handler = handle<&Device::set_crtc>,
      .ignorable = true,
+     .faulty_handler =
+         [](Device &device, void *arg, DriverFault fault) {
+             return device.set_crtc_faultily(*static_cast<drm_mode_crtc *>(arg), fault);
+         },
      .describe = describe_setcrtc},
     {.number = DRM_IOCTL_MODE_SETPLANE,
      .name = "setplane",

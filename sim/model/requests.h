@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "driver_faults.h"
 #include "drmsim.h"
 
 namespace drmsim {
@@ -34,6 +35,9 @@ struct Request {
     // An injected fault may answer it 0 and change nothing, as a faulty
     // driver would.
     bool ignorable = false;
+    // The handler of a faulty driver that answers 0 but applies another
+    // state (DRMSIM_FAIL request:N:KIND); null when no such fault applies.
+    int (*faulty_handler)(Device &device, void *arg, DriverFault fault) = nullptr;
     // Mode-setting requests are journaled, told by --verbose and followed
     // by snapshots; this describes one as issued (result still unknown).
     JournalEntry (*describe)(const Device &device, const void *arg) = nullptr;
