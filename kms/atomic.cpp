@@ -121,20 +121,29 @@ private:
     int error_ = 0;
 };
 
-// The primary plane to show the picture on `crtc`: the one already there,
-// else one that can sit there and is not on another CRTC that stays on.
+// The primary plane to show the picture on `crtc`: the one already there;
+// else a free one, the CRTC's own first (drivers create the Nth CRTC with the
+// Nth primary plane, and the kernel reports a CRTC's framebuffer from that
+// plane); else the one on the CRTC being left.
 int choose_plane(const kms_atomic &atomic, int crtc, uint32_t crtc_id, uint32_t leaving_id) {
-    int candidate = -1;
+    int own = -1, spare = -1, leaving = -1, rank = 0;
     for (size_t i = 0; i < atomic.planes.size(); ++i) {
         const auto &plane = atomic.planes[i];
-        if (atomic.device->planes[i]->type != kPrimaryPlane || !(plane.possible_crtcs >> crtc & 1))
+        if (atomic.device->planes[i]->type != kPrimaryPlane)
+            continue;
+        const bool owns = rank++ == crtc;
+        if (!(plane.possible_crtcs >> crtc & 1))
             continue;
         if (plane.crtc_id == crtc_id)
             return static_cast<int>(i);
-        if (candidate < 0 && (plane.crtc_id == 0 || plane.crtc_id == leaving_id))
-            candidate = static_cast<int>(i);
+        if (plane.crtc_id == 0 && owns)
+            own = static_cast<int>(i);
+        else if (plane.crtc_id == 0 && spare < 0)
+            spare = static_cast<int>(i);
+        else if (plane.crtc_id == leaving_id && leaving < 0)
+            leaving = static_cast<int>(i);
     }
-    return candidate;
+    return own >= 0 ? own : spare >= 0 ? spare : leaving;
 }
 
 } // namespace

@@ -26,6 +26,18 @@ std::vector<int> committed_crtcs(const RelayResult &result) {
     return crtcs;
 }
 
+// The commits of a run: the index of the plane each one gave a framebuffer.
+std::vector<int> planes_shown(const RelayResult &result) {
+    std::vector<int> planes;
+    for (const json &entry : result.journal)
+        for (const json &object : entry.at("objects"))
+            for (const json &property : object.at("properties"))
+                if (entry.at("flags")[0] != "TEST_ONLY" && property[0] == "FB_ID" &&
+                    property[1] != 0)
+                    planes.push_back(object.at("index"));
+    return planes;
+}
+
 TEST(Atomic, HandsOverRoundRobinAsCheckedCommits) {
     const RelayResult result =
         run_relay({.device = "hdmi-3crtc.json",
@@ -49,6 +61,28 @@ TEST(Atomic, HandsOverRoundRobinAsCheckedCommits) {
         EXPECT_EQ(report[i].at("verified"), true);
     }
     EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+}
+
+// On topologies where a CRTC's primary plane is not simply the one that can
+// sit nowhere else, each verified commit shows the picture on the new
+// CRTC's own primary plane (the one the kernel reads the CRTC's
+// framebuffer from), taking the old one off.
+TEST(Atomic, ShowsThePictureOnTheNewCrtcsOwnPlane) {
+    const struct {
+        const char *device;
+        std::vector<int> crtcs;
+    } cases[] = {{"encoder-per-crtc.json", {0, 2, 0}}, {"32-crtcs.json", {0, 30, 31}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.device);
+        const RelayResult result =
+            run_relay({.device = c.device,
+                       .options = {"--atomic", "-V", "--capable", "-n", "2"},
+                       .events = {"input@99"}});
+        EXPECT_EQ(result.program.exit_status, 0) << result.program.err;
+        EXPECT_EQ(committed_crtcs(result), c.crtcs);
+        EXPECT_EQ(planes_shown(result), c.crtcs) << "plane N is CRTC N's own";
+        EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+    }
 }
 
 // Every pixel the atomic run shows is the one the legacy run shows.
