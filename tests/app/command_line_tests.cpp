@@ -118,6 +118,15 @@ INSTANTIATE_TEST_SUITE_P(
             "ModeWithoutX", {"--mode", "1920*1080"}, "bad mode '1920*1080' for --mode" + bad_mode},
         RefusalCase{"ModeOfZeroWidth", {"-m", "0x480"}, "bad mode '0x480' for -m" + bad_mode},
         RefusalCase{"ModeAtZeroHz", {"-m", "640x480@0"}, "bad mode '640x480@0' for -m" + bad_mode},
+        RefusalCase{"ModeOfZeroHeight", {"-m", "640x0"}, "bad mode '640x0' for -m" + bad_mode},
+        RefusalCase{"ModeTooWide", {"-m", "65536x480"}, "bad mode '65536x480' for -m" + bad_mode},
+        RefusalCase{"ModeTooTall", {"-m", "640x65536"}, "bad mode '640x65536' for -m" + bad_mode},
+        RefusalCase{
+            "ModeAbove1000Hz", {"-m", "640x480@1001"}, "bad mode '640x480@1001' for -m" + bad_mode},
+        RefusalCase{"CrtcIndexAbove31", {"-c", "0,32"}, "bad CRTC list '0,32' for -c" + bad_list},
+        RefusalCase{"PeriodOneNanosecondOverADay",
+                    {"-p", "86400.000000001"},
+                    "bad period '86400.000000001' for -p" + bad_period},
         RefusalCase{"PeriodZero", {"-p", "0"}, "bad period '0' for -p" + bad_period},
         RefusalCase{"PeriodNegative", {"--period=-1"}, "bad period '-1' for --period" + bad_period},
         RefusalCase{"PeriodExponent", {"-p", "1e3"}, "bad period '1e3' for -p" + bad_period},
@@ -199,6 +208,14 @@ INSTANTIATE_TEST_SUITE_P(
             {.device = "hdmi-3crtc.json", .options = {"-s", "DisplayPort-0", "-m", "640x480"}},
             "unknown mode '640x480' for --mode on screen DisplayPort-0; its modes: "
             "none\n"},
+        // The largest values the options take reach the device.
+        DeviceRefusalCase{"LargestModeAsked",
+                          {.device = "hdmi-3crtc.json", .options = {"-m", "65535x65535@1000"}},
+                          "unknown mode '65535x65535@1000' for --mode on screen HDMI-A-0; its "
+                          "modes: 1920x1080@60, 1280x720@60, 640x480@60\n"},
+        DeviceRefusalCase{"LargestCrtcIndex",
+                          {.device = "hdmi-3crtc.json", .options = {"-c", "31"}},
+                          "no CRTC 31 for --crtcs; the device has 3 (indices 0 to 2)\n"},
         DeviceRefusalCase{"CrtcIndexPastTheEnd",
                           {.device = "hdmi-3crtc.json", .options = {"-c", "0,3"}},
                           "no CRTC 3 for --crtcs; the device has 3 (indices 0 to 2)\n"},

@@ -206,6 +206,28 @@ TEST_F(AtomicTest, HandoverCommitTakesEffect) {
     EXPECT_EQ(drmsim::scanout(fd_, 0).width, 0u);
 }
 
+// ACTIVE=0 alone switches the CRTC off but keeps its mode and routing
+// (crtc_state->enable stays set): drm_mode_getcrtc still reports the mode
+// as valid and the primary plane's framebuffer, though nothing is scanned
+// out; switching it back on is a modeset.
+TEST_F(AtomicTest, SwitchedOffCrtcKeepsItsMode) {
+    ASSERT_EQ(hand_over(0), 0);
+    ASSERT_EQ(Commit(fd_).set(crtc(0), "ACTIVE", 0).commit(DRM_MODE_ATOMIC_ALLOW_MODESET), 0);
+    drmModeCrtc *got = drmModeGetCrtc(fd_, crtc(0));
+    ASSERT_NE(got, nullptr);
+    EXPECT_TRUE(got->mode_valid);
+    EXPECT_EQ(got->mode.hdisplay, 640);
+    EXPECT_EQ(got->buffer_id, fb_->id());
+    drmModeFreeCrtc(got);
+    EXPECT_EQ(property_value(fd_, crtc(0), "ACTIVE"), 0u);
+    EXPECT_EQ(property_value(fd_, crtc(0), "MODE_ID"), blob_);
+    EXPECT_EQ(property_value(fd_, connector(), "CRTC_ID"), crtc(0));
+    EXPECT_EQ(drmsim::scanout(fd_, 0).width, 0u) << "nothing scanned out";
+    EXPECT_EQ(Commit(fd_).set(crtc(0), "ACTIVE", 1).commit(0), EINVAL);
+    ASSERT_EQ(Commit(fd_).set(crtc(0), "ACTIVE", 1).commit(DRM_MODE_ATOMIC_ALLOW_MODESET), 0);
+    EXPECT_EQ(drmsim::scanout(fd_, 0).at(320, 240), 0x00ff00u);
+}
+
 // drm_mode_atomic_ioctl: TEST_ONLY runs drm_atomic_check_only and nothing
 // else; the journal still records the call with its flags.
 TEST_F(AtomicTest, TestOnlyCommitChangesNothing) {
@@ -353,6 +375,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Commit c(t.fd_);
                     t.add_handover(c, 1);
                     c.set(t.plane(0), "FB_ID", t.fb_->id()).set(t.plane(0), "CRTC_ID", t.crtc(1));
+                    return c.commit(DRM_MODE_ATOMIC_ALLOW_MODESET);
+                },
+                EINVAL},
+        Refusal{"FormatThePlaneDoesNotList", "drm_atomic_plane_check: pixel format",
+                [](T &t) {
+                    Commit c(t.fd_);
+                    t.add_handover(c, 0); // and an XR24 picture on the AR24-only cursor plane
+                    c.set(t.plane(4), "FB_ID", t.fb_->id()).set(t.plane(4), "CRTC_ID", t.crtc(0));
                     return c.commit(DRM_MODE_ATOMIC_ALLOW_MODESET);
                 },
                 EINVAL},

@@ -195,6 +195,20 @@ TEST_F(PreloadTest, InjectedFailureAndRefusalReachTheProgram) {
             "show");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "drmModeGetResources failed: Cannot allocate memory\n");
+
+    // Only a mode set can be ignored, and only SETCRTC carried out wrongly:
+    // others are refused by name, and the run goes on without them.
+    for (const char *fault : {"getcrtc:1:ignore", "setplane:1:x-offset"}) {
+        r = run({"--fail", fault}, drmsim_test::device_path("small-3crtc.json"), "show");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.rfind("drmsim: DRMSIM_FAIL: ignoring \"" + std::string(fault) +
+                                  "\" (expected request:N:errno, request:N:ignore for setcrtc, "
+                                  "setplane or atomic, or request:N:FAULT for setcrtc, FAULT one of "
+                                  "other-mode, clock, x-offset, y-offset",
+                              0),
+                  0u)
+            << r.err;
+    }
 }
 
 TEST_F(PreloadTest, OtherPathsPassThrough) {

@@ -162,6 +162,9 @@ TEST(TestpatternTool, PicturesOverTheLimitsAreRefusedBeforeTheOutputIsCreated) {
          "picture of 5600000000 bytes (planes and the PNG's RGB copy) is larger than the "
          "4294967296 bytes"},
         {"--format NV12 --size 50000x40000 --png", "picture of 9000000000 bytes"},
+        // One row or one column past the 4 GiB cap.
+        {"--format C8 --size 65536x65537", "picture of 4295032832 bytes is larger than the"},
+        {"--format C8 --size 32769x32768 --png", "picture of 4295098368 bytes (planes and"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
@@ -174,16 +177,21 @@ TEST(TestpatternTool, PicturesOverTheLimitsAreRefusedBeforeTheOutputIsCreated) {
 }
 
 TEST(TestpatternTool, RunningOutOfMemoryIsReported) {
-    const char *const cases[] = {
-        "--size 8192x8192",
+    const struct {
+        std::string args, bytes;
+    } cases[] = {
+        {"--size 8192x8192", "268435456"},
         // The 64 MiB of planes fit; the 192 MiB RGB copy does not.
-        "--format C8 --size 8192x8192 --png",
+        {"--format C8 --size 8192x8192 --png", "268435456"},
+        // Exactly at the 4 GiB cap, with and without the RGB copy: allowed.
+        {"--format C8 --size 65536x65536", "4294967296"},
+        {"--format C8 --size 32768x32768 --png", "4294967296"},
     };
-    for (const std::string args : cases) {
-        SCOPED_TRACE(args);
-        const RunResult r = run_tool_in_little_memory(args + " --output /dev/null");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = run_tool_in_little_memory(c.args + " --output /dev/null");
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "testpattern: not enough memory for a picture of 268435456 bytes\n");
+        EXPECT_EQ(r.err, "testpattern: not enough memory for a picture of " + c.bytes + " bytes\n");
     }
 }
 
@@ -353,9 +361,15 @@ TEST(TestpatternTool, PngToStandardOutput) {
 
 TEST(TestpatternTool, APngAtTheSizeLimitIsWritten) {
     const std::string path = temp_path("widest.png");
-    const RunResult r = run_tool("--format C8 --size 1000000x1 --png --output '" + path + "'");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_png(path).width, 1000000u);
+    for (const char *size : {"1000000x1", "1x1000000"}) {
+        SCOPED_TRACE(size);
+        const RunResult r = run_tool_in_little_memory("--format C8 --size " + std::string(size) +
+                                                      " --png --output '" + path + "'");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto png = read_png(path);
+        EXPECT_EQ(png.width * png.height, 1000000u);
+        EXPECT_EQ(std::max(png.width, png.height), 1000000u);
+    }
     std::remove(path.c_str());
 }
 
