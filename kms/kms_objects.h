@@ -7,6 +7,11 @@
 // prints or exits: the caller decides what to report.
 #pragma once
 
+// Installed for other programs, which need C++20 as the library does.
+#if __cplusplus < 202002L
+#error "crtc-relay's headers need C++20 or later (-std=c++20)"
+#endif
+
 #include <cstdint>
 #include <functional>
 #include <memory>

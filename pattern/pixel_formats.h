@@ -2,6 +2,11 @@
 // turn a colour into the bits of one pixel of such a format.
 #pragma once
 
+// Installed for other programs, which need C++20 as the library does.
+#if __cplusplus < 202002L
+#error "crtc-relay's headers need C++20 or later (-std=c++20)"
+#endif
+
 #include <array>
 #include <cstdint>
 

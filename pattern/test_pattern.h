@@ -3,6 +3,11 @@
 // the byte stride of plane 0. It allocates nothing and never fails by result.
 #pragma once
 
+// Installed for other programs, which need C++20 as the library does.
+#if __cplusplus < 202002L
+#error "crtc-relay's headers need C++20 or later (-std=c++20)"
+#endif
+
 #include <array>
 #include <cstdint>
 

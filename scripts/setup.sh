@@ -17,8 +17,8 @@ run_packages=(
 test_packages=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
-  # the Debian package and the man pages
-  dpkg-dev lintian groff-base
+  # the Debian packages, the man pages, bash completion, the report's schema
+  dpkg-dev lintian groff-base bash-completion python3-jsonschema
   # the real kernel under emulation
   qemu-system-x86 busybox-static cpio kmod zstd
   # the pattern library's tests on a big-endian host (s390x under user-mode

@@ -3,6 +3,7 @@ installed crtc-relay tree holds, and a bounded run of its programs on its
 own default device description."""
 import json
 import os
+import re
 import shutil
 import subprocess
 
@@ -12,14 +13,40 @@ DEVICES = "share/crtc-relay/devices"
 DEFAULT_DEVICE = DEVICES + "/hdmi-3crtc.json"
 
 
-def expected_files(source_dir, private_libdir):
-    """Every file an installed tree holds, relative to its root."""
+DOC = "share/doc/crtc-relay"
+# Install component's package: its documentation folder.
+PACKAGES = ("crtc-relay", "libcrtc-relay-kms0", "libcrtc-relay-pattern0", "libcrtc-relay-dev")
+LIBRARIES = ("crtc-relay-kms", "crtc-relay-pattern")
+HEADERS = ("kms_objects.h", "pixel_formats.h", "test_pattern.h")
+COMPLETIONS = "share/bash-completion/completions"
+EXAMPLES = "share/doc/libcrtc-relay-dev/examples"
+
+
+def source_files(source_dir, folder, suffix=""):
+    """The files under source_dir/folder, relative to it."""
+    return {name for name in files_under(os.path.join(source_dir, folder)) if name.endswith(suffix)}
+
+
+def expected_files(source_dir, private_libdir, libdir, version, config):
+    """Every file an installed tree holds, relative to its root; config is
+    the build type, which names one of the CMake package's files."""
     files = {f"bin/{program}" for program in PROGRAMS}
     files |= set(MAN_PAGES)
     files.add(f"{private_libdir}/libdrmsim.so")
-    files |= {"share/doc/crtc-relay/copyright", "share/doc/crtc-relay/changelog.gz"}
-    files |= {f"{DEVICES}/{name}" for name in os.listdir(os.path.join(source_dir, "devices"))
-              if name.endswith(".json")}
+    files |= {f"{DOC}/README.md", f"{DOC}/report.schema.json"}
+    for package in PACKAGES:
+        files |= {f"share/doc/{package}/copyright", f"share/doc/{package}/changelog.gz"}
+    files |= {f"share/lintian/overrides/{name.removesuffix('.lintian-overrides')}"
+              for name in source_files(source_dir, "packaging", ".lintian-overrides")}
+    files |= {f"{DEVICES}/{name}" for name in source_files(source_dir, "devices", ".json")}
+    files |= {f"{COMPLETIONS}/{program}" for program in PROGRAMS}
+    files |= {f"include/crtc-relay/{header}" for header in HEADERS}
+    for library in LIBRARIES:
+        files |= {f"{libdir}/lib{library}.so{suffix}" for suffix in ("", ".0", "." + version)}
+        files.add(f"{libdir}/pkgconfig/{library}.pc")
+    files |= {f"{libdir}/cmake/CrtcRelay/CrtcRelay{name}.cmake"
+              for name in ("Config", "ConfigVersion", "Targets", "Targets-" + config.lower())}
+    files |= {f"{EXAMPLES}/{name}" for name in source_files(source_dir, "examples")}
     return files
 
 
@@ -31,13 +58,13 @@ def files_under(root):
     return found
 
 
-def run_with_quiet_stdin(command):
+def run_with_quiet_stdin(command, env=None):
     """Runs command with standard input a pipe that stays open and empty,
     so that nothing but the run's own bound ends it."""
     quiet_read, quiet_write = os.pipe()
     try:
         return subprocess.run(command, stdin=quiet_read, capture_output=True, text=True,
-                              timeout=60, check=False)
+                              timeout=60, check=False, env=env)
     finally:
         os.close(quiet_read)
         os.close(quiet_write)
@@ -57,15 +84,15 @@ def crtcs_shown_on(calls):
 class TreeChecks:
     """Mixed into a unittest.TestCase."""
 
-    def check_versions(self, root, version):
+    def check_versions(self, root, version, env=None):
         for program in PROGRAMS:
             with self.subTest(program=program):
                 result = subprocess.run([os.path.join(root, "bin", program), "--version"],
-                                        capture_output=True, text=True, check=False)
+                                        capture_output=True, text=True, check=False, env=env)
                 self.assertEqual((result.returncode, result.stdout, result.stderr),
                                  (0, f"{program} {version}\n", ""))
 
-    def check_relay_on_default_device(self, root, work):
+    def check_relay_on_default_device(self, root, work, env=None):
         """Runs the tree's drmsim-run and crtc-relay on the tree's default
         device twice: on the virtual clock with input at 12.5 s, and on the
         real clock with two quick handovers. Either way the screen goes to
@@ -84,7 +111,7 @@ class TreeChecks:
                     [os.path.join(root, "bin", "drmsim-run"), *runner_options,
                      "--journal", journal, "--report", report, "--",
                      os.path.join(root, "bin", "crtc-relay"), *program_options,
-                     os.path.join(root, DEFAULT_DEVICE)])
+                     os.path.join(root, DEFAULT_DEVICE)], env)
                 self.assertEqual((result.returncode, result.stdout, result.stderr),
                                  (0, "Using screen HDMI-A-0, resolution 1920x1080\n", ""))
                 calls = read_journal(journal)
@@ -96,3 +123,77 @@ class TreeChecks:
                 self.assertIs(left.pop("closed"), True)
                 self.assertIn("framebuffers", left)
                 self.assertEqual({key: value for key, value in left.items() if value}, {})
+
+    def check_libraries(self, root, libdir, env=None):
+        """The SONAMEs, and the programs load the very libraries installed
+        beside them."""
+        for library in LIBRARIES:
+            with self.subTest(library=library):
+                dynamic = subprocess.run(["readelf", "-d", os.path.join(root, libdir, f"lib{library}.so")],
+                                         capture_output=True, text=True, check=True).stdout
+                self.assertIn(f"Library soname: [lib{library}.so.0]", dynamic)
+        for program, libraries in (("crtc-relay", LIBRARIES), ("testpattern", LIBRARIES[1:])):
+            ldd = subprocess.run(["ldd", os.path.join(root, "bin", program)], env=env,
+                                 capture_output=True, text=True, check=True).stdout
+            loaded = dict(re.findall(r"^\s*(\S+) => (\S+)", ldd, re.MULTILINE))
+            for library in libraries:
+                with self.subTest(program=program, library=library):
+                    self.assertEqual(os.path.realpath(loaded.get(f"lib{library}.so.0", "not loaded")),
+                                     os.path.realpath(os.path.join(root, libdir, f"lib{library}.so.0")))
+
+    def check_headers(self, include_dir):
+        """Each installed header compiles alone, before and after libdrm's,
+        and all of them in either order, warnings as errors; under C++17
+        they say that they need C++20."""
+        drm = ["drm.h", "drm_fourcc.h", "xf86drm.h", "xf86drmMode.h"]
+        ours = [f"crtc-relay/{header}" for header in HEADERS]
+        orders = [[header] for header in ours] + [drm + [header] for header in ours]
+        orders += [[header] + drm for header in ours] + [ours + drm, drm + ours[::-1]]
+        drm_flags = subprocess.run(["pkg-config", "--cflags", "libdrm"], capture_output=True,
+                                   text=True, check=True).stdout.split()
+        compile_command = ["g++", "-x", "c++", "-fsyntax-only", "-Wall", "-Wextra", "-Werror",
+                           "-I" + include_dir, *drm_flags, "-"]
+        for order in orders:
+            with self.subTest(order=order):
+                source = "".join(f"#include <{header}>\n" for header in order)
+                result = subprocess.run([*compile_command, "-std=c++20"], input=source,
+                                        capture_output=True, text=True, check=False)
+                self.assertEqual(result.returncode, 0, result.stderr)
+        for header in ours:
+            with self.subTest(header=header, std="c++17"):
+                result = subprocess.run([*compile_command, "-std=c++17"], input=f"#include <{header}>\n",
+                                        capture_output=True, text=True, check=False)
+                self.assertIn("need C++20 or later", result.stderr)
+
+    def check_example(self, root, examples, libdir, work, env=None):
+        """The installed example, built through find_package and through
+        pkg-config against root, runs on root's default device: lists its
+        screens and shows the pattern through CRTC 0."""
+        shutil.rmtree(work, ignore_errors=True)
+        source = os.path.join(examples, "show-pattern")
+        env = dict(env or os.environ)
+        env["PKG_CONFIG_PATH"] = os.path.join(root, libdir, "pkgconfig")
+        builds = {
+            "find_package": [["cmake", "-S", source, "-B", os.path.join(work, "find_package"),
+                              "-DCMAKE_PREFIX_PATH=" + root],
+                             ["cmake", "--build", os.path.join(work, "find_package")]],
+            "pkg-config": [["make", "-f", os.path.join(source, "Makefile"), "VPATH=" + source]],
+        }
+        for name, commands in builds.items():
+            with self.subTest(build=name):
+                folder = os.path.join(work, name)
+                os.makedirs(folder, exist_ok=True)
+                for command in commands:
+                    result = subprocess.run(command, cwd=folder, env=env, capture_output=True,
+                                            text=True, check=False)
+                    self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                journal = os.path.join(folder, "journal")
+                result = subprocess.run(
+                    [os.path.join(root, "bin", "drmsim-run"), "--journal", journal, "--",
+                     os.path.join(folder, "show-pattern"), os.path.join(root, DEFAULT_DEVICE), "tiles"],
+                    env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60,
+                    check=False)
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
+                self.assertEqual(result.stdout.splitlines()[-1], "showing tiles on HDMI-A-0; Enter ends")
+                self.assertIn("HDMI-A-0: connected, 1920x1080", result.stdout.splitlines())
+                self.assertEqual(crtcs_shown_on(read_journal(journal)), [0])
