@@ -2,6 +2,7 @@
 // SETCRTC / SETPLANE each, with the records' values, and the device's answer.
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <drm_fourcc.h>
@@ -157,11 +158,23 @@ protected:
 };
 
 TEST_F(PlaneSet, ShowsTheWholeFramebufferUnscaled) {
+    // A black picture on CRTC 1 under the plane, which shows a white one.
+    FramebufferPtr black(kms_framebuffer_create(device_, 640, 480, DRM_FORMAT_XRGB8888));
+    ASSERT_EQ(kms_screen_set(device_->screens[0].get(), device_->crtcs[1].get(), black.get()), 0);
+    void *pixels = nullptr;
+    ASSERT_EQ(kms_framebuffer_map(fb_.get(), &pixels), 0);
+    std::memset(pixels, 0xff, size_t(fb_->pitch) * fb_->height);
+    kms_framebuffer_unmap(fb_.get());
     const struct { uint32_t x, y; } positions[] = {{0, 0}, {10, 20}, {440, 380}};
     for (const auto &pos : positions) {
         SCOPED_TRACE(std::to_string(pos.x) + "," + std::to_string(pos.y));
         drmsim::reset();
         ASSERT_EQ(kms_plane_set(device_->planes[0].get(), fb_.get(), pos.x, pos.y), 0);
+        const drmsim::Picture shown = drmsim::scanout(fd_, 1);
+        EXPECT_EQ(shown.at(pos.x, pos.y), 0xffffffu);
+        EXPECT_EQ(shown.at(pos.x + 199, pos.y + 99), 0xffffffu);
+        EXPECT_EQ(shown.at((pos.x + 200) % 640, pos.y), 0u) << "right of the picture";
+        EXPECT_EQ(shown.at(pos.x, (pos.y + 100) % 480), 0u) << "below the picture";
         const auto journal = drmsim::journal();
         ASSERT_EQ(journal.size(), 1u);
         const drmsim::JournalEntry &entry = journal[0];
