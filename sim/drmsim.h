@@ -55,11 +55,11 @@ struct ModeSummary {
     uint32_t vdisplay = 0;
 };
 
-// One SETCRTC, SETPLANE or ATOMIC call, as it was issued and answered. Indices are
-// -1 for ids the device does not know.
+// One call of a journaled request (request_table()'s `journaled`), as it was
+// issued and answered. Indices are -1 for ids the device does not know.
 struct JournalEntry {
     double t = 0;        // virtual or real seconds
-    std::string request; // "SETCRTC" or "SETPLANE"
+    std::string request; // the request's name in capitals: "SETCRTC", "ATOMIC"...
     uint32_t crtc = 0;
     int crtc_index = -1;
     uint32_t fb = 0;

@@ -46,7 +46,7 @@ std::vector<RequestInfo> request_table() {
     std::vector<RequestInfo> table;
     for (const Request &r : requests())
         table.push_back(
-            {std::string(r.name), r.round != nullptr, r.describe != nullptr, r.ignorable});
+            {std::string(r.name), r.round != nullptr, r.description != nullptr, r.ignorable});
     return table;
 }
 

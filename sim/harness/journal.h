@@ -12,17 +12,17 @@ namespace drmsim {
 
 class Device;
 
-// "TEST_ONLY", "ALLOW_MODESET", ... for an ATOMIC call's flags.
-std::vector<std::string> atomic_flag_names(uint32_t flags);
+struct Request;
 
 // One line of the verbose account, without the newline.
-std::string account(const JournalEntry &entry, const Device &device);
+std::string account(const JournalEntry &entry, const Request &request, const Device &device);
 
 class Journal {
 public:
     void set_file(const std::string &path) { path_ = path; }
-    // Tells, appends and keeps one answered entry.
-    void record(JournalEntry entry, const Device &device, bool verbose);
+    // Tells, appends and keeps one answered entry of a request that has a
+    // description.
+    void record(JournalEntry entry, const Request &request, const Device &device, bool verbose);
     const std::vector<JournalEntry> &entries() const { return entries_; }
     void clear() { entries_.clear(); }
 

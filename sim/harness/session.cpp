@@ -16,6 +16,7 @@
 #include "errno_text.h"
 #include "leak_report.h"
 #include "real_calls.h"
+#include "request_descriptions.h"
 #include "requests.h"
 #include "virtual_clock.h"
 
@@ -177,10 +178,12 @@ int Session::ioctl(int fd, unsigned long number, void *arg) {
     }
     Device *device = it->second.device.get();
     const bool counts = device->begin_call(*request, arg);
-    const bool journaled = request->describe && arg;
+    const bool journaled = request->description && arg;
     JournalEntry entry;
-    if (journaled)
-        entry = request->describe(*device, arg);
+    if (journaled) {
+        entry = request->description->decode(*device, arg);
+        entry.request = journal_name(*request);
+    }
     std::optional<int> injected;
     std::optional<DriverFault> misapplied;
     unsigned nth = 0;
@@ -230,12 +233,12 @@ int Session::ioctl(int fd, unsigned long number, void *arg) {
     if (journaled) {
         entry.t = timestamp(it->second);
         entry.result = result;
-        journal_.record(entry, *device, verbose_);
+        journal_.record(entry, *request, *device, verbose_);
         if (!injected) // an ignored call changed no picture
-            snapshots_.after(entry, plane_crtcs_before, *device);
+            snapshots_.after(entry, *request, plane_crtcs_before, *device);
     }
     const int signal =
-        number == DRM_IOCTL_MODE_SETCRTC && counts ? VirtualClock::get().signal_at_setcrtc(nth) : 0;
+        request->ties_events && counts ? VirtualClock::get().signal_at(*request, nth) : 0;
     lock.unlock();
     if (signal)
         raise(signal);
@@ -253,11 +256,12 @@ void *Session::mmap(void *addr, size_t length, int prot, int flags, int fd, off_
         errno = EBADF;
         return MAP_FAILED;
     }
-    unsigned nth = ++counts_["mmap"];
-    if (auto err = faults_.failure("mmap", nth)) {
+    const std::string name(mmap_request().name);
+    unsigned nth = ++counts_[name];
+    if (auto err = faults_.failure(name, nth)) {
         if (verbose_)
-            std::fprintf(stderr, "drmsim: [t=%.3f] mmap call %u: injected failure %s\n",
-                         timestamp(it->second), nth, errno_name(*err).c_str());
+            std::fprintf(stderr, "drmsim: [t=%.3f] %s call %u: injected failure %s\n",
+                         timestamp(it->second), name.c_str(), nth, errno_name(*err).c_str());
         errno = *err;
         return MAP_FAILED;
     }

@@ -11,11 +11,30 @@
 #include <string>
 
 #include "real_calls.h"
+#include "requests.h"
 
 namespace drmsim {
 namespace {
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
+
+// The request of "setcrtc:N" when its row ties events, else null.
+const Request *request_tying_events(std::string_view when) {
+    const size_t colon = when.find(':');
+    if (colon == std::string_view::npos)
+        return nullptr;
+    const Request *request = find_request(when.substr(0, colon));
+    return request && request->ties_events ? request : nullptr;
+}
+
+// "SIG@setcrtc:N", one for each request that ties events.
+std::string call_event_forms() {
+    std::string forms;
+    for (const Request &r : requests())
+        if (r.ties_events)
+            forms += (forms.empty() ? "SIG@" : " or SIG@") + std::string(r.name) + ":N";
+    return forms;
+}
 
 double parse_seconds(std::string_view text, std::string_view event) {
     double v = 0;
@@ -110,10 +129,12 @@ void VirtualClock::add_event(std::string_view event) {
     if (at != event.npos && what == "input") {
         e.kind = Event::input;
         e.at = parse_seconds(when, event);
-    } else if (at != event.npos && signal != std::end(kSignals) && when.starts_with("setcrtc:")) {
-        e.kind = Event::signal_at_setcrtc;
+    } else if (const Request *request = request_tying_events(when);
+               at != event.npos && signal != std::end(kSignals) && request) {
+        e.kind = Event::signal_at_call;
         e.signo = signal->signo;
-        std::string_view n = when.substr(8);
+        e.request = request;
+        std::string_view n = when.substr(when.find(':') + 1);
         auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), e.nth);
         if (ec != std::errc() || end != n.data() + n.size() || e.nth == 0)
             throw std::invalid_argument("bad call number in event \"" + std::string(event) + "\"");
@@ -123,17 +144,17 @@ void VirtualClock::add_event(std::string_view event) {
         e.at = parse_seconds(when, event);
     } else {
         throw std::invalid_argument("unknown event \"" + std::string(event) +
-                                    "\" (expected input@T, SIG@T or SIG@setcrtc:N with SIG "
-                                    "sigint, sigterm or sighup)");
+                                    "\" (expected input@T, SIG@T or " + call_event_forms() +
+                                    " with SIG sigint, sigterm or sighup)");
     }
     std::lock_guard lock(mu_);
     events_.push_back(e);
 }
 
-int VirtualClock::signal_at_setcrtc(unsigned nth) {
+int VirtualClock::signal_at(const Request &request, unsigned nth) {
     std::lock_guard lock(mu_);
     for (Event &e : events_)
-        if (e.kind == Event::signal_at_setcrtc && !e.done && e.nth == nth) {
+        if (e.kind == Event::signal_at_call && !e.done && e.request == &request && e.nth == nth) {
             e.done = true;
             return e.signo;
         }

@@ -14,6 +14,8 @@
 
 namespace drmsim {
 
+struct Request;
+
 class VirtualClock {
 public:
     // Reads DRMSIM_CLOCK and DRMSIM_EVENTS on first use.
@@ -24,11 +26,13 @@ public:
     double now() const;
     // Back to time 0 with no events.
     void reset();
-    // "input@T", "SIG@T" or "SIG@setcrtc:N" with SIG one of sigint, sigterm,
-    // sighup; throws std::invalid_argument.
+    // "input@T", "SIG@T" or "SIG@REQUEST:N" (a request that ties events,
+    // such as setcrtc) with SIG one of sigint, sigterm, sighup; throws
+    // std::invalid_argument.
     void add_event(std::string_view event);
-    // The signal (once) an event asks for inside the nth SETCRTC, else 0.
-    int signal_at_setcrtc(unsigned nth);
+    // The signal (once) an event asks for inside the nth call of `request`,
+    // else 0.
+    int signal_at(const Request &request, unsigned nth);
 
     // A select/pselect on standard input under the virtual clock. `mask` is
     // pselect's signal mask (nullptr for select). On return `remaining`
@@ -40,11 +44,12 @@ public:
 private:
     VirtualClock();
     struct Event {
-        enum Kind { input, signal, signal_at_setcrtc } kind;
-        int signo = 0;     // for the signal kinds
-        double at = 0;     // seconds, for input and signal
-        unsigned nth = 0;  // for signal_at_setcrtc
-        bool done = false; // signal events fire once
+        enum Kind { input, signal, signal_at_call } kind;
+        int signo = 0;                    // for the signal kinds
+        double at = 0;                    // seconds, for input and signal
+        const Request *request = nullptr; // for signal_at_call: which request
+        unsigned nth = 0;                 // and which of its calls
+        bool done = false;                // signal events fire once
     };
     mutable std::mutex mu_;
     bool on_ = false;

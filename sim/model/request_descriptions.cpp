@@ -1,84 +1,54 @@
-// How a mode-setting request is described: the journal entry decoded from
-// its ioctl argument as the call was issued, before it is answered.
+// The descriptions the request table's mode-setting rows point to, and the
+// CRTCs each kind of call can change.
 #include "request_descriptions.h"
 
-#include <cstring>
-
 #include "device.h"
+#include "object_types.h"
+#include "request_description_parts.h"
 
 namespace drmsim {
 namespace {
 
-std::string mode_name(const drm_mode_modeinfo &m) {
-    return std::string(m.name, strnlen(m.name, sizeof m.name));
+// A CRTC request changes its CRTC.
+std::set<int> crtcs_of_setcrtc(const JournalEntry &e, std::span<const int>, const Device &) {
+    return {e.crtc_index};
+}
+
+// A plane request changes the CRTCs the plane left and joined, whatever CRTC
+// it named.
+std::set<int> crtcs_of_setplane(const JournalEntry &e, std::span<const int> plane_crtcs_before,
+                                const Device &device) {
+    if (e.plane_index < 0)
+        return {e.crtc_index};
+    return {plane_crtcs_before[size_t(e.plane_index)], device.planes()[size_t(e.plane_index)].crtc};
+}
+
+// A commit changes the CRTCs it names and those its planes left or joined;
+// a TEST_ONLY one changes nothing.
+std::set<int> crtcs_of_atomic(const JournalEntry &e, std::span<const int> plane_crtcs_before,
+                              const Device &device) {
+    std::set<int> crtcs;
+    if (e.flags & DRM_MODE_ATOMIC_TEST_ONLY)
+        return crtcs;
+    for (const JournalEntry::Object &o : e.objects) {
+        const std::optional<ObjectType> type = object_type(o.type);
+        if (type == ObjectType::crtc)
+            crtcs.insert(o.index);
+        if (type == ObjectType::plane) {
+            crtcs.insert(plane_crtcs_before[size_t(o.index)]);
+            crtcs.insert(device.planes()[size_t(o.index)].crtc);
+        }
+    }
+    return crtcs;
 }
 
 } // namespace
 
-JournalEntry describe_setcrtc(const Device &device, const void *arg) {
-    const auto &c = *static_cast<const drm_mode_crtc *>(arg);
-    JournalEntry e;
-    e.request = "SETCRTC";
-    e.crtc = c.crtc_id;
-    e.crtc_index = device.crtc_index(c.crtc_id);
-    e.fb = c.fb_id;
-    if (c.set_connectors_ptr && c.count_connectors <= 64) {
-        auto *ids =
-            reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(c.set_connectors_ptr));
-        for (uint32_t i = 0; i < c.count_connectors; ++i) {
-            e.connectors.push_back(ids[i]);
-            e.connector_indices.push_back(device.connector_index(ids[i]));
-        }
-    }
-    if (c.mode_valid)
-        e.mode = ModeSummary{mode_name(c.mode), c.mode.hdisplay, c.mode.vdisplay};
-    return e;
-}
-
-JournalEntry describe_setplane(const Device &device, const void *arg) {
-    const auto &p = *static_cast<const drm_mode_set_plane *>(arg);
-    JournalEntry e;
-    e.request = "SETPLANE";
-    e.plane = p.plane_id;
-    e.plane_index = device.plane_index(p.plane_id);
-    e.crtc = p.crtc_id;
-    e.crtc_index = device.crtc_index(p.crtc_id);
-    e.fb = p.fb_id;
-    e.src = {p.src_x, p.src_y, p.src_w, p.src_h};
-    e.dst = {p.crtc_x, p.crtc_y, p.crtc_w, p.crtc_h};
-    return e;
-}
-
-JournalEntry describe_atomic(const Device &device, const void *arg) {
-    const auto &a = *static_cast<const drm_mode_atomic *>(arg);
-    JournalEntry e;
-    e.request = "ATOMIC";
-    e.flags = a.flags;
-    auto *objects = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(a.objs_ptr));
-    auto *counts = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(a.count_props_ptr));
-    auto *props = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(a.props_ptr));
-    auto *values = reinterpret_cast<const uint64_t *>(static_cast<uintptr_t>(a.prop_values_ptr));
-    if (!objects || !counts || a.count_objs > 1024)
-        return e; // the device refuses it; the journal says what it can
-    size_t at = 0;
-    for (uint32_t i = 0; i < a.count_objs; ++i) {
-        JournalEntry::Object o;
-        o.id = objects[i];
-        if ((o.index = device.crtc_index(o.id)) >= 0)
-            o.type = "crtc";
-        else if ((o.index = device.plane_index(o.id)) >= 0)
-            o.type = "plane";
-        else if ((o.index = device.connector_index(o.id)) >= 0)
-            o.type = "connector";
-        else
-            o.type = "?";
-        for (uint32_t j = 0; j < counts[i] && j < 1024 && props && values; ++j, ++at) {
-            std::string name = device.property_name(props[at]);
-            o.properties.emplace_back(name.empty() ? "?" : name, values[at]);
-        }
-        e.objects.push_back(std::move(o));
-    }
-    return e;
-}
+const RequestDescription kSetCrtcDescription{decode_setcrtc, account_setcrtc,
+                                             journal_fields_setcrtc, crtcs_of_setcrtc};
+const RequestDescription kSetPlaneDescription{decode_setplane, account_setplane,
+                                              journal_fields_setplane, crtcs_of_setplane};
+const RequestDescription kAtomicDescription{decode_atomic, account_atomic, journal_fields_atomic,
+                                            crtcs_of_atomic};
 
 } // namespace drmsim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "device.h"
 #include "request_descriptions.h"
@@ -126,17 +127,18 @@ constexpr Request kRequests[] = {
          [](Device &device, void *arg, DriverFault fault) {
              return device.set_crtc_faultily(*static_cast<drm_mode_crtc *>(arg), fault);
          },
-     .describe = describe_setcrtc},
+     .description = &kSetCrtcDescription,
+     .ties_events = true},
     {.number = DRM_IOCTL_MODE_SETPLANE,
      .name = "setplane",
      .handler = handle<&Device::set_plane>,
      .ignorable = true,
-     .describe = describe_setplane},
+     .description = &kSetPlaneDescription},
     {.number = DRM_IOCTL_MODE_ATOMIC,
      .name = "atomic",
      .handler = handle<&Device::atomic>,
      .ignorable = true,
-     .describe = describe_atomic},
+     .description = &kAtomicDescription},
     {.number = DRM_IOCTL_MODE_CREATEPROPBLOB,
      .name = "createpropblob",
      .handler = handle<&Device::create_blob>},
@@ -167,6 +169,13 @@ constexpr Request kRequests[] = {
 
 std::span<const Request> requests() {
     return kRequests;
+}
+
+const Request &mmap_request() {
+    for (const Request &r : kRequests)
+        if (r.number == 0)
+            return r;
+    std::abort(); // the table lost its mmap row
 }
 
 const Request *find_request(unsigned long number) {

@@ -1,7 +1,9 @@
 // The requests the simulated device answers, one row each: the ioctl
-// number, the name that DRMSIM_FAIL, DRMSIM_DELAY, --verbose and the journal
-// use, the handler, and how calls are counted. Everything in the model that
-// names a request reads it from here.
+// number, the name that DRMSIM_FAIL, DRMSIM_DELAY, DRMSIM_EVENTS, --verbose
+// and the journal use, the handler, how calls are counted, how a
+// mode-setting call is described and whether events can be tied to it.
+// Everything in the simulated device that names or tells a request apart
+// reads it from here.
 #pragma once
 
 #include <span>
@@ -9,11 +11,11 @@
 #include <string_view>
 
 #include "driver_faults.h"
-#include "drmsim.h"
 
 namespace drmsim {
 
 class Device;
+struct RequestDescription;
 
 // libdrm reads variable-length answers in rounds of two ioctls: the first
 // with null array pointers to learn the counts, the second with arrays of
@@ -39,11 +41,17 @@ struct Request {
     // state (DRMSIM_FAIL request:N:KIND); null when no such fault applies.
     int (*faulty_handler)(Device &device, void *arg, DriverFault fault) = nullptr;
     // Mode-setting requests are journaled, told by --verbose and followed
-    // by snapshots; this describes one as issued (result still unknown).
-    JournalEntry (*describe)(const Device &device, const void *arg) = nullptr;
+    // by snapshots, as this says; null for the others.
+    const RequestDescription *description = nullptr;
+    // A DRMSIM_EVENTS signal can be raised inside its nth call
+    // ("sigint@setcrtc:2").
+    bool ties_events = false;
 };
 
 std::span<const Request> requests();
+// The row of mmap on the device descriptor, the one request that is not an
+// ioctl.
+const Request &mmap_request();
 // nullptr for a request the device does not know.
 const Request *find_request(unsigned long number);
 const Request *find_request(std::string_view name);
