@@ -89,9 +89,12 @@ struct LeakReport {
     std::vector<uint32_t> dumb_buffers; // handles
     unsigned mappings = 0;              // mmaps of its buffers not yet unmapped
     std::vector<uint32_t> blobs;        // property blobs it created and did not destroy
-    // Nothing held: no framebuffer, dumb buffer handle, mapping or blob.
+    std::vector<uint32_t> gamma;        // CRTC indices whose colour table it left changed
+    // Nothing held: no framebuffer, dumb buffer handle, mapping or blob, and
+    // every colour table as it was found.
     bool clean() const {
-        return framebuffers.empty() && dumb_buffers.empty() && mappings == 0 && blobs.empty();
+        return framebuffers.empty() && dumb_buffers.empty() && mappings == 0 && blobs.empty() &&
+               gamma.empty();
     }
 };
 // For an open descriptor: what it holds now. For a closed one: what it held

@@ -27,6 +27,7 @@ LeakReport leak_report(const Device &device, unsigned mappings, bool closed) {
     r.dumb_buffers = device.dumb_handles();
     r.mappings = mappings;
     r.blobs = device.file_blob_ids();
+    r.gamma = device.changed_gamma();
     return r;
 }
 
@@ -38,6 +39,8 @@ void publish_leak_report(const LeakReport &r, const std::string &report_path, bo
                          {"dumb_buffers", r.dumb_buffers},
                          {"mappings", r.mappings},
                          {"blobs", r.blobs}};
+        if (!r.gamma.empty())
+            j["gamma"] = r.gamma; // absent when clean, so older reports read the same
         if (FILE *f = std::fopen(report_path.c_str(), "w")) {
             std::string text = j.dump() + "\n";
             std::fputs(text.c_str(), f);
@@ -58,6 +61,8 @@ void publish_leak_report(const LeakReport &r, const std::string &report_path, bo
     // Blobs are named only when there are some: a legacy program's line
     // reads as it always did.
     std::string blobs = r.blobs.empty() ? "" : ", blobs [" + list(r.blobs) + "]";
+    if (!r.gamma.empty())
+        blobs += ", colour tables of CRTCs [" + list(r.gamma) + "]";
     std::fprintf(stderr,
                  "drmsim: left behind: framebuffers [%s], dumb buffers [%s], %u mappings%s%s\n",
                  list(r.framebuffers).c_str(), list(r.dumb_buffers).c_str(), r.mappings,

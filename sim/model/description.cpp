@@ -388,7 +388,8 @@ Description parse_description(std::string_view text) {
         throw DescriptionError("a device description is a JSON object");
     check_keys(j, "device",
                {"crtcs", "connectors", "planes", "dumb_pitch_align", "universal_planes_cap",
-                "atomic", "max_width", "max_height"});
+                "atomic", "max_width", "max_height", "gamma_size", "cursor_width",
+                "cursor_height"});
     Description d;
     if (j.contains("crtcs"))
         d.crtcs = unsigned(get_uint(j.at("crtcs"), "crtcs", 32));
@@ -437,6 +438,16 @@ Description parse_description(std::string_view text) {
         d.max_width = uint32_t(get_uint(j.at("max_width"), "max_width", 0xffff));
     if (j.contains("max_height"))
         d.max_height = uint32_t(get_uint(j.at("max_height"), "max_height", 0xffff));
+    if (j.contains("gamma_size"))
+        d.gamma_size = uint32_t(get_uint(j.at("gamma_size"), "gamma_size", 4096));
+    for (auto [key, field] : {std::pair{"cursor_width", &d.cursor_width},
+                              std::pair{"cursor_height", &d.cursor_height}}) {
+        if (!j.contains(key))
+            continue;
+        *field = uint32_t(get_uint(j.at(key), key, 4096));
+        if (*field == 0)
+            fail(key, "must be at least 1");
+    }
     return d;
 }
 

@@ -53,6 +53,9 @@ struct Description {
     bool atomic = true; // false: a legacy-only driver (radeon) refuses atomic
     uint32_t max_width = 8192;
     uint32_t max_height = 8192;
+    uint32_t gamma_size = 0;     // entries of each CRTC's colour lookup table
+    uint32_t cursor_width = 64;  // DRM_CAP_CURSOR_WIDTH
+    uint32_t cursor_height = 64; // DRM_CAP_CURSOR_HEIGHT
 };
 
 // Throws DescriptionError with a readable reason; for text that is not valid

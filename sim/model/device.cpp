@@ -65,6 +65,7 @@ enum CoreProperty : uint32_t {
 Device::Device(const Description &d)
     : universal_planes_cap_allowed_(d.universal_planes_cap), atomic_allowed_(d.atomic),
       dumb_pitch_align_(d.dumb_pitch_align), max_width_(d.max_width), max_height_(d.max_height),
+      cursor_width_(d.cursor_width), cursor_height_(d.cursor_height),
       next_map_offset_(0x10000000ull) { // where the kernel's fake mmap offsets begin
     const std::vector<std::pair<std::string, uint64_t>> plane_types{
         {"Overlay", 0}, {"Primary", 1}, {"Cursor", 2}};
@@ -134,6 +135,7 @@ Device::Device(const Description &d)
     for (unsigned i = 0; i < d.crtcs; ++i) {
         Crtc c;
         c.id = next_id++;
+        c.reset_gamma(d.gamma_size);
         crtcs_.push_back(c);
     }
     // Each CRTC's primary plane: a primary plane placed on it, else the first

@@ -114,6 +114,10 @@ struct Crtc {
     uint32_t x = 0, y = 0;
     std::shared_ptr<Framebuffer> fb; // used only without a primary plane
     std::vector<unsigned> connectors;
+    // The colour lookup table (empty when the CRTC has none); C8 pixels
+    // index it.
+    std::vector<uint16_t> gamma_red, gamma_green, gamma_blue;
+    void reset_gamma(uint32_t size);
 };
 
 struct Encoder {
@@ -205,9 +209,15 @@ public:
     int destroy_blob(drm_mode_destroy_blob &b);
     int get_blob(drm_mode_get_blob &b);
     int atomic(drm_mode_atomic &a);
+    int get_gamma(drm_mode_crtc_lut &lut);
+    int set_gamma(drm_mode_crtc_lut &lut);
+    int get_fb2(drm_mode_fb_cmd2 &f);
 
     // For the journal: a property's name ("" when unknown).
     std::string property_name(uint32_t id) const;
+    // Indices of the CRTCs whose colour table is no longer the ramp it
+    // started with.
+    std::vector<uint32_t> changed_gamma() const;
     // Ids of the blobs this file created and has not destroyed.
     std::vector<uint32_t> file_blob_ids() const;
 
@@ -244,6 +254,7 @@ private:
     bool atomic_allowed_;
     uint32_t dumb_pitch_align_;
     uint32_t max_width_, max_height_;
+    uint32_t cursor_width_, cursor_height_;
     std::vector<Property> properties_;
     std::vector<Plane> planes_;
     std::vector<Crtc> crtcs_;

@@ -133,8 +133,9 @@ int Device::add_framebuffer(const drm_mode_fb_cmd2 &f, uint32_t &id_out) {
     if (!f.width || !f.height)
         return -EINVAL;
     for (unsigned i = 0; i < info->num_planes; ++i) {
-        uint32_t width = i ? f.width / info->hsub : f.width;
-        uint32_t height = i ? f.height / info->vsub : f.height;
+        // framebuffer_check: chroma planes cover a partial last block.
+        uint32_t width = i ? (f.width + info->hsub - 1) / info->hsub : f.width;
+        uint32_t height = i ? (f.height + info->vsub - 1) / info->vsub : f.height;
         uint64_t min_pitch = uint64_t(width) * info->cpp[i];
         if (!f.handles[i])
             return -EINVAL;
@@ -161,6 +162,7 @@ int Device::add_framebuffer(const drm_mode_fb_cmd2 &f, uint32_t &id_out) {
         auto it = handles_.find(f.handles[i]);
         if (it == handles_.end())
             return -ENOENT;
+        // drm_gem_fb_init_with_funcs rounds the chroma plane down here.
         uint32_t width = i ? f.width / info->hsub : f.width;
         uint32_t height = i ? f.height / info->vsub : f.height;
         uint64_t min_size =

@@ -147,7 +147,7 @@ int Device::get_crtc(drm_mode_crtc &c) {
     c.fb_id = fb ? fb->id : 0;
     c.x = crtc.x;
     c.y = crtc.y;
-    c.gamma_size = 0;
+    c.gamma_size = uint32_t(crtc.gamma_red.size());
     c.mode_valid = crtc.active ? 1 : 0;
     c.mode = crtc.active ? crtc.mode : drm_mode_modeinfo{};
     c.count_connectors = 0;
@@ -275,8 +275,10 @@ int Device::get_cap(drm_get_cap &c) {
         c.value = 0;
         return 0;
     case DRM_CAP_CURSOR_WIDTH:
+        c.value = cursor_width_;
+        return 0;
     case DRM_CAP_CURSOR_HEIGHT:
-        c.value = 64;
+        c.value = cursor_height_;
         return 0;
     case DRM_CAP_ADDFB2_MODIFIERS:
         c.value = 0;

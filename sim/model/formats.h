@@ -1,8 +1,10 @@
-// Pixel formats the simulated device knows: enough layout to check
-// framebuffer pitches and sizes as the kernel does, and to turn a few
-// common RGB layouts into colours for snapshots.
+// Pixel formats the simulated device knows, written from the kernel's own
+// format definitions (drm_fourcc.h, drm_fourcc.c): the plane layout the
+// kernel checks framebuffers with, and where each component of a pixel
+// lies, so that snapshots show what a plane of any such format shows.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -10,28 +12,34 @@
 
 namespace drmsim {
 
-// How snapshot code turns one pixel into 0xRRGGBB.
-enum class Decoder : uint8_t {
-    none,        // not decoded: shown as grey
-    xrgb8888,    // bytes B G R X
-    xbgr8888,    // bytes R G B X
-    rgbx8888,    // bytes X B G R
-    bgrx8888,    // bytes X R G B
-    rgb888,      // bytes B G R
-    bgr888,      // bytes R G B
-    rgb565,      // 16-bit word R:G:B 5:6:5
-    xrgb1555,    // 16-bit word X:R:G:B 1:5:5:5
-    xrgb2101010, // 32-bit word X:R:G:B 2:10:10:10
+// How the bits of a pixel turn into a colour.
+enum class Encoding : uint8_t {
+    unorm,      // RGB(A) integer components, full scale all ones
+    half_float, // RGB(A) IEEE binary16 components
+    indexed,    // an index into the CRTC's colour lookup table
+    yuv_packed, // two pixels share a 32-bit word of Y0, Y1, Cb, Cr
+    yuv_semi,   // luma plane + one plane of 16-bit Cb:Cr words
+    yuv_planar, // luma plane + a Cb plane and a Cr plane
+};
+
+// One component's place: `bits` wide at bit `shift` of the pixel's word.
+struct Component {
+    uint8_t shift = 0;
+    uint8_t bits = 0; // 0: the format has none
 };
 
 struct FormatInfo {
     uint32_t fourcc;
     uint8_t num_planes;
-    uint8_t cpp[3]; // bytes per pixel in each plane
+    uint8_t cpp[3]; // bytes per pixel (per chroma sample) in each plane
     uint8_t hsub;   // horizontal chroma subsampling
     uint8_t vsub;   // vertical chroma subsampling
     bool has_alpha;
-    Decoder decoder;
+    Encoding encoding;
+    // unorm, half_float: R G B A. yuv_packed: Y0 Y1 Cb Cr in the 32-bit word
+    // of a pixel pair; yuv_semi: Cb Cr in the 16-bit word of plane 1;
+    // yuv_planar: Cb's plane number in slot 2's shift, Cr's in slot 3's.
+    std::array<Component, 4> components;
 };
 
 constexpr uint32_t fourcc(char a, char b, char c, char d) {
@@ -47,8 +55,21 @@ std::string fourcc_name(uint32_t code);
 // Parses a four-character code; nullopt unless it is exactly four chars.
 std::optional<uint32_t> parse_fourcc(std::string_view text);
 
-// Reads one pixel at `p` (which holds cpp[0] bytes) as 0xRRGGBB plus alpha
-// 0..255 in the top byte (255 for formats without alpha).
-uint32_t decode_pixel(const FormatInfo &info, const uint8_t *p);
+// A 16-bit colour lookup table as the CRTC holds it (GAMMA_LUT or the
+// legacy gamma calls); empty for a CRTC without one.
+struct ColorTable {
+    std::span<const uint16_t> red, green, blue;
+};
+
+// Where a framebuffer's planes lie in memory, for decoding.
+struct PlaneBytes {
+    std::array<std::span<const uint8_t>, 3> bytes; // each plane's buffer from its offset
+    std::array<uint32_t, 3> pitches{};
+};
+
+// The pixel at column x, row y as 0xAARRGGBB (alpha 255 for formats
+// without); a pixel whose bytes lie outside the buffer is opaque grey.
+uint32_t decode_pixel(const FormatInfo &info, const PlaneBytes &planes, uint32_t x, uint32_t y,
+                      const ColorTable &palette);
 
 } // namespace drmsim

@@ -23,7 +23,7 @@ std::vector<uint32_t> RelayResult::crtc_indices() const {
 bool RelayResult::left_nothing_behind() const {
     return report.value("closed", false) && report.at("framebuffers").empty() &&
            report.at("dumb_buffers").empty() && report.at("mappings").get<int>() == 0 &&
-           report.at("blobs").empty();
+           report.at("blobs").empty() && !report.contains("gamma");
 }
 
 std::vector<nlohmann::json> parse_json_lines(const std::string &text) {
