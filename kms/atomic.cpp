@@ -254,3 +254,43 @@ int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const km
     connector.crtc_id = crtc->id;
     return 0;
 }
+
+int kms_atomic_plane_set(kms_atomic *atomic, const kms_plane *plane, const kms_crtc *crtc,
+                         const kms_framebuffer *fb, int32_t x, int32_t y, bool test_only) {
+    if (!atomic || !atomic->device || !plane || (fb && !crtc))
+        return -EINVAL;
+    const kms_device &device = *atomic->device;
+    const int plane_index = index_of(device.planes, plane->id);
+    if (plane_index < 0)
+        return -EINVAL;
+    if (fb && (fb->width > 0xFFFF || fb->height > 0xFFFF))
+        return -EINVAL;
+    auto &object = atomic->planes[static_cast<size_t>(plane_index)];
+    try {
+        AtomicRequestOwner request(drmModeAtomicAlloc());
+        if (!request)
+            return -ENOMEM;
+        Commit commit(std::move(request));
+        commit.set(object, kms_plane_property::fb_id, fb ? fb->id : 0);
+        commit.set(object, kms_plane_property::crtc_id, fb ? crtc->id : 0);
+        if (fb) {
+            commit.set(object, kms_plane_property::src_x, 0);
+            commit.set(object, kms_plane_property::src_y, 0);
+            commit.set(object, kms_plane_property::src_w, uint64_t{fb->width} << 16);
+            commit.set(object, kms_plane_property::src_h, uint64_t{fb->height} << 16);
+            // Signed range properties carry the value sign-extended to 64 bits.
+            commit.set(object, kms_plane_property::crtc_x, static_cast<uint64_t>(int64_t{x}));
+            commit.set(object, kms_plane_property::crtc_y, static_cast<uint64_t>(int64_t{y}));
+            commit.set(object, kms_plane_property::crtc_w, fb->width);
+            commit.set(object, kms_plane_property::crtc_h, fb->height);
+        }
+        const uint32_t flags = test_only ? DRM_MODE_ATOMIC_TEST_ONLY : 0;
+        if (int e = commit.commit(device.fd, flags))
+            return e;
+    } catch (const std::bad_alloc &) {
+        return -ENOMEM;
+    }
+    if (!test_only)
+        object.crtc_id = fb ? crtc->id : 0;
+    return 0;
+}

@@ -45,6 +45,7 @@ kms_framebuffer *kms_framebuffer_create(kms_device *device, uint32_t width, uint
     fb->pitch = buffer.pitch;
     fb->handle = buffer.handle;
     fb->size = buffer.size;
+    fb->pitches[0] = buffer.pitch;
 
     const uint32_t handles[4] = {fb->handle, 0, 0, 0};
     const uint32_t pitches[4] = {fb->pitch, 0, 0, 0};

@@ -1,6 +1,7 @@
 // A small object layer over one DRM/KMS device: its connectors ("screens"),
-// CRTCs and planes as plain records, 32-bpp dumb framebuffers, and the calls
-// that put a framebuffer on a screen or a plane.
+// CRTCs and planes as plain records, dumb framebuffers (32-bpp ones, and any
+// format whose planes the caller describes), and the calls that put a
+// framebuffer on a screen or a plane.
 //
 // Results: operations that can fail with a system error return 0 or a
 // negated errno value; creators return a record or nullptr. Nothing here
@@ -75,6 +76,22 @@ struct kms_framebuffer {
     uint32_t handle = 0; // dumb buffer handle
     uint32_t id = 0;     // framebuffer id, 0 while not registered
     void *map = nullptr; // process mapping of the whole buffer, or nullptr
+    // Where each plane of the format lies in the one buffer: plane i starts
+    // at map + offsets[i], its rows pitches[i] bytes apart. Plane 0 is
+    // `pitch` at offset 0.
+    uint32_t planes = 1;
+    uint32_t pitches[3] = {};
+    uint32_t offsets[3] = {};
+};
+
+// How a format's planes lie in memory, as the caller knows the format: the
+// object layer knows no pixel format beyond the three 32-bpp ones.
+struct kms_format_planes {
+    uint32_t count = 1;              // planes, 1 to 3
+    uint32_t bits_per_pixel[3] = {}; // plane 0 per pixel; planes 1 and 2 per chroma
+                                     // sample (both components of an interleaved plane)
+    uint32_t xsub = 1;               // pixels of a row sharing one sample of planes 1, 2
+    uint32_t ysub = 1;               // rows sharing one row of planes 1, 2
 };
 
 // Enumeration. kms_device_open returns nullptr only when the record cannot be
@@ -92,6 +109,16 @@ void kms_plane_destroy(kms_plane *plane);
 // Framebuffers: "XR24", "XB24" and "RA24" only.
 kms_framebuffer *kms_framebuffer_create(kms_device *device, uint32_t width, uint32_t height,
                                         uint32_t format);
+// Any format, linear: one dumb buffer of plane 0's bits per pixel, tall
+// enough to hold the further planes below plane 0; their pitch is plane 0's
+// pitch scaled by their bits per sample over (plane 0's bits x xsub), the
+// rule by which pattern generators derive chroma strides. ADDFB2 gets the
+// one handle for every plane with each plane's pitch and offset. nullptr
+// when a description is out of range or the kernel refuses (nothing is left
+// behind).
+kms_framebuffer *kms_framebuffer_create_format(kms_device *device, uint32_t width,
+                                               uint32_t height, uint32_t format,
+                                               const kms_format_planes *planes);
 int kms_framebuffer_map(kms_framebuffer *fb, void **out);
 void kms_framebuffer_unmap(kms_framebuffer *fb);
 void kms_framebuffer_destroy(kms_framebuffer *fb); // unmaps first if still mapped
@@ -130,6 +157,16 @@ struct kms_screen_state {
 };
 int kms_screen_read_state(const kms_screen *screen, kms_screen_state *out);
 
+// GETFB2: how the kernel registered a framebuffer.
+struct kms_framebuffer_state {
+    uint32_t width = 0, height = 0;
+    uint32_t format = 0;
+    uint64_t modifier = 0; // 0, linear, unless the kernel says otherwise
+    uint32_t pitches[4] = {};
+    uint32_t offsets[4] = {};
+};
+int kms_framebuffer_read_state(const kms_framebuffer *fb, kms_framebuffer_state *out);
+
 // GETPLANE.
 struct kms_plane_state {
     uint32_t crtc_id = 0; // 0 when off
@@ -137,6 +174,28 @@ struct kms_plane_state {
     uint32_t possible_crtcs = 0;
 };
 int kms_plane_read_state(const kms_plane *plane, kms_plane_state *out);
+
+// Where the plane shows its framebuffer, from its atomic properties (only an
+// atomic client sees them: -ENOENT otherwise).
+struct kms_plane_position {
+    int32_t crtc_x = 0, crtc_y = 0;
+    uint32_t crtc_w = 0, crtc_h = 0;
+    uint32_t src_x = 0, src_y = 0, src_w = 0, src_h = 0; // 16.16
+};
+int kms_plane_read_position(const kms_plane *plane, kms_plane_position *out);
+
+// The CRTC's colour lookup table through the legacy gamma calls: the size
+// GETCRTC reports, then GETGAMMA / SETGAMMA of that many entries (16-bit,
+// 0xffff full scale). A CRTC without one reads back empty tables.
+struct kms_gamma {
+    std::vector<uint16_t> red, green, blue;
+};
+int kms_crtc_read_gamma(const kms_crtc *crtc, kms_gamma *out);
+int kms_crtc_set_gamma(const kms_crtc *crtc, const kms_gamma *gamma);
+
+// The largest cursor the driver takes (DRM_CAP_CURSOR_WIDTH / HEIGHT); the
+// kernel answers 64x64 for a driver that states none.
+int kms_device_cursor_size(const kms_device *device, uint32_t *width, uint32_t *height);
 
 // The CRTCs (as a mask of indices into device->crtcs) that at least one of
 // the screen's encoders can be fed by.
@@ -208,3 +267,9 @@ void kms_atomic_destroy(kms_atomic *atomic); // accepts nullptr
 // `crtc`, else the kernel's answer.
 int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const kms_crtc *crtc,
                           const kms_framebuffer *fb, bool test_only);
+
+// One commit that shows `fb` whole and unscaled on `plane` at x, y of
+// `crtc` (FB_ID, CRTC_ID, SRC_* in 16.16, CRTC_*), or with `fb` null takes
+// the plane off (FB_ID and CRTC_ID 0). 0 or a negated errno as above.
+int kms_atomic_plane_set(kms_atomic *atomic, const kms_plane *plane, const kms_crtc *crtc,
+                         const kms_framebuffer *fb, int32_t x, int32_t y, bool test_only);

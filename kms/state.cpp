@@ -1,6 +1,7 @@
 // Reading back what the kernel reports about CRTCs, screens and planes.
 #include <cerrno>
 #include <new>
+#include <string_view>
 
 #include "drm_owners.h"
 #include "negated_errno.h"
@@ -67,4 +68,47 @@ uint32_t kms_screen_state_possible_crtcs(const kms_screen_state *state) {
         for (const kms_encoder_state &encoder : state->encoders)
             mask |= encoder.possible_crtcs;
     return mask;
+}
+
+int kms_plane_read_position(const kms_plane *plane, kms_plane_position *out) {
+    if (!plane || !plane->device || !out)
+        return -EINVAL;
+    const int fd = plane->device->fd;
+    const ObjectPropertiesOwner props = read_object_properties(fd, plane->id,
+                                                               DRM_MODE_OBJECT_PLANE);
+    if (!props)
+        return negated_errno();
+    kms_plane_position position;
+    int found = 0;
+    for (uint32_t i = 0; i < props->count_props; ++i) {
+        const PropertyOwner property = read_property(fd, props->props[i]);
+        if (!property)
+            return negated_errno();
+        const std::string_view name = property->name;
+        const uint64_t value = props->prop_values[i];
+        struct Field {
+            std::string_view name;
+            uint32_t *unsigned_field;
+            int32_t *signed_field;
+        };
+        const Field fields[] = {
+            {"CRTC_X", nullptr, &position.crtc_x}, {"CRTC_Y", nullptr, &position.crtc_y},
+            {"CRTC_W", &position.crtc_w, nullptr}, {"CRTC_H", &position.crtc_h, nullptr},
+            {"SRC_X", &position.src_x, nullptr},   {"SRC_Y", &position.src_y, nullptr},
+            {"SRC_W", &position.src_w, nullptr},   {"SRC_H", &position.src_h, nullptr},
+        };
+        for (const Field &field : fields) {
+            if (field.name != name)
+                continue;
+            ++found;
+            if (field.signed_field)
+                *field.signed_field = static_cast<int32_t>(static_cast<int64_t>(value));
+            else
+                *field.unsigned_field = static_cast<uint32_t>(value);
+        }
+    }
+    if (found != 8)
+        return -ENOENT; // not an atomic client, or not a plane the kernel positions
+    *out = position;
+    return 0;
 }
