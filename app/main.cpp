@@ -14,6 +14,7 @@
 #include "listing.h"
 #include "options.h"
 #include "picture.h"
+#include "picture_run.h"
 #include "relay.h"
 #include "report.h"
 #include "selection.h"
@@ -50,9 +51,6 @@ int open_device_node(const char *path) {
 
 struct DeviceCloser {
     void operator()(kms_device *device) const { kms_device_close(device); }
-};
-struct FramebufferDestroyer {
-    void operator()(kms_framebuffer *fb) const { kms_framebuffer_destroy(fb); }
 };
 struct AtomicDestroyer {
     void operator()(kms_atomic *atomic) const { kms_atomic_destroy(atomic); }
@@ -130,6 +128,12 @@ int main(int argc, char **argv) {
         if (plan.crtcs.empty())
             return usage_error(error);
     }
+    std::optional<PictureChoice> picture;
+    if (wants_picture(options) && !device->crtcs.empty()) {
+        picture = choose_picture(options, plan, error);
+        if (!picture)
+            return usage_error(error);
+    }
 
     // With the report on standard output, that stays JSON Lines only.
     std::fprintf(report.writes_to_stdout() ? stderr : stdout, "Using screen %s, resolution %ux%u\n",
@@ -156,9 +160,11 @@ int main(int argc, char **argv) {
     }
 
     report.start(options.device, *plan.screen, plan.crtcs);
+    if (picture)
+        return run_picture(options, plan, *picture, report, wait_mask);
     kms_framebuffer *raw_fb = nullptr;
     const bool drawn = draw_smpte(device.get(), plan.screen, &raw_fb);
-    std::unique_ptr<kms_framebuffer, FramebufferDestroyer> fb{raw_fb};
+    FramebufferPtr fb{raw_fb};
     Relay relay(plan, fb.get(), report);
     const EndReason reason =
         drawn && relay.show_first() ? relay.cycle(wait_mask) : EndReason::failure;

@@ -6,11 +6,19 @@
 #include <charconv>
 #include <string_view>
 
+#include "test_pattern.h"
+
 namespace {
 
 constexpr int opt_version = 0x100;
 constexpr int opt_capable = 0x101;
 constexpr int opt_atomic = 0x102;
+constexpr int opt_pattern = 0x103;
+constexpr int opt_format = 0x104;
+constexpr int opt_formats = 0x105;
+constexpr int opt_plane = 0x106;
+constexpr int opt_plane_pos = 0x107;
+constexpr int opt_plane_size = 0x108;
 
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -25,6 +33,12 @@ constexpr option long_options[] = {
     {"verify", no_argument, nullptr, 'V'},
     {"report", required_argument, nullptr, 'r'},
     {"atomic", no_argument, nullptr, opt_atomic},
+    {"pattern", required_argument, nullptr, opt_pattern},
+    {"format", required_argument, nullptr, opt_format},
+    {"formats", required_argument, nullptr, opt_formats},
+    {"plane", required_argument, nullptr, opt_plane},
+    {"plane-pos", required_argument, nullptr, opt_plane_pos},
+    {"plane-size", required_argument, nullptr, opt_plane_size},
     {nullptr, 0, nullptr, 0},
 };
 // '+': options end at the first operand; ':': a missing value is reported
@@ -146,7 +160,76 @@ std::string offending_option(const char *argument, int option_character) {
     return std::string("-") + char(option_character);
 }
 
+// "all", or format names separated by commas, none empty.
+std::optional<std::vector<std::string>> parse_format_list(std::string_view text) {
+    std::vector<std::string> names;
+    if (text == "all")
+        return names;
+    for (;;) {
+        const size_t comma = text.find(',');
+        const std::string_view name = text.substr(0, comma);
+        if (name.empty())
+            return std::nullopt;
+        names.emplace_back(name);
+        if (comma == std::string_view::npos)
+            return names;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+std::optional<PlaneRequest> parse_plane(std::string_view text) {
+    using Kind = PlaneRequest::Kind;
+    if (text == "primary")
+        return PlaneRequest{Kind::primary, 0};
+    if (text == "cursor")
+        return PlaneRequest{Kind::cursor, 0};
+    if (text == "overlay")
+        return PlaneRequest{Kind::overlay, 0};
+    if (text.starts_with("overlay:")) {
+        if (auto k = parse_decimal<uint32_t>(text.substr(8), 255))
+            return PlaneRequest{Kind::overlay, *k};
+        return std::nullopt;
+    }
+    if (auto index = parse_decimal<uint32_t>(text, 255))
+        return PlaneRequest{Kind::index, *index};
+    return std::nullopt;
+}
+
+// "X,Y", each a decimal with an optional minus sign, within +-65535.
+std::optional<std::pair<int32_t, int32_t>> parse_position(std::string_view text) {
+    const size_t comma = text.find(',');
+    if (comma == std::string_view::npos)
+        return std::nullopt;
+    auto coordinate = [](std::string_view part) -> std::optional<int32_t> {
+        const bool negative = part.starts_with('-');
+        auto value = parse_decimal<int32_t>(negative ? part.substr(1) : part, 0xffff);
+        if (!value)
+            return std::nullopt;
+        return negative ? -*value : *value;
+    };
+    auto x = coordinate(text.substr(0, comma)), y = coordinate(text.substr(comma + 1));
+    if (!x || !y)
+        return std::nullopt;
+    return std::pair{*x, *y};
+}
+
+std::string pattern_names() {
+    std::string names;
+    for (uint32_t value = 0; const char *name = pattern::pattern_name(pattern::TestPattern(value));
+         ++value)
+        names += (names.empty() ? "" : ", ") + std::string(name);
+    return names;
+}
+
 } // namespace
+
+std::optional<pattern::TestPattern> pattern_by_name(std::string_view name) {
+    for (uint32_t value = 0; const char *known = pattern::pattern_name(pattern::TestPattern(value));
+         ++value)
+        if (name == known)
+            return pattern::TestPattern(value);
+    return std::nullopt;
+}
 
 ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
     RelayOptions options;
@@ -212,6 +295,47 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
         case opt_atomic:
             options.atomic = true;
             break;
+        case opt_pattern:
+            if (!pattern_by_name(value))
+                return UsageError{"unknown pattern '" + value + "' for " + name +
+                                  "; valid patterns: " + pattern_names()};
+            options.pattern = value;
+            break;
+        case opt_format:
+            if (value.empty())
+                return UsageError{"empty format for " + name +
+                                  "; give a name such as XR24 (--list shows each plane's)"};
+            options.format = value;
+            break;
+        case opt_formats:
+            options.formats = parse_format_list(value);
+            if (!options.formats)
+                return UsageError{"bad format list '" + value + "' for " + name +
+                                  ": expected all, or format names separated by commas, "
+                                  "such as XR24,RG16,NV12"};
+            break;
+        case opt_plane:
+            if (auto plane = parse_plane(value))
+                options.plane = *plane;
+            else
+                return UsageError{"bad plane '" + value + "' for " + name +
+                                  ": expected primary, overlay, overlay:K, cursor or a plane "
+                                  "index (--list shows them)"};
+            break;
+        case opt_plane_pos:
+            options.plane_pos = parse_position(value);
+            if (!options.plane_pos)
+                return UsageError{"bad position '" + value + "' for " + name +
+                                  ": expected X,Y in decimal pixels, -65535 to 65535, such as "
+                                  "100,50"};
+            break;
+        case opt_plane_size:
+            if (auto size = parse_mode(value); size && !size->refresh_hz)
+                options.plane_size = std::pair{size->width, size->height};
+            else
+                return UsageError{"bad size '" + value + "' for " + name +
+                                  ": expected WxH in decimal pixels, such as 256x128"};
+            break;
         case 'r':
             if (value.empty())
                 return UsageError{"empty file name for " + name +
@@ -234,6 +358,16 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
                           "' after the device '" + argv[optind] +
                           "'; options come before the device"};
     options.device = argv[optind];
+    if (options.format && options.formats)
+        return UsageError{"--format and --formats exclude each other; --formats shows each "
+                          "format in turn"};
+    if ((options.plane_pos || options.plane_size) &&
+        options.plane.kind == PlaneRequest::Kind::primary)
+        return UsageError{"--plane-pos and --plane-size place an overlay or cursor plane; give "
+                          "--plane as well"};
+    if (options.formats && options.handovers)
+        return UsageError{"--formats shows each format on the first CRTC and hands nothing "
+                          "over; it takes no --handovers"};
     return options;
 }
 
@@ -272,9 +406,28 @@ Options (before DEVICE; -- ends them):
       --atomic           make each mode set one atomic commit (checked with
                          TEST_ONLY first) instead of a legacy SETCRTC; a
                          driver without atomic mode setting is refused
+      --pattern NAME     the picture: tiles, plain, smpte or gradient
+                         (default smpte)
+      --format NAME      the pixel format, by the generator's name (XR24,
+                         RG16, NV12, C8...); the plane must list it (default
+                         XR24); C8 loads the SMPTE palette into the CRTC's
+                         gamma table and puts the old one back at the end
+      --formats all|LIST a sweep on the first CRTC: each format of the
+                         plane's list (all) or of LIST (XR24,NV12) shown
+                         for one period, checked with --verify, reported as
+                         a "format" event; ends with a summary line, status
+                         1 when any format failed
+      --plane primary|overlay[:K]|cursor|INDEX
+                         the plane that shows the pattern (default primary);
+                         another plane shows it over the screen's SMPTE bars
+                         and goes with the screen on each handover (or the
+                         same kind of plane of the new CRTC does)
+      --plane-pos X,Y    where that plane shows it on the CRTC (default 0,0)
+      --plane-size WxH   its size (default the mode's; for a cursor plane
+                         the largest the driver takes)
 
 Exit status: 0 ended by input, a signal or the last handover; 1 a failure
 (missing DEVICE, a device or mode-setting error, a failed verification);
-2 a bad command line, screen, mode or CRTC list.
+2 a bad command line, screen, mode, CRTC list or format.
 )";
 }

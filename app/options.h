@@ -7,14 +7,25 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
+
+#include "test_pattern.h"
 
 // A --mode value: WxH, optionally @HZ.
 struct ModeRequest {
     uint32_t width = 0;
     uint32_t height = 0;
     std::optional<uint32_t> refresh_hz;
+};
+
+// A --plane value: the kind of plane that shows the pattern, or a plane by
+// its index in --list.
+struct PlaneRequest {
+    enum class Kind { primary, overlay, cursor, index } kind = Kind::primary;
+    uint32_t number = 0; // overlay: K of overlay:K; index: the plane index
 };
 
 struct RelayOptions {
@@ -29,6 +40,13 @@ struct RelayOptions {
     bool verify = false;
     std::optional<std::string> report; // a file, or "-" for standard output
     bool atomic = false;               // handovers as atomic commits
+    std::optional<std::string> pattern; // a pattern name; default smpte
+    std::optional<std::string> format;  // a format name, checked against the plane
+    // --formats: the names given, or empty for "all" (the plane's list).
+    std::optional<std::vector<std::string>> formats;
+    PlaneRequest plane;
+    std::optional<std::pair<int32_t, int32_t>> plane_pos;   // --plane-pos X,Y
+    std::optional<std::pair<uint32_t, uint32_t>> plane_size; // --plane-size WxH
 };
 
 struct ShowHelp {};
@@ -42,6 +60,9 @@ using ParsedCommandLine =
     std::variant<RelayOptions, ShowHelp, ShowVersion, MissingOperand, UsageError>;
 
 ParsedCommandLine parse_relay_options(int argc, char *const argv[]);
+
+// The pattern of that name ("smpte"), or nullopt.
+std::optional<pattern::TestPattern> pattern_by_name(std::string_view name);
 
 // The --help text, ending in a newline.
 std::string relay_help(const char *program);

@@ -46,8 +46,19 @@ bool Relay::hand_to(uint32_t crtc_index) {
     }
     if (plan_.verify) {
         event.mismatch = verify_handover({plan_.screen, crtc, fb_, previous_crtc_id_});
-        event.verified = event.mismatch.empty();
+        if (event.mismatch.empty() && plan_.verify_framebuffer)
+            event.mismatch = verify_framebuffer(*fb_);
     }
+    if (!plan_.planes.empty() && event.mismatch.empty()) {
+        if (show_plane(crtc_index, crtc, event) < 0) {
+            report_.set(event);
+            print_kms_failure(plan_.atomic ? "kms_atomic_plane_set()" : "kms_plane_set()",
+                              *event.plane_result);
+            return false;
+        }
+    }
+    if (plan_.verify)
+        event.verified = event.mismatch.empty();
     report_.set(event);
     if (!event.mismatch.empty()) {
         std::fprintf(stderr, "handover to CRTC %u not in effect: %s\n", crtc_index,
@@ -58,7 +69,59 @@ bool Relay::hand_to(uint32_t crtc_index) {
     return true;
 }
 
+int Relay::show_plane(uint32_t crtc_index, kms_crtc *crtc, SetEvent &event) {
+    size_t position = 0;
+    while (plan_.crtcs[position] != crtc_index)
+        ++position;
+    kms_plane *plane = plan_.planes[position];
+    event.plane_id = plane->id;
+    // A legacy SETPLANE names the CRTC through the plane's record.
+    plane->crtc = crtc;
+    event.plane_result =
+        plan_.atomic ? kms_atomic_plane_set(plan_.atomic, plane, crtc, plane_fb_, plan_.plane_x,
+                                            plan_.plane_y, false)
+                     : kms_plane_set(plane, plane_fb_, uint32_t(plan_.plane_x),
+                                     uint32_t(plan_.plane_y));
+    if (*event.plane_result < 0)
+        return *event.plane_result;
+    if (plan_.verify) {
+        event.mismatch = verify_plane({plane, crtc, plane_fb_, plan_.plane_x, plan_.plane_y});
+        if (event.mismatch.empty() && plan_.verify_framebuffer)
+            event.mismatch = verify_framebuffer(*plane_fb_);
+    }
+    return 0;
+}
+
 bool Relay::show_first() {
+    if (plan_.verify)
+        previous_crtc_id_ = crtc_driving(plan_.screen);
+    return hand_to(plan_.crtcs[0]);
+}
+
+std::optional<EndReason> wait_period(const timespec &period, const sigset_t &wait_mask) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(0, &readable);
+    const timespec timeout = period;
+
+    // The ending signals are blocked everywhere but here, so one that
+    // arrived while drawing or mode setting is delivered now.
+    const int ready = pselect(1, &readable, nullptr, nullptr, &timeout, &wait_mask);
+    if (ready < 0) {
+        if (errno == EINTR)
+            return EndReason::signal;
+        // The one message that gives errno as its number, as documented
+        // since the first release.
+        std::fprintf(stderr, "select() failed: %d\n", errno);
+        return EndReason::failure;
+    }
+    if (ready > 0)
+        return EndReason::input; // it is left unread
+    return std::nullopt;
+}
+
+bool Relay::show_picture(kms_framebuffer *fb) {
+    (plan_.planes.empty() ? fb_ : plane_fb_) = fb;
     if (plan_.verify)
         previous_crtc_id_ = crtc_driving(plan_.screen);
     return hand_to(plan_.crtcs[0]);
@@ -70,25 +133,8 @@ EndReason Relay::cycle(const sigset_t &wait_mask) {
         return EndReason::handovers;
     size_t cursor = 1;
     for (;;) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(0, &readable);
-        const timespec timeout = plan_.period;
-
-        // The ending signals are blocked everywhere but here, so one that
-        // arrived while drawing or mode setting is delivered now.
-        const int ready = pselect(1, &readable, nullptr, nullptr, &timeout, &wait_mask);
-        if (ready < 0) {
-            if (errno == EINTR)
-                return EndReason::signal;
-            // The one message that gives errno as its number, as documented
-            // since the first release.
-            std::fprintf(stderr, "select() failed: %d\n", errno);
-            return EndReason::failure;
-        }
-        if (ready > 0)
-            return EndReason::input; // it is left unread
-
+        if (const std::optional<EndReason> ended = wait_period(plan_.period, wait_mask))
+            return *ended;
         if (cursor >= plan_.crtcs.size())
             cursor = 0;
         if (!hand_to(plan_.crtcs[cursor]))

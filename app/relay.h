@@ -18,7 +18,18 @@ struct RelayPlan {
     std::optional<uint64_t> handovers; // none: no end but input or a signal
     bool verify = false;
     kms_atomic *atomic = nullptr; // set: each mode set is an atomic commit
+    // With verify: also read the framebuffer's registration back (GETFB2).
+    bool verify_framebuffer = false;
+    // --plane overlay or cursor: the plane that shows the plane picture on
+    // each CRTC of `crtcs` (parallel to it), at plane_x, plane_y; empty when
+    // the primary plane shows the only picture.
+    std::vector<kms_plane *> planes;
+    int32_t plane_x = 0, plane_y = 0;
 };
+
+// Waits one period for input or an ending signal: nullopt when the period
+// passed, else why the run ends (a failed wait printed).
+std::optional<EndReason> wait_period(const timespec &period, const sigset_t &wait_mask);
 
 class Relay {
 public:
@@ -33,13 +44,25 @@ public:
     // ended; a failure has been printed.
     EndReason cycle(const sigset_t &wait_mask);
 
+    // Shows another picture through the plan's first CRTC (a step like a
+    // handover): the screen's, or with planes in the plan the plane's;
+    // false after a failure it has printed.
+    bool show_picture(kms_framebuffer *fb);
+
+    // The picture of the plan's planes, shown with every mode set.
+    void set_plane_picture(kms_framebuffer *fb) { plane_fb_ = fb; }
+
 private:
     // One mode set on plan CRTC `crtc_index`, timed, checked with --verify
     // and reported; false after a failure it has printed.
     bool hand_to(uint32_t crtc_index);
+    // Puts the plane picture on the plane the plan gives this CRTC; 0 or
+    // -errno, and what --verify found amiss in `mismatch`.
+    int show_plane(uint32_t crtc_index, kms_crtc *crtc, SetEvent &event);
 
     const RelayPlan &plan_;
     kms_framebuffer *fb_;
+    kms_framebuffer *plane_fb_ = nullptr;
     Report &report_;
     uint32_t step_ = 0;
     uint32_t previous_crtc_id_ = 0; // for --verify: who drove the screen before

@@ -23,6 +23,8 @@ const char *reason_name(EndReason reason) {
         return "handovers";
     case EndReason::failure:
         return "failure";
+    case EndReason::formats:
+        return "formats";
     }
     return "failure";
 }
@@ -106,6 +108,26 @@ void Report::set(const SetEvent &event) {
         line["verified"] = *event.verified;
     if (!event.mismatch.empty())
         line["mismatch"] = event.mismatch;
+    if (event.plane_id) {
+        line["plane"] = {{"id", event.plane_id}, {"result", nullptr}};
+        if (event.plane_result)
+            line["plane"]["result"] = *event.plane_result;
+    }
+    write_line(line.dump());
+}
+
+void Report::format(const FormatEvent &event) {
+    json line{{"event", "format"},
+              {"t", seconds_since_start()},
+              {"format", event.format},
+              {"crtc", {{"index", event.crtc_index}, {"id", event.crtc_id}}},
+              {"plane", event.plane_id},
+              {"result", event.result},
+              {"verified", nullptr}};
+    if (event.verified)
+        line["verified"] = *event.verified;
+    if (!event.reason.empty())
+        line["reason"] = event.reason;
     write_line(line.dump());
 }
 

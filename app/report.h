@@ -13,7 +13,7 @@
 #include "kms_objects.h"
 
 // How a run ended.
-enum class EndReason { input, signal, handovers, failure };
+enum class EndReason { input, signal, handovers, failure, formats };
 
 // One mode-setting call that gives the screen to a CRTC.
 struct SetEvent {
@@ -26,6 +26,19 @@ struct SetEvent {
     uint64_t duration_us = 0;     // of the call alone
     std::optional<bool> verified; // null when not verified (no --verify, or refused)
     std::string mismatch;         // what differed, when verified is false
+    uint32_t plane_id = 0;          // --plane overlay or cursor: the plane set after the screen
+    std::optional<int> plane_result; // its 0 or -errno
+};
+
+// One format of a --formats sweep, after it was shown (or not).
+struct FormatEvent {
+    std::string format;           // "NV12"
+    uint32_t crtc_index = 0;
+    uint32_t crtc_id = 0;
+    uint32_t plane_id = 0;        // the plane that showed it
+    const char *result = "pass";  // "pass", "fail" or "skip"
+    std::string reason;           // why it failed or was skipped
+    std::optional<bool> verified; // null without --verify or when not shown
 };
 
 class Report {
@@ -42,6 +55,7 @@ public:
                const std::vector<uint32_t> &crtc_indices);
     // Records the call's duration for end() even when writing nowhere.
     void set(const SetEvent &event);
+    void format(const FormatEvent &event);
     void end(EndReason reason, int signal, int status);
 
 private:

@@ -1,9 +1,11 @@
 // --verify: the handover read back from the kernel, as a list of checks.
 #include "verify.h"
 
+#include <cerrno>
 #include <optional>
 
 #include "kms_text.h"
+#include "picture.h"
 
 namespace {
 
@@ -143,4 +145,57 @@ uint32_t crtc_driving(const kms_screen *screen) {
         return 0;
     const kms_encoder_state *in_use = find_encoder(state, state.encoder_id);
     return in_use ? in_use->crtc_id : 0;
+}
+
+std::string verify_framebuffer(const kms_framebuffer &fb) {
+    kms_framebuffer_state state;
+    const std::string name = "framebuffer " + std::to_string(fb.id);
+    if (int err = kms_framebuffer_read_state(&fb, &state); err < 0)
+        return "cannot read " + name + ": " + std::to_string(err);
+    if (state.width != fb.width || state.height != fb.height)
+        return name + " is " + std::to_string(state.width) + "x" + std::to_string(state.height) +
+               ", not " + std::to_string(fb.width) + "x" + std::to_string(fb.height);
+    if (state.format != fb.format)
+        return name + " has format " + format_name(state.format) + ", not " +
+               format_name(fb.format);
+    if (state.modifier != 0)
+        return name + " has modifier " + std::to_string(state.modifier) + ", not linear";
+    for (uint32_t i = 0; i < 4; ++i) {
+        const uint32_t pitch = i < fb.planes ? fb.pitches[i] : 0;
+        const uint32_t offset = i < fb.planes ? fb.offsets[i] : 0;
+        if (state.pitches[i] != pitch || state.offsets[i] != offset)
+            return name + " plane " + std::to_string(i) + " has pitch " +
+                   std::to_string(state.pitches[i]) + " at offset " +
+                   std::to_string(state.offsets[i]) + ", not " + std::to_string(pitch) + " at " +
+                   std::to_string(offset);
+    }
+    return {};
+}
+
+std::string verify_plane(const PlaneCheck &check) {
+    const std::string name = "plane id " + std::to_string(check.plane->id);
+    kms_plane_state state;
+    if (int err = kms_plane_read_state(check.plane, &state); err < 0)
+        return "cannot read " + name + ": " + std::to_string(err);
+    if (state.crtc_id != check.crtc->id || state.fb_id != check.fb->id)
+        return name + " shows framebuffer " + std::to_string(state.fb_id) + " on CRTC id " +
+               std::to_string(state.crtc_id) + ", not " + std::to_string(check.fb->id) +
+               " on " + std::to_string(check.crtc->id);
+    kms_plane_position at;
+    const int err = kms_plane_read_position(check.plane, &at);
+    if (err == -ENOENT)
+        return {}; // a legacy client cannot see where the plane is
+    if (err < 0)
+        return "cannot read " + name + "'s position: " + std::to_string(err);
+    if (at.crtc_x != check.x || at.crtc_y != check.y || at.crtc_w != check.fb->width ||
+        at.crtc_h != check.fb->height || at.src_x != 0 || at.src_y != 0 ||
+        at.src_w != check.fb->width << 16 || at.src_h != check.fb->height << 16)
+        return name + " shows " + std::to_string(at.src_w >> 16) + "x" +
+               std::to_string(at.src_h >> 16) + " from " + std::to_string(at.src_x >> 16) + "," +
+               std::to_string(at.src_y >> 16) + " at " + std::to_string(at.crtc_x) + "," +
+               std::to_string(at.crtc_y) + " size " + std::to_string(at.crtc_w) + "x" +
+               std::to_string(at.crtc_h) + ", not the whole " + std::to_string(check.fb->width) +
+               "x" + std::to_string(check.fb->height) + " at " + std::to_string(check.x) + "," +
+               std::to_string(check.y);
+    return {};
 }

@@ -21,3 +21,20 @@ std::string verify_handover(const HandoverCheck &check);
 // The id of the CRTC that drives the screen now, 0 for none (or when the
 // state cannot be read).
 uint32_t crtc_driving(const kms_screen *screen);
+
+// Empty when GETFB2 reports the framebuffer as it was registered: its
+// size, format, each plane's pitch and offset, and a linear layout;
+// otherwise what differed.
+std::string verify_framebuffer(const kms_framebuffer &fb);
+
+struct PlaneCheck {
+    const kms_plane *plane = nullptr;
+    const kms_crtc *crtc = nullptr;      // where it must be
+    const kms_framebuffer *fb = nullptr; // what it must show, whole and unscaled
+    int32_t x = 0, y = 0;                // at this position
+};
+
+// Empty when GETPLANE reports the plane on the CRTC with the framebuffer
+// and, for an atomic client, its properties give the position and size;
+// otherwise what differed.
+std::string verify_plane(const PlaneCheck &check);

@@ -23,7 +23,8 @@ TEST(CommandLine, HelpListsEveryOptionOnStdout) {
             << result.out;
         for (const char *option : {"-h, --help", "--version", "-l, --list", "-s, --screen",
                                    "-m, --mode", "-p, --period", "-n, --handovers", "-c, --crtcs",
-                                   "--capable", "-V, --verify", "-r, --report", "--atomic"})
+                                   "--capable", "-V, --verify", "-r, --report", "--atomic",
+                                   "--pattern NAME", "--format NAME", "--formats all|LIST"})
             EXPECT_NE(result.out.find(option), std::string::npos) << option;
     }
 }
@@ -56,7 +57,7 @@ TEST(CommandLine, UnknownOptionListsTheOptionsOfTheHelp) {
     std::string line;
     std::smatch m;
     while (std::getline(help, line))
-        if (std::regex_search(line, m, std::regex("^  (?:(-.), )? *(--[a-z]+)")))
+        if (std::regex_search(line, m, std::regex("^  (?:(-.), )? *(--[a-z][a-z-]*)")))
             described.insert((m[1].matched ? m[1].str() + "/" : "") + m[2].str());
     for (const auto &[argument, named] :
          {std::pair{"-x", "-x"}, std::pair{"--frobnicate=1", "--frobnicate"}}) {
@@ -153,6 +154,26 @@ INSTANTIATE_TEST_SUITE_P(
                     {"-r", "/nonexistent/report.jsonl"},
                     "cannot open report file '/nonexistent/report.jsonl' for --report: No such "
                     "file or directory\n"},
+        RefusalCase{"UnknownPattern",
+                    {"--pattern", "bars"},
+                    "unknown pattern 'bars' for --pattern; valid patterns: tiles, plain, smpte, "
+                    "gradient\n"},
+        RefusalCase{"EmptyFormat",
+                    {"--format="},
+                    "empty format for --format; give a name such as XR24 (--list shows each "
+                    "plane's)\n"},
+        RefusalCase{"FormatListEmptyEntry",
+                    {"--formats", "XR24,,NV12"},
+                    "bad format list 'XR24,,NV12' for --formats: expected all, or format names "
+                    "separated by commas, such as XR24,RG16,NV12\n"},
+        RefusalCase{"FormatAndFormats",
+                    {"--format", "XR24", "--formats", "all"},
+                    "--format and --formats exclude each other; --formats shows each format in "
+                    "turn\n"},
+        RefusalCase{"FormatsWithHandovers",
+                    {"--formats", "all", "-n", "2"},
+                    "--formats shows each format on the first CRTC and hands nothing over; it "
+                    "takes no --handovers\n"},
         RefusalCase{"OptionAfterTheDevice",
                     {"/dev/dri/card0", "-V"},
                     "unexpected operand '-V' after the device '/dev/dri/card0'; "
@@ -223,7 +244,21 @@ INSTANTIATE_TEST_SUITE_P(
             "CapableLeavesNone",
             {.device = "crtc1-cannot-drive.json", .options = {"--crtcs", "1", "--capable"}},
             "--capable leaves no CRTC: the encoders of screen HDMI-A-0 can be fed "
-            "by CRTCs 0, 2, none of them in --crtcs\n"}),
+            "by CRTCs 0, 2, none of them in --crtcs\n"},
+        DeviceRefusalCase{"FormatThePlaneLacks",
+                          {.device = "hdmi-3crtc.json", .options = {"--format", "NV12"}},
+                          "CRTC 0: format 'NV12' is not one the plane (id 31) lists and the "
+                          "generator draws; valid formats: XR24, AR24, XB24, AB24, RA24, RX24, "
+                          "RG16\n"},
+        DeviceRefusalCase{"FormatNoGeneratorName",
+                          {.device = "hdmi-3crtc.json", .options = {"--format", "xr24"}},
+                          "CRTC 0: format 'xr24' is not one the plane (id 31) lists and the "
+                          "generator draws; valid formats: XR24, AR24, XB24, AB24, RA24, RX24, "
+                          "RG16\n"},
+        DeviceRefusalCase{"SweptFormatThePlaneLacks",
+                          {.device = "rg16-only.json", .options = {"--formats", "RG16,XR24"}},
+                          "format 'XR24' is not one the plane (id 31) lists and the generator "
+                          "draws; valid formats: RG16, XB24\n"}),
     [](const testing::TestParamInfo<DeviceRefusalCase> &info) { return info.param.name; });
 
 } // namespace

@@ -1,0 +1,68 @@
+#include "sweep.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string joined(const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+} // namespace
+
+EndReason run_sweep(const Sweep &sweep, const sigset_t &wait_mask, FramebufferPtr &shown,
+                    bool &any_failed) {
+    const RelayPlan &plan = sweep.plan;
+    const uint32_t crtc_index = plan.crtcs[0];
+    kms_crtc *crtc = plan.screen->device->crtcs[crtc_index].get();
+    std::vector<std::string> passed, failed, skipped;
+    EndReason reason = EndReason::formats;
+
+    for (const uint32_t code : sweep.list.skipped) {
+        skipped.push_back(format_name(code));
+        sweep.report.format({format_name(code), crtc_index, crtc->id, sweep.plane.id, "skip",
+                             "not drawn by the generator", std::nullopt});
+    }
+    for (const uint32_t code : sweep.list.formats) {
+        FormatEvent event{format_name(code), crtc_index, crtc->id, sweep.plane.id, "fail", {},
+                          std::nullopt};
+        FramebufferPtr fb = create_picture(plan.screen->device, sweep.width, sweep.height, code,
+                                           sweep.pattern, event.reason);
+        if (fb && is_indexed(code))
+            event.reason = sweep.palettes.load(crtc, crtc_index);
+        if (fb && event.reason.empty()) {
+            if (sweep.relay.show_picture(fb.get())) {
+                event.result = "pass";
+                if (plan.verify)
+                    event.verified = true;
+                shown = std::move(fb);
+            } else {
+                event.reason = "not shown (see above)";
+            }
+        }
+        if (!event.reason.empty())
+            std::fprintf(stderr, "format %s: %s\n", event.format.c_str(), event.reason.c_str());
+        (event.reason.empty() ? passed : failed).push_back(event.format);
+        sweep.report.format(event);
+        fb.reset(); // a framebuffer that failed; what shows stays
+        if (const std::optional<EndReason> ended = wait_period(plan.period, wait_mask)) {
+            reason = *ended;
+            break;
+        }
+    }
+    any_failed = !failed.empty();
+    std::string summary = "formats: " + std::to_string(passed.size()) + " passed, " +
+                          std::to_string(failed.size()) + " failed";
+    if (!failed.empty())
+        summary += " (" + joined(failed) + ")";
+    summary += ", " + std::to_string(skipped.size()) + " skipped";
+    if (!skipped.empty())
+        summary += " (not drawn by the generator: " + joined(skipped) + ")";
+    std::fprintf(sweep.report.writes_to_stdout() ? stderr : stdout, "%s\n", summary.c_str());
+    return reason;
+}
