@@ -50,7 +50,11 @@ EndReason run_sweep(const Sweep &sweep, const sigset_t &wait_mask, FramebufferPt
         (event.reason.empty() ? passed : failed).push_back(event.format);
         sweep.report.format(event);
         fb.reset(); // a framebuffer that failed; what shows stays
-        if (const std::optional<EndReason> ended = wait_period(plan.period, wait_mask)) {
+        const std::optional<EndReason> ended = wait_period(plan.period, wait_mask);
+        // Hardware puts every format through the colour table, not C8 only.
+        if (is_indexed(code))
+            sweep.palettes.restore();
+        if (ended) {
             reason = *ended;
             break;
         }

@@ -174,6 +174,22 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--formats", "all", "-n", "2"},
                     "--formats shows each format on the first CRTC and hands nothing over; it "
                     "takes no --handovers\n"},
+        RefusalCase{"UnknownPlane",
+                    {"--plane", "overlay:x"},
+                    "bad plane 'overlay:x' for --plane: expected primary, overlay, overlay:K, "
+                    "cursor or a plane index (--list shows them)\n"},
+        RefusalCase{"PlanePositionWithoutY",
+                    {"--plane", "cursor", "--plane-pos", "10"},
+                    "bad position '10' for --plane-pos: expected X,Y in decimal pixels, -65535 "
+                    "to 65535, such as 100,50\n"},
+        RefusalCase{"PlaneSizeWithRate",
+                    {"--plane", "1", "--plane-size", "64x64@60"},
+                    "bad size '64x64@60' for --plane-size: expected WxH in decimal pixels, such "
+                    "as 256x128\n"},
+        RefusalCase{"PlacingThePrimaryPlane",
+                    {"--plane-pos", "5,5"},
+                    "--plane-pos and --plane-size place an overlay or cursor plane; give "
+                    "--plane as well\n"},
         RefusalCase{"OptionAfterTheDevice",
                     {"/dev/dri/card0", "-V"},
                     "unexpected operand '-V' after the device '/dev/dri/card0'; "
@@ -255,6 +271,17 @@ INSTANTIATE_TEST_SUITE_P(
                           "CRTC 0: format 'xr24' is not one the plane (id 31) lists and the "
                           "generator draws; valid formats: XR24, AR24, XB24, AB24, RA24, RX24, "
                           "RG16\n"},
+        DeviceRefusalCase{"SecondOverlayMissing",
+                          {.device = "every-format.json", .options = {"--plane", "overlay:1"}},
+                          "no overlay plane 1 for --plane; the device has 1\n"},
+        DeviceRefusalCase{"CursorCannotFollowTheScreen",
+                          {.device = "every-format.json", .options = {"--plane", "cursor"}},
+                          "CRTC 1 has no cursor plane for --plane (plane id 34 cannot sit on "
+                          "it); --capable leaves such CRTCs out\n"},
+        DeviceRefusalCase{"PlaneIndexOfAPrimary",
+                          {.device = "every-format.json", .options = {"--plane", "1"}},
+                          "plane 1 is a primary plane; --plane primary shows the pattern on the "
+                          "primary planes\n"},
         DeviceRefusalCase{"SweptFormatThePlaneLacks",
                           {.device = "rg16-only.json", .options = {"--formats", "RG16,XR24"}},
                           "format 'XR24' is not one the plane (id 31) lists and the generator "
