@@ -20,6 +20,13 @@ bool Relay::hand_to(uint32_t crtc_index) {
     event.step = step_++;
     event.crtc_index = crtc_index;
     event.crtc_id = crtc->id;
+    last_failure_.clear();
+    auto refused = [&](const char *call, int result) {
+        report_.set(event);
+        print_kms_failure(call, result);
+        last_failure_ = std::string(call) + " failed: " + std::to_string(result);
+        return false;
+    };
 
     if (plan_.atomic) {
         // The kernel checks the whole handover first; a refusal there ends
@@ -28,9 +35,7 @@ bool Relay::hand_to(uint32_t crtc_index) {
         event.test_only = kms_atomic_screen_set(plan_.atomic, plan_.screen, crtc, fb_, true);
         if (*event.test_only < 0) {
             event.result = *event.test_only;
-            report_.set(event);
-            print_kms_failure("kms_atomic_screen_set() TEST_ONLY", event.result);
-            return false;
+            return refused("kms_atomic_screen_set() TEST_ONLY", event.result);
         }
     }
     const double before = monotonic_now();
@@ -38,24 +43,18 @@ bool Relay::hand_to(uint32_t crtc_index) {
                        ? kms_atomic_screen_set(plan_.atomic, plan_.screen, crtc, fb_, false)
                        : kms_screen_set(plan_.screen, crtc, fb_);
     event.duration_us = uint64_t(std::llround((monotonic_now() - before) * 1e6));
-    if (event.result < 0) {
-        report_.set(event);
-        print_kms_failure(plan_.atomic ? "kms_atomic_screen_set()" : "kms_screen_set()",
-                          event.result);
-        return false;
-    }
+    if (event.result < 0)
+        return refused(plan_.atomic ? "kms_atomic_screen_set()" : "kms_screen_set()",
+                       event.result);
     if (plan_.verify) {
         event.mismatch = verify_handover({plan_.screen, crtc, fb_, previous_crtc_id_});
         if (event.mismatch.empty() && plan_.verify_framebuffer)
             event.mismatch = verify_framebuffer(*fb_);
     }
     if (!plan_.planes.empty() && event.mismatch.empty()) {
-        if (show_plane(crtc_index, crtc, event) < 0) {
-            report_.set(event);
-            print_kms_failure(plan_.atomic ? "kms_atomic_plane_set()" : "kms_plane_set()",
-                              *event.plane_result);
-            return false;
-        }
+        if (show_plane(crtc_index, crtc, event) < 0)
+            return refused(plan_.atomic ? "kms_atomic_plane_set()" : "kms_plane_set()",
+                           *event.plane_result);
     }
     if (plan_.verify)
         event.verified = event.mismatch.empty();
@@ -63,6 +62,7 @@ bool Relay::hand_to(uint32_t crtc_index) {
     if (!event.mismatch.empty()) {
         std::fprintf(stderr, "handover to CRTC %u not in effect: %s\n", crtc_index,
                      event.mismatch.c_str());
+        last_failure_ = "not in effect: " + event.mismatch;
         return false;
     }
     previous_crtc_id_ = crtc->id;

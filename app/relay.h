@@ -6,6 +6,7 @@
 #include <csignal>
 #include <ctime>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "kms_objects.h"
@@ -49,6 +50,10 @@ public:
     // false after a failure it has printed.
     bool show_picture(kms_framebuffer *fb);
 
+    // What the last mode set failed on, in words ("kms_screen_set()
+    // refused it: -22", "not in effect: ..."); empty after a success.
+    const std::string &last_failure() const { return last_failure_; }
+
     // The picture of the plan's planes, shown with every mode set.
     void set_plane_picture(kms_framebuffer *fb) { plane_fb_ = fb; }
 
@@ -65,5 +70,6 @@ private:
     kms_framebuffer *plane_fb_ = nullptr;
     Report &report_;
     uint32_t step_ = 0;
+    std::string last_failure_;
     uint32_t previous_crtc_id_ = 0; // for --verify: who drove the screen before
 };

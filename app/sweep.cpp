@@ -42,11 +42,13 @@ EndReason run_sweep(const Sweep &sweep, const sigset_t &wait_mask, FramebufferPt
                     event.verified = true;
                 shown = std::move(fb);
             } else {
-                event.reason = "not shown (see above)";
+                event.reason = sweep.relay.last_failure(); // printed as it happened
+                if (plan.verify && event.reason.starts_with("not in effect"))
+                    event.verified = false;
             }
-        }
-        if (!event.reason.empty())
+        } else {
             std::fprintf(stderr, "format %s: %s\n", event.format.c_str(), event.reason.c_str());
+        }
         (event.reason.empty() ? passed : failed).push_back(event.format);
         sweep.report.format(event);
         fb.reset(); // a framebuffer that failed; what shows stays
