@@ -119,6 +119,16 @@ Device::Device(const Description &d)
     prop_.crtc_y = add_atomic("CRTC_Y", DRM_MODE_PROP_SIGNED_RANGE, {kIntMin, kIntMax});
     prop_.crtc_w = add_atomic("CRTC_W", DRM_MODE_PROP_RANGE, {0, kIntMax});
     prop_.crtc_h = add_atomic("CRTC_H", DRM_MODE_PROP_RANGE, {0, kIntMax});
+    // drm_crtc_enable_color_mgmt: only CRTCs with a table carry these, and
+    // legacy clients see them too.
+    if (d.gamma_size && d.atomic) {
+        prop_.gamma_lut = next_property++;
+        properties_.push_back({prop_.gamma_lut, "GAMMA_LUT", DRM_MODE_PROP_BLOB, {}, {}});
+        prop_.gamma_lut_size = next_property++;
+        properties_.push_back({prop_.gamma_lut_size, "GAMMA_LUT_SIZE",
+                               DRM_MODE_PROP_RANGE | DRM_MODE_PROP_IMMUTABLE, {0, UINT32_MAX},
+                               {}});
+    }
 
     uint32_t next_id = std::max(kFirstObjectId, next_property);
     for (size_t i = 0; i < d.planes.size(); ++i) {

@@ -88,6 +88,7 @@ struct AtomicPropertyIds {
     uint32_t fb_id = 0, crtc_id = 0;                         // plane; CRTC_ID also connector
     uint32_t src_x = 0, src_y = 0, src_w = 0, src_h = 0;     // plane, 16.16
     uint32_t crtc_x = 0, crtc_y = 0, crtc_w = 0, crtc_h = 0; // plane, pixels
+    uint32_t gamma_lut = 0, gamma_lut_size = 0; // CRTC, 0 without a colour table
 };
 
 struct Plane {
@@ -117,7 +118,10 @@ struct Crtc {
     // The colour lookup table (empty when the CRTC has none); C8 pixels
     // index it.
     std::vector<uint16_t> gamma_red, gamma_green, gamma_blue;
+    std::shared_ptr<Blob> gamma_blob; // GAMMA_LUT: drm_color_lut entries, or none
     void reset_gamma(uint32_t size);
+    // Loads GAMMA_LUT's entries into the table (none: the starting ramp).
+    void load_gamma(const std::shared_ptr<Blob> &blob);
 };
 
 struct Encoder {

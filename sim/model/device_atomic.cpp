@@ -39,6 +39,8 @@ struct Device::AtomicState {
         drm_mode_modeinfo mode{};
         std::shared_ptr<Blob> mode_blob;
         bool mode_changed = false, active_changed = false, connectors_changed = false;
+        std::shared_ptr<Blob> gamma_blob;
+        bool gamma_changed = false;
     };
     struct PlaneState {
         bool in = false;
@@ -71,6 +73,7 @@ Device::AtomicState Device::current_state() const {
         cs.active = c.active && !c.switched_off;
         cs.mode = c.active ? c.mode : drm_mode_modeinfo{};
         cs.mode_blob = c.mode_blob;
+        cs.gamma_blob = c.gamma_blob;
         s.crtcs.push_back(cs);
     }
     for (const Plane &p : planes_)
@@ -139,6 +142,14 @@ int Device::set_atomic_property(AtomicState &s, uint32_t object, const Property 
                 c.mode_blob = blob;
                 c.enable = true;
             }
+        } else if (p.id == prop_.gamma_lut && p.id) {
+            // drm_atomic_replace_property_blob_from_id: whole drm_color_lut
+            // entries only.
+            auto blob = value ? blobs_.at(uint32_t(value)) : nullptr;
+            if (blob && blob->data.size() % sizeof(drm_color_lut) != 0)
+                return -EINVAL;
+            c.gamma_changed = c.gamma_changed || blob != c.gamma_blob;
+            c.gamma_blob = blob;
         } else {
             return -EINVAL;
         }
@@ -194,6 +205,13 @@ int Device::set_atomic_property(AtomicState &s, uint32_t object, const Property 
 
 // drm_atomic_check_only, with drm_atomic_helper_check as the driver's check.
 int Device::check_atomic_state(AtomicState &s) const {
+    // The drivers' drm_color_lut_check: a table of GAMMA_LUT_SIZE entries.
+    for (size_t i = 0; i < crtcs_.size(); ++i) {
+        const auto &blob = s.crtcs[i].gamma_blob;
+        if (s.crtcs[i].gamma_changed && blob &&
+            blob->data.size() / sizeof(drm_color_lut) != crtcs_[i].gamma_red.size())
+            return -EINVAL;
+    }
     // drm_atomic_plane_check
     for (size_t i = 0; i < planes_.size(); ++i) {
         const auto &p = s.planes[i];
@@ -315,6 +333,8 @@ void Device::apply_atomic_state(const AtomicState &s) {
         crtc.switched_off = c.enable && !c.active;
         crtc.mode = c.mode;
         crtc.mode_blob = c.mode_blob;
+        if (c.gamma_changed)
+            crtc.load_gamma(c.gamma_blob);
         // drm_atomic_helper_update_legacy_modeset_state: x, y from the
         // primary plane
         crtc.x = crtc.y = 0;

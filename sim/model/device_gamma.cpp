@@ -25,6 +25,20 @@ void Crtc::reset_gamma(uint32_t size) {
     gamma_blue = gamma_red;
 }
 
+void Crtc::load_gamma(const std::shared_ptr<Blob> &blob) {
+    gamma_blob = blob;
+    reset_gamma(uint32_t(gamma_red.size()));
+    if (!blob)
+        return;
+    for (size_t i = 0; i < gamma_red.size(); ++i) {
+        drm_color_lut entry;
+        std::memcpy(&entry, blob->data.data() + i * sizeof entry, sizeof entry);
+        gamma_red[i] = entry.red;
+        gamma_green[i] = entry.green;
+        gamma_blue[i] = entry.blue;
+    }
+}
+
 std::vector<uint32_t> Device::changed_gamma() const {
     std::vector<uint32_t> changed;
     for (size_t i = 0; i < crtcs_.size(); ++i) {
@@ -73,6 +87,17 @@ int Device::set_gamma(drm_mode_crtc_lut &lut) {
     std::memcpy(crtc.gamma_red.data(), user_array<uint16_t>(lut.red), bytes);
     std::memcpy(crtc.gamma_green.data(), user_array<uint16_t>(lut.green), bytes);
     std::memcpy(crtc.gamma_blue.data(), user_array<uint16_t>(lut.blue), bytes);
+    // drm_atomic_helper_legacy_gamma_set: the table becomes GAMMA_LUT's blob.
+    if (prop_.gamma_lut) {
+        std::vector<uint8_t> data(lut.gamma_size * sizeof(drm_color_lut));
+        for (uint32_t i = 0; i < lut.gamma_size; ++i) {
+            const drm_color_lut entry{crtc.gamma_red[i], crtc.gamma_green[i], crtc.gamma_blue[i],
+                                      0};
+            std::memcpy(data.data() + i * sizeof entry, &entry, sizeof entry);
+        }
+        crtc.gamma_blob = new_blob(std::move(data));
+        drop_unused_blobs();
+    }
     return 0;
 }
 

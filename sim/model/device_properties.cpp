@@ -48,8 +48,13 @@ std::vector<PropertyValue> Device::crtc_properties(unsigned index) {
         std::memcpy(bytes.data(), &c.mode, sizeof c.mode);
         c.mode_blob = new_blob(std::move(bytes));
     }
-    return {{prop_.active, c.active && !c.switched_off ? 1u : 0u},
-            {prop_.mode_id, c.mode_blob ? c.mode_blob->id : 0}};
+    std::vector<PropertyValue> props{{prop_.active, c.active && !c.switched_off ? 1u : 0u},
+                                     {prop_.mode_id, c.mode_blob ? c.mode_blob->id : 0}};
+    if (prop_.gamma_lut) {
+        props.push_back({prop_.gamma_lut, c.gamma_blob ? c.gamma_blob->id : 0});
+        props.push_back({prop_.gamma_lut_size, c.gamma_red.size()});
+    }
+    return props;
 }
 
 std::vector<PropertyValue> Device::plane_properties(unsigned index) const {

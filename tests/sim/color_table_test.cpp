@@ -102,3 +102,61 @@ TEST_F(SimTest, ChromaPlanesAndGetfb2) {
 }
 
 } // namespace
+
+namespace {
+
+uint64_t crtc_property(int fd, uint32_t crtc, const std::string &name, uint32_t *id = nullptr) {
+    drmModeObjectProperties *props = drmModeObjectGetProperties(fd, crtc, DRM_MODE_OBJECT_CRTC);
+    uint64_t value = UINT64_MAX;
+    for (uint32_t i = 0; props && i < props->count_props; ++i) {
+        drmModePropertyRes *p = drmModeGetProperty(fd, props->props[i]);
+        if (p && name == p->name) {
+            value = props->prop_values[i];
+            if (id)
+                *id = p->prop_id;
+        }
+        drmModeFreeProperty(p);
+    }
+    drmModeFreeObjectProperties(props);
+    return value;
+}
+
+// drm_crtc_enable_color_mgmt's GAMMA_LUT and GAMMA_LUT_SIZE:
+// drm_atomic_replace_property_blob_from_id takes whole drm_color_lut
+// entries (EINVAL otherwise), drivers a table of GAMMA_LUT_SIZE entries;
+// drm_atomic_helper_legacy_gamma_set makes SETGAMMA's table the blob.
+TEST_F(SimTest, GammaLutPropertyChecksAsTheKernelDoes) {
+    const Device device = Device::from_text(kColourDevice);
+    const int fd = device.fd();
+    ASSERT_EQ(drmSetClientCap(fd, DRM_CLIENT_CAP_ATOMIC, 1), 0);
+    const uint32_t crtc = drmsim::crtc_id(fd, 0);
+    uint32_t lut_property = 0;
+    EXPECT_EQ(crtc_property(fd, crtc, "GAMMA_LUT", &lut_property), 0u);
+    EXPECT_EQ(crtc_property(fd, crtc, "GAMMA_LUT_SIZE"), 256u);
+    auto commit = [&](size_t bytes) {
+        std::vector<drm_color_lut> lut(256, drm_color_lut{0x4000, 0x8000, 0xc000, 0});
+        uint32_t blob = 0;
+        EXPECT_EQ(drmModeCreatePropertyBlob(fd, lut.data(), bytes, &blob), 0);
+        drmModeAtomicReq *req = drmModeAtomicAlloc();
+        drmModeAtomicAddProperty(req, crtc, lut_property, blob);
+        const int result = drmModeAtomicCommit(fd, req, 0, nullptr) ? -errno : 0;
+        drmModeAtomicFree(req);
+        drmModeDestroyPropertyBlob(fd, blob);
+        return result;
+    };
+    EXPECT_EQ(commit(256 * 8 - 4), -EINVAL);
+    EXPECT_EQ(commit(255 * 8), -EINVAL);
+    ASSERT_EQ(commit(256 * 8), 0);
+    std::vector<uint16_t> r(256), g(256), b(256);
+    ASSERT_EQ(drmModeCrtcGetGamma(fd, crtc, 256, r.data(), g.data(), b.data()), 0);
+    EXPECT_EQ(g[17], 0x8000);
+    ASSERT_EQ(set_gamma(fd, crtc, 256), 0);
+    drmModePropertyBlobRes *blob = drmModeGetPropertyBlob(
+        fd, uint32_t(crtc_property(fd, crtc, "GAMMA_LUT")));
+    ASSERT_NE(blob, nullptr);
+    ASSERT_EQ(blob->length, 256u * 8);
+    EXPECT_EQ(static_cast<const drm_color_lut *>(blob->data)[9].blue, 0x1234);
+    drmModeFreePropertyBlob(blob);
+}
+
+} // namespace
