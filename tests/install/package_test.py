@@ -108,17 +108,14 @@ class DebianPackages(unittest.TestCase, TreeChecks):
         sections = {"crtc-relay": "utils", "libcrtc-relay-dev": "libdevel"}
         for package in PACKAGES:
             with self.subTest(package=package):
-                self.assertEqual(self.field(package, "Package"), package)
-                self.assertEqual(self.field(package, "Version"), ARGS.version)
-                self.assertEqual(self.field(package, "Section"), sections.get(package, "libs"))
+                self.assertEqual([self.field(package, name) for name in ("Package", "Version", "Section")],
+                                 [package, ARGS.version, sections.get(package, "libs")])
                 self.assertTrue(self.field(package, "Maintainer"))
                 self.assertGreater(len(self.field(package, "Description").splitlines()), 1,
                                    "no long description")
         for library, package in OUR_LIBRARIES.items():
-            with self.subTest(shlibs=package):
-                shlibs = run(["dpkg-deb", "--info", self.debs[package], "shlibs"]).split()
-                name, soversion = library.split(".so.")
-                self.assertEqual(shlibs, [name, soversion, package, "(>=", ARGS.version + ")"])
+            self.assertEqual(run(["dpkg-deb", "--info", self.debs[package], "shlibs"]).split(),
+                             [*library.split(".so."), package, "(>=", ARGS.version + ")"])
 
     def test_depends_on_the_packages_of_the_linked_libraries(self):
         for package in PACKAGES:
@@ -153,17 +150,16 @@ class DebianPackages(unittest.TestCase, TreeChecks):
         with open(os.path.join(ARGS.source, "LICENSE"), encoding="utf-8") as f:
             licence = f.read()
         for package in PACKAGES:
-            with self.subTest(package=package):
-                with open(os.path.join(self.root, "usr/share/doc", package, "copyright"),
-                          encoding="utf-8") as f:
-                    paragraphs = f.read().split("\n\n")
-                self.assertRegex(paragraphs[0], r"^Format: https://www\.debian\.org/doc/"
-                                 r"packaging-manuals/copyright-format/1\.0/\n")
-                self.assertIn("Files: *\nCopyright: 2026 the crtc-relay developers\n"
-                              "License: Expat", paragraphs[1])
-                # MIT is Debian's Expat; the text is the LICENSE file's.
-                self.assertTrue(paragraphs[2].startswith("License: Expat\n"))
-                self.assertEqual(normalised_words(paragraphs[2].removeprefix("License: Expat\n")),
+            with self.subTest(package=package), \
+                    open(f"{self.root}/usr/share/doc/{package}/copyright", encoding="utf-8") as f:
+                # Header, the files' paragraph, and the licence's (MIT is
+                # Debian's Expat) with the text of LICENSE.
+                header, files, text = f.read().split("\n\n")
+                self.assertRegex(header, r"\AFormat: https://www\.debian\.org/doc/packaging-manuals/"
+                                 r"copyright-format/1\.0/\n")
+                self.assertRegex(files, r"\AFiles: \*\nCopyright: \d{4} the crtc-relay developers\n"
+                                 r"License: Expat\Z")
+                self.assertEqual(normalised_words(text.removeprefix("License: Expat\n")),
                                  normalised_words(licence[licence.index("Permission"):]))
 
     def test_unpacked_programs_and_example_run(self):
