@@ -14,10 +14,12 @@ _crtc_relay_options() {
 }
 
 # The names an option's refusal of a bad value lists ("...; valid patterns:
-# tiles, plain, smpte, gradient"), one a line. The value is a control
-# character no option accepts, so the program stops at its command line.
+# tiles, plain, smpte, gradient"), one a line: PROGRAM OPTION [DEVICE]. The
+# value is a control character no option accepts, so the program stops at
+# its command line or, for names the device decides (a plane's formats),
+# once it has read the device, before it sets anything.
 _crtc_relay_valid_names() {
-    "$1" "$2" $'\001' /dev/null 2>&1 >/dev/null |
+    "${_crtc_relay_runner[@]}" "$1" "$2" $'\001' "${3:-/dev/null}" 2>&1 >/dev/null |
         sed -n -E 's/.*([Vv]alid[^:]*|one of): //p' | head -n 1 |
         sed -E 's/\.$//; s/,? or /, /g; s/, /\n/g'
 }
@@ -85,8 +87,15 @@ _crtc_relay() {
             [[ -n $device ]] &&
                 mapfile -t COMPREPLY < <(compgen -W "$(_crtc_relay_screens "$program" "$device")" -- "$value")
             ;;
-        *[A-Z]*)
-            mapfile -t COMPREPLY < <(compgen -W "$(_crtc_relay_valid_names "$program" "$value_of")" -- "$value")
+        *)
+            # Lower-case alternatives are literal values ("all|LIST").
+            local -a names=() alternatives
+            IFS='|' read -ra alternatives <<<"$placeholder"
+            for option in "${alternatives[@]%%[[]*}"; do
+                [[ $option =~ ^[a-z][-a-z]*$ ]] && names+=("$option")
+            done
+            mapfile -t -O ${#names[@]} names < <(_crtc_relay_valid_names "$program" "$value_of" "$device")
+            mapfile -t COMPREPLY < <(compgen -W "${names[*]}" -- "$value")
             ;;
         esac
         return

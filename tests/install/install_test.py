@@ -93,6 +93,8 @@ class InstalledTree(unittest.TestCase, TreeChecks):
             ((4, "drmsim-run", "--", "crtc-relay", "-s", "", screens),
              {"HDMI-A-0", "HDMI-A-1", "DisplayPort-0", "Unknown-0"}),
             ((4, "drmsim-run", "--", "crtc-relay", "-V", "hdmi"), {devices + "/hdmi-3crtc.json"}),
+            ((2, "crtc-relay", "--pattern", "t"), {"tiles"}),
+            ((4, "drmsim-run", "--", "crtc-relay", "--format", "X", screens), {"XR24", "XB24"}),
             ((2, "crtc-relay", "--report", self.prefix + "/share/doc/crtc-relay/R"),
              {self.prefix + "/share/doc/crtc-relay/README.md"}),
         ]
