@@ -285,8 +285,8 @@ def run_labels(build, labels, timeout):
             cmd += ["--resource-spec-file", str(spec)]
         out = run(cmd)
         if out.returncode != 0:
-            failed = re.findall(r"^\s*\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)",
-                                out.stdout, re.M)
+            failed = re.findall(r"^\s*\d+ - (\S+).*\((?:Failed|Timeout|SEGFAULT|Subprocess aborted|"
+                                r"Exception|ILLEGAL)", out.stdout, re.M)
             return f"{label}: {failed[0] if failed else 'failed'}"
     return None
 

@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         driver_fault("AnotherScreensEncoder", "setcrtc:2:foreign-encoder",
                      "screen HDMI-A-0 names encoder 40, which is not one of its own", {0, 1}),
         driver_fault("OldRouteLeftInPlace", "setcrtc:2:old-route",
-                     "CRTC 0 (id 34) still drives screen HDMI-A-0 through encoder 37", {0, 2},
+                     "CRTC 0 (id 35) still drives screen HDMI-A-0 through encoder 38", {0, 2},
                      {.device = "encoder-per-crtc.json", .options = {"--capable"}}),
         VerifyCase{"StateUnreadable",
                    {.device = "hdmi-3crtc.json",

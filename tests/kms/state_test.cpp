@@ -78,9 +78,19 @@ TEST_F(KmsSimTest, ReadBackFailuresReturnTheErrno) {
     EXPECT_EQ(kms_screen_read_state(device->screens[0].get(), &screen), -EACCES);
     drmsim::fail("getplane", 1, ENOMEM);
     EXPECT_EQ(kms_plane_read_state(device->planes[0].get(), &plane), -ENOMEM);
+    // No object, an object of no device, nowhere to write: each one alone.
+    const kms_crtc orphan_crtc{};
+    const kms_screen orphan_screen{};
+    const kms_plane orphan_plane{};
     EXPECT_EQ(kms_crtc_read_state(nullptr, &crtc), -EINVAL);
+    EXPECT_EQ(kms_crtc_read_state(&orphan_crtc, &crtc), -EINVAL);
+    EXPECT_EQ(kms_crtc_read_state(device->crtcs[0].get(), nullptr), -EINVAL);
+    EXPECT_EQ(kms_screen_read_state(nullptr, &screen), -EINVAL);
+    EXPECT_EQ(kms_screen_read_state(&orphan_screen, &screen), -EINVAL);
     EXPECT_EQ(kms_screen_read_state(device->screens[0].get(), nullptr), -EINVAL);
     EXPECT_EQ(kms_plane_read_state(nullptr, &plane), -EINVAL);
+    EXPECT_EQ(kms_plane_read_state(&orphan_plane, &plane), -EINVAL);
+    EXPECT_EQ(kms_plane_read_state(device->planes[0].get(), nullptr), -EINVAL);
     EXPECT_EQ(kms_screen_state_possible_crtcs(nullptr), 0u);
 }
 
