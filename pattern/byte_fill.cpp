@@ -60,10 +60,7 @@ constexpr uintptr_t prefetch_distance = 4096;
         std::memcpy(&tail, p + 64, 32);
         prefetch_ahead(dst);
         uint64_t at = skip;
-        // Two requests per 96 bytes ask for some lines twice: measured, that
-        // beats asking for each line once in rounds of 192 bytes by a tenth
-        // cold, as a request the CPU drops when it is busy gets a second
-        // chance.
+        // Two requests per 96 bytes: one the busy CPU drops gets a second chance.
         for (; at + 96 <= bytes; at += 96) {
             prefetch_ahead(dst + at);
             prefetch_ahead(dst + at + 64);

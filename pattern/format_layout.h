@@ -1,6 +1,6 @@
 // One layout descriptor per pixel format, derived at compile time from the
-// format's own row: component lengths and offsets, the YUV order flags,
-// xsub, ysub and chroma_stride. The drawings, the plane sizes, the
+// format's own row (component lengths and offsets, the YUV order flags,
+// xsub, ysub and chroma_stride) and its storage, given by fourcc. The drawings, the plane sizes, the
 // conversions and the test references all read it; no other code decides a
 // family, a plane or a byte position.
 #pragma once
@@ -43,30 +43,121 @@ constexpr uint32_t component_bits(const RgbLayout &rgb) {
     return bits;
 }
 
-// The rows whose 24 colour bits are packed into three bytes. XR24 and XB24
-// have exactly the same components and keep them in a 32-bit word: the
-// row's fields cannot tell the two storages apart, so this list does.
-inline constexpr std::array<uint32_t, 2> three_byte_codes{fourcc_code('B', 'G', '2', '4'),
-                                                          fourcc_code('R', 'G', '2', '4')};
+// Whether a row's fields agree with the storage given to it: chroma fields
+// for YUV only, components filling more than half of the pixel word and no
+// more than all of it, 16-bit components exactly for half floats.
+constexpr bool storage_fits(const PixelFormatInfo &row, PixelFamily family) {
+    const YuvLayout &yuv = row.yuv;
+    const bool packed_order = (yuv.order & (luma_first | chroma_first)) != 0;
+    const uint32_t bits = component_bits(row.rgb), word = 8 * plane0_bytes_per_pixel(family);
+    switch (family) {
+    case PixelFamily::indexed:
+        return bits == 0 && yuv.xsub == 0;
+    case PixelFamily::yuv_packed:
+        return yuv.xsub == 2 && packed_order;
+    case PixelFamily::yuv_semi_planar:
+        return yuv.xsub != 0 && !packed_order && yuv.chroma_stride == 2;
+    case PixelFamily::yuv_planar:
+        return yuv.xsub != 0 && !packed_order && yuv.chroma_stride == 1;
+    case PixelFamily::rgb16:
+    case PixelFamily::rgb24:
+    case PixelFamily::rgb32:
+    case PixelFamily::rgb_half:
+        return yuv.xsub == 0 && bits > word / 2 && bits <= word &&
+               (row.rgb.red.length == 16) == (family == PixelFamily::rgb_half);
+    }
+    return false;
+}
+
+} // namespace layout_detail
+
+// How each format stores its pixels, keyed by fourcc: what a row's fields
+// cannot say on their own (BG24 and XB24 have the same components, in three
+// bytes and in a 32-bit word). Checked against the rows at compile time.
+struct FormatStorage {
+    uint32_t fourcc;
+    PixelFamily family;
+};
+// clang-format off
+inline constexpr std::array<FormatStorage, pixel_format_table.size()> format_storage{{
+    {fourcc_code('C', '8', ' ', ' '), PixelFamily::indexed},
+    {fourcc_code('U', 'Y', 'V', 'Y'), PixelFamily::yuv_packed},
+    {fourcc_code('V', 'Y', 'U', 'Y'), PixelFamily::yuv_packed},
+    {fourcc_code('Y', 'U', 'Y', 'V'), PixelFamily::yuv_packed},
+    {fourcc_code('Y', 'V', 'Y', 'U'), PixelFamily::yuv_packed},
+    {fourcc_code('N', 'V', '1', '2'), PixelFamily::yuv_semi_planar},
+    {fourcc_code('N', 'V', '2', '1'), PixelFamily::yuv_semi_planar},
+    {fourcc_code('N', 'V', '1', '6'), PixelFamily::yuv_semi_planar},
+    {fourcc_code('N', 'V', '6', '1'), PixelFamily::yuv_semi_planar},
+    {fourcc_code('Y', 'U', '1', '2'), PixelFamily::yuv_planar},
+    {fourcc_code('Y', 'V', '1', '2'), PixelFamily::yuv_planar},
+    {fourcc_code('A', 'R', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('X', 'R', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('A', 'B', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('X', 'B', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('R', 'A', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('R', 'X', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('B', 'A', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('B', 'X', '1', '2'), PixelFamily::rgb16},
+    {fourcc_code('A', 'R', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('X', 'R', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('A', 'B', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('X', 'B', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('R', 'A', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('R', 'X', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('B', 'A', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('B', 'X', '1', '5'), PixelFamily::rgb16},
+    {fourcc_code('R', 'G', '1', '6'), PixelFamily::rgb16},
+    {fourcc_code('B', 'G', '1', '6'), PixelFamily::rgb16},
+    {fourcc_code('B', 'G', '2', '4'), PixelFamily::rgb24},
+    {fourcc_code('R', 'G', '2', '4'), PixelFamily::rgb24},
+    {fourcc_code('A', 'R', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('X', 'R', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('A', 'B', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('X', 'B', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('R', 'A', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('R', 'X', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('B', 'A', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('B', 'X', '2', '4'), PixelFamily::rgb32},
+    {fourcc_code('A', 'R', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('X', 'R', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('A', 'B', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('X', 'B', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('R', 'A', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('R', 'X', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('B', 'A', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('B', 'X', '3', '0'), PixelFamily::rgb32},
+    {fourcc_code('X', 'R', '4', 'H'), PixelFamily::rgb_half},
+    {fourcc_code('X', 'B', '4', 'H'), PixelFamily::rgb_half},
+    {fourcc_code('A', 'R', '4', 'H'), PixelFamily::rgb_half},
+    {fourcc_code('A', 'B', '4', 'H'), PixelFamily::rgb_half},
+}};
+// clang-format on
+
+namespace layout_detail {
+
+// The index of the code's storage entry; format_storage.size() for none.
+constexpr size_t storage_index(uint32_t fourcc) {
+    size_t i = 0;
+    while (i < format_storage.size() && format_storage[i].fourcc != fourcc)
+        ++i;
+    return i;
+}
+
+constexpr bool every_row_has_fitting_storage() {
+    for (const PixelFormatInfo &row : pixel_format_table) {
+        const size_t i = storage_index(row.fourcc);
+        if (i == format_storage.size() || !storage_fits(row, format_storage[i].family))
+            return false;
+    }
+    return true;
+}
+static_assert(every_row_has_fitting_storage(),
+              "a row without a storage entry, or whose fields do not fit it");
 
 constexpr PixelFamily family_of(const PixelFormatInfo &row) {
-    const YuvLayout &yuv = row.yuv;
-    if (yuv.xsub != 0) {
-        if (yuv.order & (luma_first | chroma_first))
-            return PixelFamily::yuv_packed;
-        return yuv.chroma_stride == 1 ? PixelFamily::yuv_planar : PixelFamily::yuv_semi_planar;
-    }
-    const uint32_t bits = component_bits(row.rgb);
-    if (bits == 0)
-        return PixelFamily::indexed;
-    if (row.rgb.red.length == 16)
-        return PixelFamily::rgb_half;
-    if (bits <= 16)
-        return PixelFamily::rgb16;
-    for (const uint32_t code : three_byte_codes)
-        if (bits <= 24 && row.fourcc == code)
-            return PixelFamily::rgb24;
-    return PixelFamily::rgb32;
+    const size_t i = storage_index(row.fourcc);
+    return i < format_storage.size() ? format_storage[i].family : PixelFamily::indexed;
 }
 
 } // namespace layout_detail
@@ -113,17 +204,22 @@ constexpr FormatLayout format_layout(const PixelFormatInfo &row) {
     return layout;
 }
 
-// Every row's descriptor, in table order, computed by the compiler.
-inline constexpr std::array<FormatLayout, pixel_format_table.size()> format_layouts = [] {
-    std::array<FormatLayout, pixel_format_table.size()> layouts{};
-    for (size_t i = 0; i < layouts.size(); ++i)
-        layouts[i] = format_layout(pixel_format_table[i]);
-    return layouts;
-}();
+namespace layout_detail {
+
+constexpr PixelFormatInfo row_of(uint32_t fourcc) {
+    for (const PixelFormatInfo &row : pixel_format_table)
+        if (row.fourcc == fourcc)
+            return row;
+    return {};
+}
+
+} // namespace layout_detail
 
 // RG24 and XR24 share their components but not their storage.
-static_assert(format_layout(pixel_format_table[30]).bytes_per_pixel[0] == 3, "RG24");
-static_assert(format_layout(pixel_format_table[32]).bytes_per_pixel[0] == 4, "XR24");
+static_assert(format_layout(layout_detail::row_of(fourcc_code('R', 'G', '2', '4')))
+                  .bytes_per_pixel[0] == 3);
+static_assert(format_layout(layout_detail::row_of(fourcc_code('X', 'R', '2', '4')))
+                  .bytes_per_pixel[0] == 4);
 
 constexpr bool is_yuv(const FormatLayout &layout) {
     return layout.chroma_step != 0;
