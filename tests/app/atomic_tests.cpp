@@ -121,6 +121,11 @@ struct AtomicEnding {
     json last_set;   // the report's last set event's api, test_only, result; null: none
 };
 
+// Named in test listings by its name, not by a dump of its bytes.
+void PrintTo(const AtomicEnding &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class AtomicEndings : public ::testing::TestWithParam<AtomicEnding> {};
 
 // Each ends with status 1 after the orderly teardown.

@@ -293,6 +293,11 @@ struct Refusal {
     int expected;
 };
 
+// Named in test listings by its name, not by a dump of its bytes.
+void PrintTo(const Refusal &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class AtomicRefusal : public AtomicTest, public ::testing::WithParamInterface<Refusal> {};
 
 // Each refusal answers the kernel's errno and leaves the device as it was.

@@ -62,6 +62,11 @@ struct DumbCase {
     uint64_t size;
 };
 
+// Named in test listings by its name, not by a dump of its bytes.
+void PrintTo(const DumbCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class CreateDumbTest : public SimTest, public ::testing::WithParamInterface<DumbCase> {};
 
 // Mirrors drm_mode_create_dumb: zero sizes are EINVAL, the pitch is the
@@ -242,6 +247,11 @@ struct AddFbCase {
     uint32_t pitch, offset;
     int expected_errno;
 };
+
+// Named in test listings by its name, not by a dump of its bytes.
+void PrintTo(const AddFbCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class AddFb2Test : public SimTest, public ::testing::WithParamInterface<AddFbCase> {};
 

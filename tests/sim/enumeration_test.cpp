@@ -201,6 +201,11 @@ struct ClientCapCase {
     bool device_is_atomic = true;
 };
 
+// Named in test listings by its name, not by a dump of its bytes.
+void PrintTo(const ClientCapCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class ClientCapTest : public SimTest, public ::testing::WithParamInterface<ClientCapCase> {};
 
 // Mirrors drm_setclientcap: values above 1 (2 for atomic) and unknown

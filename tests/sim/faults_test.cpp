@@ -57,6 +57,11 @@ struct FaultCase {
     std::function<int(Env &)> call; // one libdrm-level call: 0 or errno
 };
 
+// Named in test listings by its request, not by a dump of its bytes.
+void PrintTo(const FaultCase &c, std::ostream *os) {
+    *os << c.request;
+}
+
 class FaultTest : public SimTest, public ::testing::WithParamInterface<FaultCase> {
 protected:
     void SetUp() override {

@@ -61,6 +61,11 @@ struct SetCrtcCase {
     int expected_errno;
 };
 
+// Named in test listings by its name, not by a dump of its bytes.
+void PrintTo(const SetCrtcCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class SetCrtcTest : public SimTest, public ::testing::WithParamInterface<SetCrtcCase> {};
 
 // Mirrors drm_mode_setcrtc and the atomic helpers' set_config: each refusal
@@ -521,6 +526,11 @@ struct SetPlaneCase {
     uint32_t src_x, src_w;
     int expected_errno;
 };
+
+// Named in test listings by its name, not by a dump of its bytes.
+void PrintTo(const SetPlaneCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class SetPlaneTest : public SimTest, public ::testing::WithParamInterface<SetPlaneCase> {};
 
