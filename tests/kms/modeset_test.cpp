@@ -190,6 +190,13 @@ TEST_F(PlaneSet, ShowsTheWholeFramebufferUnscaled) {
 
 TEST_F(PlaneSet, PlaneWithoutCrtcIsRefusedWithoutAKernelCall) {
     EXPECT_EQ(kms_plane_set(device_->planes[1].get(), fb_.get(), 0, 0), -EINVAL);
+    // So is a picture too wide or too tall for 16.16 source coordinates.
+    for (const auto &[width, height] : {std::pair{65536u, 1u}, {1u, 65536u}}) {
+        kms_framebuffer huge = *fb_;
+        huge.width = width;
+        huge.height = height;
+        EXPECT_EQ(kms_plane_set(device_->planes[0].get(), &huge, 0, 0), -EINVAL);
+    }
     EXPECT_EQ(drmsim::request_count("setplane"), 0u);
     EXPECT_TRUE(drmsim::journal().empty());
 }

@@ -196,9 +196,11 @@ TEST_F(PreloadTest, InjectedFailureAndRefusalReachTheProgram) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "drmModeGetResources failed: Cannot allocate memory\n");
 
-    // Only a mode set can be ignored, and only SETCRTC carried out wrongly:
-    // others are refused by name, and the run goes on without them.
-    for (const char *fault : {"getcrtc:1:ignore", "setplane:1:x-offset"}) {
+    // Only a mode set can be ignored, and only SETCRTC carried out wrongly;
+    // these and malformed ones are refused by name, and the run goes on
+    // without them.
+    for (const char *fault : {"getcrtc:1:ignore", "setplane:1:x-offset", "setcrtc:0:EIO",
+                              "setcrtc:first:EIO", "setcrtc:1:EBOGUS", "setcrtcs:1:EIO"}) {
         r = run({"--fail", fault}, drmsim_test::device_path("small-3crtc.json"), "show");
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err.rfind("drmsim: DRMSIM_FAIL: ignoring \"" + std::string(fault) +
