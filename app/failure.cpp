@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one way of reporting a failed call (failure.h).
 #include "failure.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the program says on stderr that a call failed: "<call> failed: <why>".
 // Object-layer calls return 0 or -errno and that result is printed as it is
 // ("kms_screen_set() failed: -22"); system calls leave errno, printed as the

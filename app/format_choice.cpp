@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "format_choice.h"
 
 #include "picture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which pixel formats a run may show: those the plane lists that the
 // pattern generator draws. A choice outside them is a usage error naming
 // the valid ones.

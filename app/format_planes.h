@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A generator format's planes as the object layer takes them, and the
 // generator's plane pointers into a mapped framebuffer of that format.
 #pragma once

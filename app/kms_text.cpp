@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Modes, CRTCs, format codes and index sets in words (kms_text.h).
 #include "kms_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the program names KMS things in its messages and its listing: modes,
 // CRTCs by id, format codes and sets of CRTC indices.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --list: the device's screens, CRTCs, encoders and planes, as listing.h says.
 #include "listing.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --list: what the device has, read without setting any mode, so that it
 // can run beside a display server.
 #pragma once

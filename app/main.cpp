@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay: shows SMPTE colour bars on one screen of a DRM device and
 // hands that screen from CRTC to CRTC every period until a key, SIGINT,
 // SIGTERM, SIGHUP, the last handover or a failure ends it. See --help.

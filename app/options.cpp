@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay's command line parsed with getopt_long, and its --help text.
 #include "options.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay's command line: GNU getopt_long options before one DEVICE
 // operand. Only the syntax is checked here; screen names, modes and CRTC
 // indices are checked against the device once it is open (selection.h).

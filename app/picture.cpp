@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The picture: SMPTE bars drawn into a new dumb framebuffer, or any pattern
 // in any format; the colour tables C8 needs.
 #include "picture.h"

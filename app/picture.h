@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The picture the relay shows: SMPTE colour bars in an XR24 dumb
 // framebuffer at the screen's mode, or, when a pattern or format is chosen,
 // a framebuffer of that format with the pattern drawn into it, and for C8

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs that show a chosen picture: --pattern, --format, --formats and
 // --plane. The plain run does not come here.
 #pragma once

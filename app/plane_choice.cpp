@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "plane_choice.h"
 
 namespace {

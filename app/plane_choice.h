@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which plane shows the pattern on each CRTC of the plan when --plane names
 // an overlay or cursor plane: the named plane where it can sit, else the
 // first plane of the same kind that can. A CRTC with none is a usage error,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The relay loop: each mode set timed, checked and reported, and the wait
 // between handovers.
 #include "relay.h"

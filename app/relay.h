@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's stage after the picture is drawn (picture.h): put it on the
 // chosen screen through the first CRTC of the plan, then hand the screen
 // from CRTC to CRTC until input, a signal, the last handover or a failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The --report JSON Lines writer and the monotonic clock it times with.
 #include "report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The --report output: JSON Lines, one object per event, each line flushed
 // as it is written so that a killed run leaves a readable prefix. The
 // schema is in the README ("The report").

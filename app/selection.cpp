@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The screen, mode and CRTCs the options pick on the open device.
 #include "selection.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the options pick on the open device: the screen, its mode and the
 // CRTCs to cycle through. A choice the device cannot satisfy is a usage
 // error naming what it has.

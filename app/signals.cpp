@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ending signals: blocked outside the wait, recorded when they arrive.
 #include "signals.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SIGINT, SIGTERM and SIGHUP end the run like input does: with the orderly
 // teardown and status 0. They stay blocked except inside the wait, so that
 // one arriving while the picture is drawn or a mode is set is never lost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --formats: each format of the list shown on the plan's first CRTC for one
 // period, checked with --verify, reported as a "format" event; a failure
 // does not stop the sweep. Ends with a one-line summary.

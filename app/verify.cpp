@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --verify: the handover read back from the kernel, as a list of checks.
 #include "verify.h"
 

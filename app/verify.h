@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a handover back from the kernel: did the CRTC really take the
 // screen? Used after every successful mode set when --verify is given.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared machinery of the pattern benchmarks: page-aligned plane buffers,
 // the store-speed baseline and the registration of one pattern case.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain fill and SMPTE bars in the RGB, half-float and C8 families.
 #include "bench_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMPTE bars in the YUV families, tiles in YUV and RGB, and the gradient.
 #include "bench_support.h"
 

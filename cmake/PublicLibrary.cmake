@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The libraries other programs may link: built shared, with a SONAME, their
 # public headers installed under include/crtc-relay/, a pkg-config file
 # each, and their targets exported for find_package(CrtcRelay).

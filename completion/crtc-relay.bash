@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Bash completion for crtc-relay, testpattern and drmsim-run (installed
 # under each program's name). The options, and which of them take a value,
 # are read from each program's --help, and the names an option accepts from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws every pattern into every pixel format at sizes and strides chosen by
 // the fuzzer, into planes of exactly their documented size between guard
 // bytes. Aborts on any store outside what the drawing may write (guards,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the pattern fuzzer with clang (libFuzzer, ASan, UBSan) when one of
 # its sources is newer than the binary, then runs it for a bounded time.
 # Usage: run_fuzzer.sh BINARY SECONDS SOURCE_DIR SOURCE...

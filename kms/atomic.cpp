@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Atomic mode setting: the property ids of every object, read once, and the
 // handover of a screen as a single commit.
 #include <cerrno>

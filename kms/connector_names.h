@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Human-readable screen names: the connector type's name and a number that
 // counts connectors of that name from 0, e.g. "HDMI-A-0", "HDMI-A-1".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Enumeration of one DRM device into kms_device records, and its teardown.
 #include <algorithm>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owners for the structures libdrm allocates: each pointer is released with
 // its matching drmModeFree* call whichever way the owning scope is left.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dumb_buffer.h"
 
 #include "negated_errno.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three dumb-buffer requests, issued through drmIoctl with the kernel's
 // own request records. Each returns 0 or a negated errno value.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 32-bpp dumb buffers registered as KMS framebuffers, mapped on demand.
 #include <cerrno>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Framebuffers of any format the caller describes: every plane in one dumb
 // buffer, registered with ADDFB2 by one handle and each plane's offset.
 //

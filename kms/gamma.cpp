@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A CRTC's colour lookup table through the legacy gamma calls, and the
 // cursor size the driver takes.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small object layer over one DRM/KMS device: its connectors ("screens"),
 // CRTCs and planes as plain records, dumb framebuffers (32-bpp ones, and any
 // format whose planes the caller describes), and the calls that put a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Showing framebuffers on screens and planes, and the plane queries.
 #include <algorithm>
 #include <cerrno>

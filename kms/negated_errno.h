@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The object layer's failure result: -errno after a failed libdrm call.
 #pragma once
 

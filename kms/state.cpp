@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading back what the kernel reports about CRTCs, screens and planes.
 #include <cerrno>
 #include <new>

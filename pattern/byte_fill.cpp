@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vector stores behind byte_fill.h. Written with the compiler's generic
 // vector types, so the same code builds for any target; on x86-64 with GCC
 // a second copy is built for AVX2 and picked at load time when the CPU has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stores runs of one repeated pixel straight from vector registers, and the
 // rows of a band that all look alike. Pixels are given byte by byte, so the
 // memory layout never depends on the host's byte order, and the buffer is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One layout descriptor per pixel format, derived at compile time from the
 // format's own row (component lengths and offsets, the YUV order flags,
 // xsub, ysub and chroma_stride) and its storage, given by fourcc. The drawings, the plane sizes, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Gradient: a grey ramp, 10-bit in the upper half and 8-bit in the lower.
 //
 // A pair's value depends only on its band and on the pair number modulo

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Gradient: a horizontal grey ramp, 10-bit in the upper half of the picture
 // and 8-bit in the lower half. Drawn into the 32-bit RGB and half-float
 // formats only; every other format is left untouched.

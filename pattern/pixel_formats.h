@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixel formats known to the test-pattern generator, and the encoders that
 // turn a colour into the bits of one pixel of such a format.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain pattern: one byte value over every row of plane 0, padding
 // included.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How many bytes each plane of a buffer needs so that every pattern can be
 // drawn into it at a given size and plane-0 stride. For callers that
 // allocate buffers for the generator (tools, benchmarks, tests).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMPTE colour bars: band and bar geometry, the colour tables, and the drawing
 // routines for every family of the pixel-format table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Band rows and bar columns of the SMPTE colour-bar picture, shared by the
 // RGB/C8 and the YUV drawing routines so that every format shows the same
 // picture.

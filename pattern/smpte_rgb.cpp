@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMPTE colour bars for the RGB, half-float and indexed formats, and the
 // choice of routine for every family.
 //

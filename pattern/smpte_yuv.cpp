@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMPTE colour bars for the packed, semi-planar and planar YUV formats.
 //
 // Every row is a handful of runs of one colour, so each run is filled with

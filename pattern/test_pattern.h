@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test-pattern generator's single entry: draws one of four patterns into
 // caller-owned planes described by a fourcc, three plane pointers, a size and
 // the byte stride of plane 0. It allocates nothing and never fails by result.

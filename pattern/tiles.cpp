@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tiles: diagonal bands of colour along lines of constant x + y.
 //
 // The colour of a pixel depends on n = x + y alone: on n mod width in steps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tiles: diagonal bands whose colour changes every 64 steps of x + y.
 #pragma once
 

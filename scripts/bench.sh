@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the bench configuration (Release) and runs the pattern benchmarks. Extra
 # arguments go to the benchmark program, e.g.
 #   scripts/bench.sh --benchmark_filter=smpte --benchmark_repetitions=5

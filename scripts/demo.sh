@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds crtc-relay and runs it on the simulated
 # default device (one HDMI-A screen at 1920x1080, three CRTCs) in real time.
 # After the screen has passed through every CRTC once, the script types a key

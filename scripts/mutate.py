@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Mutation testing: do the tests notice a planted fault?
 
 Plants one realistic single-operator fault at a time in the given C++ files

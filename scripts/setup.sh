@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages crtc-relay needs, by group, and does nothing
 # when they are all present already.
 #   setup.sh run    building and running the programs (what demo.sh needs)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds the sanitizer test configuration and runs
 # every test (unit, program, fuzzing, the real-kernel and the big-endian
 # tests).

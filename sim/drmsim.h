@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test-side control of the simulated DRM device.
 //
 // A test executable that links drmsim_inproc answers libdrm's ioctls, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "png_rgb8.h"
 
 #include <png.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes 8-bit RGB pixels as a PNG file.
 #pragma once
 

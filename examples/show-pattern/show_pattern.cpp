@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // show-pattern: crtc-relay's libraries used from another program. Opens a
 // DRM device, lists its screens, draws a test pattern into a framebuffer
 // at the first screen's size and shows it through the first CRTC until

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test API of drmsim.h over the process-wide session.
 #include <fcntl.h>
 #include <sys/stat.h>

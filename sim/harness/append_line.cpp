@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Appends one line to a file past the interposers.
 #include "append_line.h"
 

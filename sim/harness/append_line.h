@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Appending a line to an output file (journal, report).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // errno values and counts as the environment variables and messages spell them.
 #include "errno_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // errno names and plain numbers, read from and written into text.
 #pragma once
 

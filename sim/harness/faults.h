@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Injected failures and delays: the Nth libdrm-level call of a request fails
 // with a chosen errno, or every call of it sleeps first. Requests are named
 // as the request table names them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C library calls the simulation answers for simulated descriptors.
 // Built into libdrmsim.so (LD_PRELOAD) and, for test executables, into the
 // executable itself; either way these definitions come before the C

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The journal of mode-setting requests: the verbose line on stderr, the JSON
 // line appended to the journal file, and the entries kept for tests; each
 // request's own part comes from its row of the request table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The journal of mode-setting requests: what each asked for and how it was
 // answered, kept in memory for the test API, appended as JSON lines to
 // DRMSIM_JOURNAL and told on stderr with DRMSIM_VERBOSE.

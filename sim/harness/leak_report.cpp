@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "leak_report.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a device file still holds: written to DRMSIM_REPORT and told on
 // stderr when the descriptor closes, or at exit while it is still open.
 #pragma once

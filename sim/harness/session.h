@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Process-wide state of the simulation: which descriptors are simulated
 // devices, the mappings of their buffers and the call counters; each
 // request goes through the request table to its handler, past the injected

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DRMSIM_SNAPSHOTS: the PNGs of the CRTCs a request changed (snapshots.h).
 #include "snapshots.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DRMSIM_SNAPSHOTS: after each successful mode-setting request, a PNG of
 // what every CRTC it changed now scans out.
 #pragma once

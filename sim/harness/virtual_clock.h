@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual clock: waits on standard input finish at once, moving a
 // clock that only such waits advance, and scripted events (input arriving,
 // SIGINT, SIGTERM, SIGHUP) happen at chosen virtual times.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON description a simulated device is built from (format in
 // sim/README.md), parsed into plain records with every default filled in.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One simulated DRM device as seen through one open file: its KMS objects,
 // the framebuffers and dumb buffers of that file, and the ioctl handlers
 // that answer the way the Linux kernel's DRM core and atomic helpers do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ATOMIC ioctl: drm_mode_atomic_ioctl's argument checks and property
 // setting (drm_atomic_uapi.c), then drm_atomic_check_only (drm_atomic.c) with
 // the atomic helpers' modeset and plane checks, each in the kernel's order

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dumb buffers, framebuffers and the memory behind them.
 #include <sys/mman.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A faulty driver's SETCRTC: the request is checked and carried out, then
 // the state is left differing from the one asked for in one way, as drivers
 // with such bugs leave it, so that a client's read-back can be tested.

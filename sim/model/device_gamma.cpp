@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each CRTC's colour lookup table through the legacy gamma calls, and
 // GETFB2, which reads a framebuffer's registration back.
 #include <cerrno>

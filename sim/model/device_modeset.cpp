@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SETCRTC and SETPLANE: the checks of the DRM core and the routing of the
 // atomic helpers' legacy set_config.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Object properties and their current values, and property blobs
 // (CREATEPROPBLOB, DESTROYPROPBLOB, GETPROPBLOB) as drm_property.c keeps them.
 #include <cerrno>

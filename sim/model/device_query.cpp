@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Read-only requests: resources, connectors, encoders, CRTCs, planes and
 // properties, and the capability calls.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ways a faulty driver may carry out a mode set wrongly, shared by the
 // device model (which applies them) and the injected faults (which name them).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixel formats the simulated device knows, written from the kernel's own
 // format definitions (drm_fourcc.h, drm_fourcc.c): the plane layout the
 // kernel checks framebuffers with, and where each component of a pixel

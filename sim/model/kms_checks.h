@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checks the DRM core makes in the legacy and the atomic paths alike.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names of the object types a journal entry names (object_types.h).
 #include "object_types.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kinds of KMS object a journal entry names, and the one table of their
 // names ("crtc", "plane", "connector").
 #pragma once

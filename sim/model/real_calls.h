@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C library's own definitions of the calls the simulation intercepts,
 // found behind our interposers. The model uses these for its own files and
 // memory so that it never re-enters itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The verbose line of each mode-setting request: what it asked for, in the
 // device's own words, between the request's name and its result.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Mode-setting requests decoded from their ioctl arguments into journal
 // entries, as the calls were issued.
 #include "request_description_parts.h"

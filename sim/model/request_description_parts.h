@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces of each mode-setting request's description, one file per job:
 // decoding (request_decoding.cpp), the verbose line (request_accounts.cpp),
 // the journal object (request_journal_objects.cpp).

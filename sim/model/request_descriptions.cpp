@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The descriptions the request table's mode-setting rows point to, and the
 // CRTCs each kind of call can change.
 #include "request_descriptions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the request table describes a mode-setting request: its journal entry
 // decoded from the ioctl argument, its verbose line, its journal object and
 // the CRTCs whose picture it can change. One description per kind of call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The journal object of each mode-setting request (the fields besides t,
 // request and result), as sim/README.md lists them.
 #include <nlohmann/json.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The requests the simulated device answers, one row each: the ioctl
 // number, the name that DRMSIM_FAIL, DRMSIM_DELAY, DRMSIM_EVENTS, --verbose
 // and the journal use, the handler, how calls are counted, how a

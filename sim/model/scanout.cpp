@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a CRTC shows: its planes composed at the mode's size.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay --atomic: each handover is one atomic commit, checked with
 // TEST_ONLY first; the picture, --verify and --report work as with SETCRTC,
 // refusals end the run with status 1 after teardown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay's command line: --help, --version, the missing operand, and
 // every refusal with its one-line message and status 2, before the device
 // is touched or, for choices only the device can judge, with nothing set.

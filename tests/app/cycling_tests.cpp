@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay's scan-out and CRTC cycling loop, on the simulated device with
 // its virtual clock (and, for the period and real signals, the real one).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay --pattern, --format and --formats: the picture the simulated
 // device shows against the generator's own RGB rendering, the sweep's
 // report and summary, C8's palette put back, and a device without XR24.

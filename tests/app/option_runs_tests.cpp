@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs that the options shape, on simulated devices with the virtual clock:
 // which screen, mode and CRTCs are used, how often and how many times, and
 // --list, which sets nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain run, `crtc-relay DEVICE` with no options, pinned byte for byte
 // on the default device: what it prints, its exit status and every mode set
 // the device saw. Options may add behaviour; none of it may leak in here.

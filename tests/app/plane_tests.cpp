@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay --plane: the pattern on an overlay or cursor plane over the
 // screen's SMPTE bars, at odd places and sizes, going with the screen on
 // each handover, legacy and atomic.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs crtc-relay on a simulated device and reads back what the device saw.
 #pragma once
 

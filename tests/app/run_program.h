@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a program as a user would: its own process, chosen standard input,
 // captured standard output and error, and its exit status.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // crtc-relay's start-up: the operand, opening the device, enumeration, and
 // every failure before scan-out, each with its message and exit status.
 

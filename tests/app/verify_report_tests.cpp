@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --verify against a device that ignores a mode set, the --report JSON
 // Lines with their documented fields, and SIGTERM and SIGHUP ending the run
 // like SIGINT on the virtual and on the real clock.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Configures and builds the big-endian test programs (cross/), then checks
 # that they are what the label claims: static big-endian s390x programs.
 # Usage: build_cross.sh SOURCE BUILD TARGETS_FILE PROGRAMS_FILE [COMPILER_LAUNCHER]

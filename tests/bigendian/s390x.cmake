@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Tool chain for the big-endian build: Debian's s390x cross compiler,
 # static programs run under qemu-s390x-static.
 set(CMAKE_SYSTEM_NAME Linux)

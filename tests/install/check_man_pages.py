@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The manual pages render without a single groff warning, and a page whose
 program has --help names exactly the options --help names.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """`cmake --install` of this build tree into a scratch prefix: the files
 it puts in place, the programs' versions, a run of the installed
 drmsim-run and crtc-relay on the installed default device, in place and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Debian packages: a Release build of the whole tree (tests and
 benchmarks too, with warnings as errors) for prefix /usr, `cpack -G DEB`,
 then each package's name and fields, its dependencies against the

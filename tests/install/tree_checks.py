@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Checks shared by the installed-tree and the package tests: what an
 installed crtc-relay tree holds, and a bounded run of its programs on its
 own default device description."""

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Boot the kernel test's image by hand, with the serial console on this
 terminal, to try crtc-relay on an emulated display.
 

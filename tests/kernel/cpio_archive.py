@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Minimal writer for the "newc" cpio format the kernel unpacks as initramfs.
 
 Written here rather than driving cpio(1) so that device nodes and owners

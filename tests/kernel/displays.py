@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The emulated display devices the program is tried on: the QEMU device,
 its driver and the screen the program finds. What the program must do on
 each, per kernel, is in matrix.py."""

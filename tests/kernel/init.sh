@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: MIT
 # /init of the test initramfs. Loads the DRM driver named by relay_driver=
 # on the kernel command line, runs crtc-relay on the serial console (so a
 # key typed on the host ends it), reports its exit status and the kernel

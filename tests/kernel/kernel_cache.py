@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Debian's stock kernel, downloaded once and kept outside the build tree.
 
 The package is fetched with `apt-get download` and unpacked with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Reading the guest's kernel log as /init prints it (`dmesg -r`)."""
 
 import dataclasses

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Run crtc-relay on a real Linux DRM driver inside QEMU and check what it does.
 
 One run is one row of matrix.py: a kernel series, an emulated display, the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Build the initramfs that boots straight into crtc-relay.
 
 It holds busybox, the /init script beside this file, the program with the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The kernel test matrix: one row per run of the program, naming the
 kernel series, the emulated display, the program's arguments and what the
 program and the screen must do. CMake makes one test of each row

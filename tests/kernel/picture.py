@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Comparing what the emulated screen shows with the generator's picture."""
 
 import enum

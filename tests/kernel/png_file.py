@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """PNG encoding of 8-bit RGB pictures, for the kernel tests' page."""
 
 import struct

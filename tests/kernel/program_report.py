@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Checks the JSON Lines report that `crtc-relay --report -` writes, as a
 CI job would read it (its schema is in the top-level README)."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """One QEMU guest under software emulation: its serial console as timed
 lines, keys typed on that console, and screendumps over QMP."""
 

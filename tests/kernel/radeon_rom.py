@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A minimal legacy video BIOS image for QEMU's emulated Radeon 7000 (RV100).
 
 Without a video BIOS the radeon driver reads PLL parameters from registers

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The kernel label's HTML page: one self-contained file (pictures inline
 as PNG data) with a section per row of the matrix that ran: verdict, the
 program's output, the handover timeline from the kernel log, and each

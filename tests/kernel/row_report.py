@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """What one row of the kernel matrix leaves for the label's HTML page: a
 result.json beside its console log, and a PNG of the expected picture and
 of each different screen content, in the row's work folder."""

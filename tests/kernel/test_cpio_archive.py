@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The initramfs writer, read back by GNU cpio (as the kernel would unpack it)."""
 
 import pathlib

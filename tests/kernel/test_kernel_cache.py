@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Where the kernels come from: the machine's apt sources read, and the
 private apt configuration that fetches a suite the machine does not list."""
 

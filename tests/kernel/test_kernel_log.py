@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Reading the guest's `dmesg -r` output."""
 
 import unittest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The checks kernel_test.py makes after a run, on made-up runs."""
 
 import re

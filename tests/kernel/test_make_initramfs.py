@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Finding what a program needs in the initramfs."""
 
 import pathlib

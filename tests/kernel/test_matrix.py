@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The matrix table: rows are checked when it is read, and names are stable."""
 
 import unittest

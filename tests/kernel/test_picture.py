@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Screendump parsing and the comparison with the generator's picture."""
 
 import unittest

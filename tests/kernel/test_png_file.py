@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """PNG encoding, read back with the PNG reader Python has: zlib and the chunk layout."""
 
 import struct

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The report check: a right report passes, and each kind of wrong one is
 named."""
 

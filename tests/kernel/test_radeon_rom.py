@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The generated video BIOS, read the way the PCI core and radeon's legacy
 BIOS code read it."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Taking the ELF kernel out of a bzImage, on images built here."""
 
 import bz2

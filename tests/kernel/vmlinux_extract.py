@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Pull the uncompressed ELF kernel out of an x86 bzImage.
 
 QEMU boots an ELF vmlinux through its PVH entry point, which skips the

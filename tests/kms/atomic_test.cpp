@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Atomic mode setting through the object layer: property ids read once by
 // name, handovers as single commits (TEST_ONLY first), refusals as negated
 // errnos, and every mode blob destroyed (the fixture's leak check).

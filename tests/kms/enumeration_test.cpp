@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Enumeration of screens, CRTCs and planes from the simulated device,
 // including every way the kernel can fail to describe an object.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every format of the generator's table in every pattern, through the
 // object layer's format framebuffers onto the simulated device's scan-out:
 // what the CRTC shows must be the generator's own RGB rendering, exactly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dumb framebuffers on the simulated device: creation, registration,
 // mapping, and that every failure leaves no kernel object behind.
 #include <cerrno>

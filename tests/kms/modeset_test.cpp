@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kms_screen_set and kms_plane_set as the simulated device sees them: one
 // SETCRTC / SETPLANE each, with the records' values, and the device's answer.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plane queries work on the records alone; these devices are built by hand.
 #include <gtest/gtest.h>
 

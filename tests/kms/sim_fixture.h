@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the object layer run the real libdrm against the in-process
 // simulated device. Every test starts from a reset simulation, and after it
 // every device it opened must have been closed holding nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The read-back calls: what kms_crtc_read_state, kms_screen_read_state and
 // kms_plane_read_state report before and after kms_screen_set, and the
 // errno when the kernel refuses to answer.

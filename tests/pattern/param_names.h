@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stable, readable names for parameterised pattern tests: the case's own
 // description (a string parameter, or its PrintTo) with every run of
 // characters that a test name may not hold turned into one '_', so that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Atomic mode setting: the client cap, the atomic properties, property
 // blobs and the ATOMIC ioctl, each refusal with the kernel check it mirrors.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dumb buffers, their mappings and framebuffers.
 #include <fcntl.h>
 #include <sys/mman.h>

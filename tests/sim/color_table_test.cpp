@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Colour tables, GETFB2, the cursor size caps and the chroma planes of
 // ADDFB2, each as the kernel answers them.
 #include <drm_fourcc.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device descriptions: parsing, defaults and refusals, and which opens
 // become simulated devices.
 #include <fcntl.h>

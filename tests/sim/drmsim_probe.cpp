@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small DRM client that preload_test.cpp runs under libdrmsim.so, the way
 // crtc-relay runs: it only knows libdrm and the C library.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Enumeration through libdrm: resources, connectors, encoders, planes and
 // properties, answered with the kernel's two-call count protocol.
 #include <drm_fourcc.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault injection and delays: the Nth libdrm-level call of a request fails
 // with the chosen errno, the calls around it do not.
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The in-process interposers sit in the test executable ahead of the C
 // library and the sanitizer runtime: calls that are not for a simulated
 // device must reach those unchanged, and AddressSanitizer must keep

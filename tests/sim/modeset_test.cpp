@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SETCRTC and SETPLANE: the kernel's checks, connector routing, and what
 // the CRTCs then scan out.
 #include <sys/mman.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Request kinds, object types and property names are compared or looked up
 only through the tables that define them: no `== "SETCRTC"`, no
 `find_request("setcrtc")`, no `commit.set(plane, "FB_ID", ...)` anywhere in

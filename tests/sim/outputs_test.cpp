@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the device writes for people and scripts: the journal, the leak
 // report, snapshots and the verbose account.
 #include <fcntl.h>

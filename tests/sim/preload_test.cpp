@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preload path: drmsim_probe, a sanitized libdrm client that knows
 // nothing of the simulation, runs under drmsim-run and libdrmsim.so.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The request table: the one list of requests that fault injection, delays,
 // call counts, the journal and sim/README.md all name.
 #include <xf86drm.h>

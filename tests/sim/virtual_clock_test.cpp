@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual clock for waits on standard input: timeouts end at once,
 // scripted input and signals arrive at virtual times, and real readiness on
 // standard input still wins.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // testpattern: draws one of the generator's patterns into a buffer of any of
 // its pixel formats and writes the raw planes or a PNG. See --help.
 #include <cerrno>

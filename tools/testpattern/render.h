@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Buffers of a pattern drawn the way the testpattern tool describes it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "to_rgb8.h"
 
 #include <algorithm>

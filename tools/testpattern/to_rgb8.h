@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Turns a drawn buffer of any format into 8-bit RGB pixels, for viewing.
 #pragma once
 

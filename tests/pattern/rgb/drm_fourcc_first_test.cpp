@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Display code includes libdrm's <drm_fourcc.h> before anything else; its
 // fourcc_code macro and format names must leave the generator's headers
 // compiling and agreeing with it. Kept first on purpose.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pixel-format table, its lookups and the encoders.
 #include <gtest/gtest.h>
 

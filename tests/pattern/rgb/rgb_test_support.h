@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the RGB pattern tests: format rows by name, guarded
 // buffers, little-endian pixel reads and a direct call of the SMPTE routine
 // of a format's family.

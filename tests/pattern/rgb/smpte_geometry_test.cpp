@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Band rows and bar columns of the SMPTE picture.
 #include <gtest/gtest.h>
 

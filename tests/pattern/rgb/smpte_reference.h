@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain per-pixel SMPTE colour bars, written from the picture's definition
 // with no attempt at speed: every pixel picks its band and entry with the
 // 32-bit formulas and is stored byte by byte, least significant first.

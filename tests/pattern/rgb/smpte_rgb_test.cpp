@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMPTE colour bars in the RGB, half-float and C8 formats: worked pictures,
 // pixel values per format, byte order, untouched bytes and the C8 palette.
 #include <gtest/gtest.h>

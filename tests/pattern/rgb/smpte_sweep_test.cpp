@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-based SMPTE routines against the per-pixel reference, over every
 // RGB/C8 format and many sizes and strides, with guard bytes around the
 // picture.

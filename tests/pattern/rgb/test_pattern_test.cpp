@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The generator's entry point: dispatch, pattern names, unknown values and
 // formats, and the plain fill.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The testpattern tool, run as a program: exit statuses, messages, raw
 // output sizes and bytes, PNG output read back with libpng; and its pixel
 // conversions called directly.

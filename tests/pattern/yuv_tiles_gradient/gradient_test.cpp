@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Gradient: the 10-bit and 8-bit ramps in the 32-bit and half-float
 // formats, the band split, odd and tiny sizes, and the formats it skips.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Three planes of exactly their documented sizes, each between guard bands,
 // all preset to a known byte pattern so that any write outside what a
 // drawing may touch can be found afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The planes a drawing may use, as their documented sizes, and which of
 // their bytes it may write. Everything else must keep its contents.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain per-pixel drawings of the YUV SMPTE bars, the tiles and the gradient,
 // written straight from their definitions and meant to be obviously right
 // rather than fast. The optimised routines must match them byte for byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMPTE bars in the YUV formats: byte layouts, band geometry of the luma and
 // chroma rows, and the bytes that must stay as they were.
 #include <gtest/gtest.h>

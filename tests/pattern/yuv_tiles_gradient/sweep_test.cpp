@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The optimised drawings against the per-pixel reference, over many sizes,
 // strides and every format, with every byte outside what a drawing may
 // write checked for stray stores.

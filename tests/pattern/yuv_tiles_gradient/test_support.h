@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small helpers for the worked-value tests: format rows by name, a drawing
 // into guarded planes of the documented size, and little-endian reads.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tiles: the colour rule, its values in every family, the alpha quarter,
 // the chroma of the YUV formats and the bytes that must stay as they were.
 #include <gtest/gtest.h>
