@@ -229,6 +229,21 @@ TEST_F(AtomicTest, SwitchedOffCrtcKeepsItsMode) {
     EXPECT_EQ(drmsim::scanout(fd_, 0).at(320, 240), 0x00ff00u);
 }
 
+// drm_atomic_helper_check_modeset compares modes with drm_mode_equal: the
+// same timings in a new blob need no modeset, other timings do.
+TEST_F(AtomicTest, OnlyAnotherModeIsAModeset) {
+    ASSERT_EQ(hand_over(0), 0);
+    drmModeModeInfo same = mode_, smaller = mode_;
+    std::strcpy(same.name, "renamed");
+    smaller.hdisplay = 320;
+    for (auto [mode, expected] : {std::pair{&same, 0}, {&smaller, EINVAL}}) {
+        uint32_t blob = 0;
+        ASSERT_EQ(drmModeCreatePropertyBlob(fd_, mode, sizeof *mode, &blob), 0);
+        EXPECT_EQ(Commit(fd_).set(crtc(0), "MODE_ID", blob).commit(0), expected);
+        drmModeDestroyPropertyBlob(fd_, blob);
+    }
+}
+
 // drm_mode_atomic_ioctl: TEST_ONLY runs drm_atomic_check_only and nothing
 // else; the journal still records the call with its flags.
 TEST_F(AtomicTest, TestOnlyCommitChangesNothing) {
