@@ -36,12 +36,14 @@ class KernelSource:
     # an apt configuration of our own, from the mirror the machine uses for
     # the release the suite belongs to ("bookworm" for "bookworm-backports").
     suite: str | None = None
+    # The package that depends on the series' current kernel package.
+    meta: str = META_PACKAGE
 
 
 # The kernels the tests boot; tests/kernel/matrix.py names them by series.
 KERNELS: dict[str, KernelSource] = {
     "6.1": KernelSource("6.1"),
-    "6.12": KernelSource("6.12", suite="bookworm-backports"),
+    "6.12": KernelSource("6.12", meta="linux-image-6.12-amd64"),
 }
 
 
@@ -194,21 +196,21 @@ class PrivateApt:
         return [tool, *self.options(), *arguments]
 
 
-def resolve_image_package(apt: PrivateApt | None = None) -> str:
-    """The versioned kernel package that linux-image-amd64 currently points at."""
+def resolve_image_package(apt: PrivateApt | None = None, meta: str = META_PACKAGE) -> str:
+    """The versioned kernel package that `meta` currently points at."""
     def command(tool: str, *arguments: str) -> list[str]:
         return apt.command(tool, *arguments) if apt else [tool, *arguments]
 
     def depends():
-        result = _run(command("apt-cache", "depends", META_PACKAGE))
+        result = _run(command("apt-cache", "depends", meta))
         if result.returncode == 0 and not re.search(r"Depends: linux-image-\S+", result.stdout):
             result.returncode = 1  # no lists yet: apt-cache prints nothing useful
         return result
 
-    result = _with_package_lists(depends, f"apt-cache depends {META_PACKAGE}", apt)
+    result = _with_package_lists(depends, f"apt-cache depends {meta}", apt)
     match = re.search(r"Depends: (linux-image-\d\S*-amd64)\b", result.stdout)
     if not match:
-        raise KernelUnavailable(f"{META_PACKAGE} names no kernel package:\n{result.stdout}")
+        raise KernelUnavailable(f"{meta} names no kernel package:\n{result.stdout}")
     return match.group(1)
 
 
@@ -228,10 +230,10 @@ def _download(cache_dir: pathlib.Path, source: KernelSource) -> Kernel:
     if source.suite:
         apt = PrivateApt(cache_dir / "apt" / source.suite, source.suite,
                          mirror_for(source.suite, machine_sources()))
-    package = resolve_image_package(apt)
+    package = resolve_image_package(apt, source.meta)
     version = package.removeprefix("linux-image-")
     if not version.startswith(source.series + "."):
-        raise KernelUnavailable(f"{META_PACKAGE} of {source.suite or 'the machine'} now "
+        raise KernelUnavailable(f"{source.meta} of {source.suite or 'the machine'} now "
                                 f"points at {package}, not a {source.series} kernel")
     with tempfile.TemporaryDirectory(dir=cache_dir, prefix="download-") as tmp:
         tmp_path = pathlib.Path(tmp)
