@@ -4,6 +4,7 @@
 // executable itself; either way these definitions come before the C
 // library's, which they reach for everything that is not theirs.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/select.h>
@@ -26,8 +27,10 @@ F next(const char *name) {
     return reinterpret_cast<F>(drmsim::real::next(name));
 }
 
+// Paths the session may answer: device descriptions, and the debugfs
+// folder when one is served.
 bool names_json(const char *path) {
-    return path && std::string_view(path).ends_with(".json");
+    return path && (std::string_view(path).ends_with(".json") || drmsim::g_debugfs_served.load());
 }
 
 mode_t mode_argument(int flags, va_list ap) {
@@ -148,9 +151,41 @@ DRMSIM_EXPORT int munmap(void *addr, size_t length) noexcept {
 }
 
 DRMSIM_EXPORT int close(int fd) {
-    if (drmsim::g_open_devices.load() > 0)
+    if (drmsim::g_open_devices.load() > 0 || drmsim::g_debugfs_files.load() > 0)
         Session::get().close(fd);
     return drmsim::real::close(fd);
+}
+
+// The debugfs folder's files (debugfs.h); everything else goes straight on.
+DRMSIM_EXPORT ssize_t read(int fd, void *buf, size_t count) {
+    if (drmsim::g_debugfs_files.load() > 0)
+        if (auto r = Session::get().debugfs_read(fd, buf, count)) {
+            if (*r < 0) {
+                errno = int(-*r);
+                return -1;
+            }
+            return *r;
+        }
+    return drmsim::real::read(fd, buf, count);
+}
+
+DRMSIM_EXPORT ssize_t write(int fd, const void *buf, size_t count) {
+    if (drmsim::g_debugfs_files.load() > 0)
+        if (auto r = Session::get().debugfs_write(fd, buf, count)) {
+            if (*r < 0) {
+                errno = int(-*r);
+                return -1;
+            }
+            return *r;
+        }
+    return drmsim::real::write(fd, buf, count);
+}
+
+DRMSIM_EXPORT int poll(struct pollfd *fds, nfds_t nfds, int timeout_ms) {
+    if (drmsim::g_debugfs_files.load() > 0)
+        if (auto r = Session::get().debugfs_poll(fds, nfds, timeout_ms))
+            return *r;
+    return drmsim::real::poll(fds, nfds, timeout_ms);
 }
 
 DRMSIM_EXPORT int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,

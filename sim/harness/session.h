@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "debugfs.h"
 #include "description.h"
 #include "device.h"
 #include "drmsim.h"
@@ -28,6 +29,8 @@ namespace drmsim {
 // Cheap checks that let the interposers pass foreign calls straight on.
 inline std::atomic<int> g_open_devices{0};
 inline std::atomic<int> g_tracked_mappings{0};
+inline std::atomic<int> g_debugfs_files{0};
+inline std::atomic<bool> g_debugfs_served{false};
 
 class Session {
 public:
@@ -44,6 +47,10 @@ public:
     void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset);
     void unmapped(void *addr, size_t length);
     int close(int fd); // the device part; the caller closes the descriptor
+    // The debugfs folder's files (debugfs.h). nullopt: not one of ours.
+    std::optional<ssize_t> debugfs_read(int fd, void *buf, size_t count);
+    std::optional<ssize_t> debugfs_write(int fd, const void *buf, size_t count);
+    std::optional<int> debugfs_poll(pollfd *fds, nfds_t nfds, int timeout_ms);
 
     // Control and inspection, for the test API.
     void fail(std::string_view request, unsigned nth, int err);
@@ -64,6 +71,8 @@ public:
     void set_report_file(const std::string &path);
     void set_snapshot_dir(const std::string &dir);
     void set_verbose(bool on);
+    void set_debugfs_dir(const std::string &dir);
+    void set_pixel_faults(const std::string &faults); // throws std::invalid_argument
 
     // Writes the reports of devices still open (at process exit).
     void report_open_devices();
@@ -83,6 +92,8 @@ private:
         std::shared_ptr<BufferObject> buffer;
     };
     Device &device_of(int fd);
+    const OpenDevice *device_by_serial(uint64_t serial) const;
+    double debugfs_now(uint64_t serial) const;
     double timestamp(const OpenDevice &d) const;
     LeakReport report_for(const OpenDevice &d, bool closed) const;
     void read_environment();
@@ -95,6 +106,8 @@ private:
     Faults faults_;
     Journal journal_;
     Snapshots snapshots_;
+    PixelFaults pixel_faults_;
+    Debugfs debugfs_;
     std::string report_path_;
     bool verbose_ = false;
     int last_opened_ = -1;

@@ -114,6 +114,12 @@ double VirtualClock::now() const {
     return now_;
 }
 
+void VirtualClock::advance(double seconds) {
+    std::lock_guard lock(mu_);
+    if (seconds > 0)
+        now_ += seconds;
+}
+
 void VirtualClock::reset() {
     std::lock_guard lock(mu_);
     now_ = 0;

@@ -25,6 +25,8 @@ public:
     bool on() const;
     void set_on(bool on);
     double now() const;
+    // Moves the clock on by `seconds` (a wait that ends by itself).
+    void advance(double seconds);
     // Back to time 0 with no events.
     void reset();
     // "input@T", "SIG@T" or "SIG@REQUEST:N" (a request that ties events,

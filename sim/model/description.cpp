@@ -166,7 +166,8 @@ ConnectorDescription parse_connector(const json &c, const std::string &where, un
         fail(where, "expected an object");
     check_keys(
         c, where,
-        {"type", "connected", "modes", "possible_crtcs", "encoders", "mm_width", "mm_height"});
+        {"type", "connected", "modes", "possible_crtcs", "encoders", "mm_width", "mm_height",
+         "writeback_formats"});
     ConnectorDescription d;
     d.possible_crtcs = all_crtcs(crtcs);
     if (c.contains("type"))
@@ -221,6 +222,25 @@ ConnectorDescription parse_connector(const json &c, const std::string &where, un
         d.mm_width = uint32_t(get_uint(c.at("mm_width"), where + ".mm_width", 0xffffffffu));
     if (c.contains("mm_height"))
         d.mm_height = uint32_t(get_uint(c.at("mm_height"), where + ".mm_height", 0xffffffffu));
+    const bool writeback = d.type == DRM_MODE_CONNECTOR_WRITEBACK;
+    if (c.contains("writeback_formats")) {
+        const json &f = c.at("writeback_formats");
+        if (!writeback)
+            fail(where + ".writeback_formats", "only a Writeback connector has them");
+        if (!f.is_array() || f.empty())
+            fail(where + ".writeback_formats", "expected a non-empty array");
+        for (size_t i = 0; i < f.size(); ++i) {
+            const std::string w = where + ".writeback_formats[" + std::to_string(i) + "]";
+            std::optional<uint32_t> code;
+            if (f[i].is_string())
+                code = parse_fourcc(f[i].get<std::string>());
+            if (!code || !can_capture(*code))
+                fail(w, "expected one of \"XR24\", \"AR24\", \"XB24\", \"AB24\"");
+            d.writeback_formats.push_back(*code);
+        }
+    } else if (writeback) {
+        d.writeback_formats = {fourcc('X', 'R', '2', '4')};
+    }
     return d;
 }
 

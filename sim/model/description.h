@@ -33,6 +33,8 @@ struct ConnectorDescription {
     std::vector<EncoderDescription> encoders;
     uint32_t mm_width = 0;
     uint32_t mm_height = 0;
+    // Writeback connectors only: the formats a capture can be written in.
+    std::vector<uint32_t> writeback_formats;
 };
 
 struct PlaneDescription {

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "device.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "drmsim.h"
 
@@ -33,6 +35,7 @@ uint32_t encoder_type_for(uint32_t connector_type) {
     case DRM_MODE_CONNECTOR_TV:
         return DRM_MODE_ENCODER_TVDAC;
     case DRM_MODE_CONNECTOR_VIRTUAL:
+    case DRM_MODE_CONNECTOR_WRITEBACK:
         return DRM_MODE_ENCODER_VIRTUAL;
     case DRM_MODE_CONNECTOR_DSI:
         return DRM_MODE_ENCODER_DSI;
@@ -130,6 +133,10 @@ Device::Device(const Description &d)
                                DRM_MODE_PROP_RANGE | DRM_MODE_PROP_IMMUTABLE, {0, UINT32_MAX},
                                {}});
     }
+    if (std::any_of(d.connectors.begin(), d.connectors.end(), [](const auto &c) {
+            return c.type == DRM_MODE_CONNECTOR_WRITEBACK;
+        }))
+        add_writeback_properties(next_property);
 
     uint32_t next_id = std::max(kFirstObjectId, next_property);
     for (size_t i = 0; i < d.planes.size(); ++i) {
@@ -194,9 +201,18 @@ Device::Device(const Description &d)
         c.mm_width = cd.mm_width;
         c.mm_height = cd.mm_height;
         c.encoders = std::move(connector_encoders[i]);
+        c.writeback_formats = cd.writeback_formats;
         connectors_.push_back(std::move(c));
     }
     first_fb_id_ = next_id;
+    // The WRITEBACK_PIXEL_FORMATS blob of each writeback connector.
+    for (Connector &c : connectors_) {
+        if (c.writeback_formats.empty())
+            continue;
+        std::vector<uint8_t> bytes(c.writeback_formats.size() * sizeof(uint32_t));
+        std::memcpy(bytes.data(), c.writeback_formats.data(), bytes.size());
+        c.writeback_formats_blob = new_blob(std::move(bytes));
+    }
 }
 
 Device::~Device() = default;
@@ -281,6 +297,7 @@ int Device::ioctl(const Request &request, void *arg) {
     if (!arg && !request.argument_optional)
         return -EFAULT;
     int r = request.handler(*this, arg);
+    ++generation_;
     if (round_started_ == &request && r == 0 && request.round->counts_zero(arg))
         awaiting_second_call_[request.number] = true;
     round_started_ = nullptr;

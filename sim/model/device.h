@@ -90,6 +90,17 @@ struct AtomicPropertyIds {
     uint32_t src_x = 0, src_y = 0, src_w = 0, src_h = 0;     // plane, 16.16
     uint32_t crtc_x = 0, crtc_y = 0, crtc_w = 0, crtc_h = 0; // plane, pixels
     uint32_t gamma_lut = 0, gamma_lut_size = 0; // CRTC, 0 without a colour table
+    // Writeback connectors; 0 on a device without one, as the kernel makes
+    // them only when a writeback connector is set up.
+    uint32_t writeback_fb_id = 0, writeback_pixel_formats = 0, writeback_out_fence_ptr = 0;
+};
+
+// Faults of a writeback engine, shared by the devices of a process: jobs
+// are counted from 1 across them. Set by the harness.
+struct WritebackFaults {
+    std::vector<unsigned> unsignalled; // jobs whose out-fence never signals
+    std::vector<unsigned> corrupt;     // jobs whose capture has a wrong pixel
+    unsigned jobs = 0;
 };
 
 struct Plane {
@@ -144,6 +155,8 @@ struct Connector {
     std::vector<unsigned> encoders; // indices, in the order GETCONNECTOR lists them
     int encoder = -1;               // index of the encoder in use, -1 when off
     int crtc = -1;                  // index of the CRTC driving it
+    std::vector<uint32_t> writeback_formats; // a writeback connector's; empty otherwise
+    std::shared_ptr<Blob> writeback_formats_blob;
 };
 
 struct Picture;
@@ -218,6 +231,13 @@ public:
     int set_gamma(drm_mode_crtc_lut &lut);
     int get_fb2(drm_mode_fb_cmd2 &f);
 
+    // Counts the ioctls answered: what a CRTC composes changes only with
+    // one (or with a write into a framebuffer's memory).
+    uint64_t generation() const { return generation_; }
+
+    // Where writeback faults are counted (null: none injected).
+    void set_writeback_faults(WritebackFaults *faults) { writeback_faults_ = faults; }
+
     // For the journal: a property's name ("" when unknown).
     std::string property_name(uint32_t id) const;
     // Indices of the CRTCs whose colour table is no longer the ramp it
@@ -254,6 +274,13 @@ private:
                             uint64_t value) const;
     int check_atomic_state(AtomicState &s) const;
     void apply_atomic_state(const AtomicState &s);
+    // Writeback connectors (device_writeback.cpp).
+    void add_writeback_properties(uint32_t &next_property);
+    int set_writeback_property(AtomicState &s, unsigned connector, const Property &p,
+                               uint64_t value) const;
+    int check_writeback_jobs(const AtomicState &s) const;
+    void install_writeback_fences(AtomicState &s, bool test_only) const;
+    void run_writeback_jobs(const AtomicState &s);
 
     bool universal_planes_cap_allowed_;
     bool atomic_allowed_;
@@ -273,6 +300,9 @@ private:
     bool universal_planes_ = false;
     bool aspect_ratio_allowed_ = false;
     bool atomic_ = false;
+    bool writeback_connectors_ = false;
+    uint64_t generation_ = 0;
+    WritebackFaults *writeback_faults_ = nullptr;
     std::map<uint32_t, std::shared_ptr<Framebuffer>> framebuffers_;
     std::map<uint32_t, std::shared_ptr<BufferObject>> handles_;
     uint64_t next_map_offset_;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "atomic_state.h"
 #include "device.h"
 #include "kms_checks.h"
 
@@ -31,41 +32,6 @@ bool same_mode(const drm_mode_modeinfo &a, const drm_mode_modeinfo &b) {
 
 } // namespace
 
-// The state a commit builds: a copy of every object's state, and which
-// objects the commit brought in (named, or pulled in as the kernel pulls in
-// the CRTCs a plane or connector leaves or joins).
-struct Device::AtomicState {
-    struct CrtcState {
-        bool in = false, enable = false, active = false, event = false;
-        drm_mode_modeinfo mode{};
-        std::shared_ptr<Blob> mode_blob;
-        bool mode_changed = false, active_changed = false, connectors_changed = false;
-        std::shared_ptr<Blob> gamma_blob;
-        bool gamma_changed = false;
-    };
-    struct PlaneState {
-        bool in = false;
-        int crtc = -1;
-        std::shared_ptr<Framebuffer> fb;
-        std::array<uint32_t, 4> src{};
-        int32_t crtc_x = 0, crtc_y = 0;
-        uint32_t crtc_w = 0, crtc_h = 0;
-    };
-    struct ConnectorState {
-        bool in = false;
-        int crtc = -1;
-    };
-    std::vector<CrtcState> crtcs;
-    std::vector<PlaneState> planes;
-    std::vector<ConnectorState> connectors;
-    bool allow_modeset = false;
-
-    void add_crtc(int index) {
-        if (index >= 0)
-            crtcs[size_t(index)].in = true;
-    }
-};
-
 Device::AtomicState Device::current_state() const {
     AtomicState s;
     for (const Crtc &c : crtcs_) {
@@ -80,7 +46,7 @@ Device::AtomicState Device::current_state() const {
     for (const Plane &p : planes_)
         s.planes.push_back({false, p.crtc, p.fb, p.src, p.crtc_x, p.crtc_y, p.crtc_w, p.crtc_h});
     for (const Connector &c : connectors_)
-        s.connectors.push_back({false, c.crtc});
+        s.connectors.emplace_back().crtc = c.crtc;
     return s;
 }
 
@@ -199,6 +165,8 @@ int Device::set_atomic_property(AtomicState &s, uint32_t object, const Property 
         s.add_crtc(con.crtc);
         return 0;
     }
+    if (p.id == prop_.writeback_fb_id || p.id == prop_.writeback_out_fence_ptr)
+        return set_writeback_property(s, unsigned(i), p, value);
     if (p.name == "link-status") // never set Bad from user space; Good stays
         return 0;
     return -EINVAL; // DPMS is refused in atomic commits
@@ -245,6 +213,9 @@ int Device::check_atomic_state(AtomicState &s) const {
         if (c.event && !c.active && !was_active)
             return -EINVAL; // an event for a CRTC that is off and stays off
     }
+    // drm_atomic_connector_check, and the writeback encoder's check
+    if (int e = check_writeback_jobs(s))
+        return e;
     // drm_atomic_helper_check_modeset
     for (size_t i = 0; i < crtcs_.size(); ++i) {
         auto &c = s.crtcs[i];
@@ -407,9 +378,12 @@ int Device::atomic(drm_mode_atomic &req) {
     }
     if (int e = check_atomic_state(s))
         return e;
-    if (req.flags & DRM_MODE_ATOMIC_TEST_ONLY)
+    const bool test_only = req.flags & DRM_MODE_ATOMIC_TEST_ONLY;
+    install_writeback_fences(s, test_only);
+    if (test_only)
         return 0;
     apply_atomic_state(s);
+    run_writeback_jobs(s);
     return 0;
 }
 

@@ -34,6 +34,10 @@ std::vector<PropertyValue> Device::connector_properties(unsigned index) const {
         {kDpms, c.crtc >= 0 ? 0 : dpms_off}, {kLinkStatus, 0}, {kNonDesktop, 0}};
     if (atomic_allowed_)
         props.push_back({prop_.crtc_id, c.crtc >= 0 ? crtcs_[size_t(c.crtc)].id : 0});
+    if (c.writeback_formats_blob) // WRITEBACK_FB_ID always reads back 0
+        props.insert(props.end(), {{prop_.writeback_out_fence_ptr, 0},
+                                   {prop_.writeback_fb_id, 0},
+                                   {prop_.writeback_pixel_formats, c.writeback_formats_blob->id}});
     return props;
 }
 

@@ -53,8 +53,10 @@ int Device::get_resources(drm_mode_card_res &r) {
     std::vector<uint32_t> fbs = framebuffer_ids(), crtcs, connectors, encoders;
     for (const Crtc &c : crtcs_)
         crtcs.push_back(c.id);
+    // Writeback connectors only for clients that asked for them.
     for (const Connector &c : connectors_)
-        connectors.push_back(c.id);
+        if (c.type != DRM_MODE_CONNECTOR_WRITEBACK || writeback_connectors_)
+            connectors.push_back(c.id);
     for (const Encoder &e : encoders_)
         encoders.push_back(e.id);
     if (int e = copy_out(r.fb_id_ptr, r.count_fbs, fbs))
@@ -322,10 +324,10 @@ int Device::set_client_cap(drm_set_client_cap &c) {
         aspect_ratio_allowed_ = c.value == 1;
         return 0;
     case DRM_CLIENT_CAP_WRITEBACK_CONNECTORS:
-        // No writeback connectors here, but the cap is checked as the
-        // kernel checks it: only for atomic clients.
-        if (c.value > 1 || !atomic_)
+        // Only for atomic clients.
+        if (!atomic_ || c.value > 1)
             return -EINVAL;
+        writeback_connectors_ = c.value == 1;
         return 0;
     default:
         return -EINVAL;

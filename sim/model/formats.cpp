@@ -293,4 +293,18 @@ uint32_t decode_pixel(const FormatInfo &info, const PlaneBytes &planes, uint32_t
     return kOutside;
 }
 
+bool can_capture(uint32_t code) {
+    return code == fourcc('X', 'R', '2', '4') || code == fourcc('A', 'R', '2', '4') ||
+           code == fourcc('X', 'B', '2', '4') || code == fourcc('A', 'B', '2', '4');
+}
+
+void encode_capture_pixel(uint32_t code, uint32_t rgb, uint8_t *p) {
+    const uint8_t r = uint8_t(rgb >> 16), g = uint8_t(rgb >> 8), b = uint8_t(rgb);
+    const bool rgb_order = code == fourcc('X', 'R', '2', '4') || code == fourcc('A', 'R', '2', '4');
+    p[0] = rgb_order ? b : r;
+    p[1] = g;
+    p[2] = rgb_order ? r : b;
+    p[3] = 0xff;
+}
+
 } // namespace drmsim

@@ -73,4 +73,9 @@ struct PlaneBytes {
 uint32_t decode_pixel(const FormatInfo &info, const PlaneBytes &planes, uint32_t x, uint32_t y,
                       const ColorTable &palette);
 
+// Whether a writeback capture can be written in `fourcc`, and writes one
+// 0xRRGGBB pixel at `p` in it (alpha, where the format has it, opaque).
+bool can_capture(uint32_t fourcc);
+void encode_capture_pixel(uint32_t fourcc, uint32_t rgb, uint8_t *p);
+
 } // namespace drmsim

@@ -71,4 +71,19 @@ int pselect(int nfds, fd_set *r, fd_set *w, fd_set *e, const timespec *timeout,
     return fn(nfds, r, w, e, timeout, mask);
 }
 
+ssize_t read(int fd, void *buf, size_t count) {
+    static auto fn = lookup<ssize_t (*)(int, void *, size_t)>("read");
+    return fn(fd, buf, count);
+}
+
+ssize_t write(int fd, const void *buf, size_t count) {
+    static auto fn = lookup<ssize_t (*)(int, const void *, size_t)>("write");
+    return fn(fd, buf, count);
+}
+
+int poll(struct pollfd *fds, unsigned long nfds, int timeout_ms) {
+    static auto fn = lookup<int (*)(struct pollfd *, nfds_t, int)>("poll");
+    return fn(fds, nfds, timeout_ms);
+}
+
 } // namespace drmsim::real

@@ -4,6 +4,7 @@
 // memory so that it never re-enters itself.
 #pragma once
 
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/types.h>
 
@@ -21,6 +22,10 @@ int munmap(void *addr, size_t length);
 int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, timeval *timeout);
 int pselect(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, const timespec *timeout,
             const sigset_t *sigmask);
+
+ssize_t read(int fd, void *buf, size_t count);
+ssize_t write(int fd, const void *buf, size_t count);
+int poll(struct pollfd *fds, unsigned long nfds, int timeout_ms);
 
 // Looks up the next definition of `name` after the caller's object.
 void *next(const char *name);
