@@ -147,9 +147,12 @@ int main(int argc, char **argv) {
     }
     // Declared before the framebuffer so that it goes after it.
     std::unique_ptr<kms_atomic, AtomicDestroyer> atomic;
-    if (options.atomic) {
+    if (options.atomic || options.verify_writeback) {
         kms_atomic *enabled = nullptr;
         if (int err = kms_device_enable_atomic(device.get(), &enabled); err < 0) {
+            if (!options.atomic)
+                return usage_error("--verify=writeback needs atomic mode setting, which this "
+                                   "device refuses: " + std::to_string(err));
             if (err == -EOPNOTSUPP)
                 std::fprintf(stderr, "atomic mode setting not supported by this device\n");
             else
@@ -158,6 +161,22 @@ int main(int argc, char **argv) {
         }
         atomic.reset(enabled);
         plan.atomic = atomic.get();
+    }
+    // The pixel checks, refused here when the device cannot run them.
+    std::optional<CrcCheck> crc;
+    if (options.verify_crc) {
+        crc = CrcCheck::prepare(*device, plan.crtcs, options.debugfs, options.verify_timeout, error);
+        if (!crc)
+            return usage_error(error);
+        plan.crc = &*crc;
+    }
+    std::unique_ptr<WritebackCheck> writeback;
+    if (options.verify_writeback) {
+        writeback = WritebackCheck::prepare(atomic.get(), *plan.screen, plan.crtcs,
+                                            options.verify_timeout, options.save, error);
+        if (!writeback)
+            return usage_error(error);
+        plan.writeback = writeback.get();
     }
 
     report.start(options.device, *plan.screen, plan.crtcs);

@@ -20,6 +20,9 @@ constexpr int opt_formats = 0x105;
 constexpr int opt_plane = 0x106;
 constexpr int opt_plane_pos = 0x107;
 constexpr int opt_plane_size = 0x108;
+constexpr int opt_debugfs = 0x109;
+constexpr int opt_verify_timeout = 0x10a;
+constexpr int opt_save = 0x10b;
 
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -31,7 +34,10 @@ constexpr option long_options[] = {
     {"handovers", required_argument, nullptr, 'n'},
     {"crtcs", required_argument, nullptr, 'c'},
     {"capable", no_argument, nullptr, opt_capable},
-    {"verify", no_argument, nullptr, 'V'},
+    {"verify", optional_argument, nullptr, 'V'},
+    {"debugfs", required_argument, nullptr, opt_debugfs},
+    {"verify-timeout", required_argument, nullptr, opt_verify_timeout},
+    {"save", required_argument, nullptr, opt_save},
     {"report", required_argument, nullptr, 'r'},
     {"atomic", no_argument, nullptr, opt_atomic},
     {"pattern", required_argument, nullptr, opt_pattern},
@@ -142,6 +148,25 @@ std::optional<std::vector<uint32_t>> parse_crtc_list(std::string_view text) {
         indices.push_back(*index);
         if (comma == std::string_view::npos)
             return indices;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+// --verify's value: state, crc and writeback, separated by commas.
+bool parse_checks(std::string_view text, RelayOptions &options) {
+    for (;;) {
+        const size_t comma = text.find(',');
+        const std::string_view check = text.substr(0, comma);
+        if (check == "state")
+            options.verify = true;
+        else if (check == "crc")
+            options.verify_crc = true;
+        else if (check == "writeback")
+            options.verify_writeback = true;
+        else
+            return false;
+        if (comma == std::string_view::npos)
+            return true;
         text.remove_prefix(comma + 1);
     }
 }
@@ -291,7 +316,26 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
             options.capable = true;
             break;
         case 'V':
-            options.verify = true;
+            if (!optarg)
+                options.verify = true;
+            else if (!parse_checks(value, options))
+                return UsageError{"bad check list '" + value + "' for " + name +
+                                  ": expected state, crc or writeback, separated by commas, "
+                                  "such as --verify=state,crc"};
+            break;
+        case opt_debugfs:
+        case opt_save:
+            if (value.empty())
+                return UsageError{"empty folder for " + name};
+            (c == opt_debugfs ? options.debugfs : options.save) = value;
+            break;
+        case opt_verify_timeout:
+            if (auto timeout = parse_period(value))
+                options.verify_timeout = *timeout;
+            else
+                return UsageError{"bad timeout '" + value + "' for " + name +
+                                  ": expected decimal seconds above 0 and at most 86400, "
+                                  "such as 1 or 0.5"};
             break;
         case opt_atomic:
             options.atomic = true;
@@ -369,6 +413,16 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
     if (options.formats && options.handovers)
         return UsageError{"--formats shows each format on the first CRTC and hands nothing "
                           "over; it takes no --handovers"};
+    if ((options.verify_crc || options.verify_writeback) &&
+        (options.formats || options.format || options.pattern ||
+         options.plane.kind != PlaneRequest::Kind::primary))
+        return UsageError{"--verify=crc and --verify=writeback check the SMPTE bars in XR24 on "
+                          "the primary plane; they do not take --formats, --format, --pattern or "
+                          "--plane"};
+    if (options.debugfs && !options.verify_crc)
+        return UsageError{"--debugfs is only used by --verify=crc"};
+    if (options.save && !options.verify_writeback)
+        return UsageError{"--save is only used by --verify=writeback"};
     return options;
 }
 
@@ -398,9 +452,22 @@ Options (before DEVICE; -- ends them):
                          shows the first picture
       --capable          keep only the CRTCs that one of the screen's
                          encoders can be fed by
-  -V, --verify           after each mode set, read the state back and fail
-                         when the CRTC does not show our framebuffer in the
-                         chosen mode or the screen is not driven by it
+  -V, --verify[=LIST]    checks after each mode set, LIST of (with commas):
+                         state (the default): read the state back and fail
+                           when the CRTC does not show our framebuffer in
+                           the chosen mode or the screen is not driven by it
+                         crc: the CRTC's CRC source must send 3 entries,
+                           equal, with advancing frames, and equal to those
+                           of the picture's first showing on that CRTC
+                         writeback: capture the frame through a writeback
+                           connector (implies --atomic) and compare it with
+                           the picture pixel for pixel
+      --debugfs DIR      the device's debugfs folder for crc (default
+                         /sys/kernel/debug/dri/MINOR of DEVICE)
+      --verify-timeout SECONDS
+                         longest wait for CRC entries or a capture (default 1)
+      --save DIR         on a capture that differs, write the expected and
+                         the captured picture there as PNG
   -r, --report FILE      write one JSON object per event (start, set, end)
                          to FILE, - for standard output (the "Using screen"
                          line then goes to standard error)
@@ -429,6 +496,7 @@ Options (before DEVICE; -- ends them):
 
 Exit status: 0 ended by input, a signal or the last handover; 1 a failure
 (missing DEVICE, a device or mode-setting error, a failed verification);
-2 a bad command line, screen, mode, CRTC list or format.
+2 a bad command line, screen, mode, CRTC list or format, or a check the
+device cannot run (no CRC source, no writeback connector).
 )";
 }

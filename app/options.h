@@ -38,7 +38,12 @@ struct RelayOptions {
     std::optional<uint64_t> handovers;          // default: until input or a signal
     std::optional<std::vector<uint32_t>> crtcs; // indices; default: all, in order
     bool capable = false;
-    bool verify = false;
+    bool verify = false;           // state: the kernel's bookkeeping read back
+    bool verify_crc = false;       // the CRTC's CRC source
+    bool verify_writeback = false; // a writeback capture of each picture (implies atomic)
+    std::optional<std::string> debugfs; // the device's debugfs folder, for CRCs
+    timespec verify_timeout{1, 0};      // longest wait for CRC entries or a capture
+    std::optional<std::string> save;    // folder for the pictures of a failed capture
     std::optional<std::string> report; // a file, or "-" for standard output
     bool atomic = false;               // handovers as atomic commits
     std::optional<std::string> pattern; // a pattern name; default smpte

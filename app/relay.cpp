@@ -29,41 +29,63 @@ bool Relay::hand_to(uint32_t crtc_index) {
         return false;
     };
 
+    kms_writeback_job *capture = plan_.writeback ? plan_.writeback->job(crtc_index) : nullptr;
     if (plan_.atomic) {
         // The kernel checks the whole handover first; a refusal there ends
         // the run as a refused mode set would.
         event.atomic = true;
-        event.test_only = kms_atomic_screen_set(plan_.atomic, plan_.screen, crtc, fb_, true);
+        event.test_only = kms_atomic_screen_set_writeback(plan_.atomic, plan_.screen, crtc, fb_,
+                                                          capture, true);
         if (*event.test_only < 0) {
             event.result = *event.test_only;
             return refused("kms_atomic_screen_set() TEST_ONLY", event.result);
         }
     }
     const double before = monotonic_now();
-    event.result = plan_.atomic
-                       ? kms_atomic_screen_set(plan_.atomic, plan_.screen, crtc, fb_, false)
-                       : kms_screen_set(plan_.screen, crtc, fb_);
+    event.result = plan_.atomic ? kms_atomic_screen_set_writeback(plan_.atomic, plan_.screen, crtc,
+                                                                  fb_, capture, false)
+                                : kms_screen_set(plan_.screen, crtc, fb_);
     event.duration_us = uint64_t(std::llround((monotonic_now() - before) * 1e6));
     if (event.result < 0)
         return refused(plan_.atomic ? "kms_atomic_screen_set()" : "kms_screen_set()",
                        event.result);
+    // The checks in order; the first that fails names the failure.
+    const char *failed = nullptr;
     if (plan_.verify) {
         event.mismatch = verify_handover({plan_.screen, crtc, fb_, previous_crtc_id_});
         if (event.mismatch.empty() && plan_.verify_framebuffer)
             event.mismatch = verify_framebuffer(*fb_);
+        if (!event.mismatch.empty())
+            failed = "not in effect";
     }
-    if (!plan_.planes.empty() && event.mismatch.empty()) {
+    if (!plan_.planes.empty() && !failed) {
         if (show_plane(crtc_index, crtc, event) < 0)
             return refused(plan_.atomic ? "kms_atomic_plane_set()" : "kms_plane_set()",
                            *event.plane_result);
     }
-    if (plan_.verify)
-        event.verified = event.mismatch.empty();
+    if (plan_.crc && !failed) {
+        std::vector<CrcEntry> entries;
+        event.mismatch = plan_.crc->check(crtc_index, event.step, entries);
+        event.crc.emplace();
+        for (const CrcEntry &entry : entries) {
+            event.crc->push_back(entry.values);
+            event.frames.push_back(entry.frame);
+        }
+        if (!event.mismatch.empty())
+            failed = "failed its CRC check";
+    }
+    if (plan_.writeback && !failed) {
+        event.mismatch = plan_.writeback->check(crtc_index, event.step);
+        if (!event.mismatch.empty())
+            failed = "failed its writeback check";
+    }
+    if (plan_.verify || plan_.crc || plan_.writeback)
+        event.verified = failed == nullptr;
     report_.set(event);
-    if (!event.mismatch.empty()) {
-        std::fprintf(stderr, "handover to CRTC %u not in effect: %s\n", crtc_index,
+    if (failed) {
+        std::fprintf(stderr, "handover to CRTC %u %s: %s\n", crtc_index, failed,
                      event.mismatch.c_str());
-        last_failure_ = "not in effect: " + event.mismatch;
+        last_failure_ = std::string(failed) + ": " + event.mismatch;
         return false;
     }
     previous_crtc_id_ = crtc->id;

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "crc_check.h"
 #include "kms_objects.h"
 #include "report.h"
+#include "writeback_check.h"
 
 struct RelayPlan {
     kms_screen *screen = nullptr;
@@ -27,6 +29,8 @@ struct RelayPlan {
     // the primary plane shows the only picture.
     std::vector<kms_plane *> planes;
     int32_t plane_x = 0, plane_y = 0;
+    CrcCheck *crc = nullptr;             // set: --verify=crc
+    WritebackCheck *writeback = nullptr; // set: --verify=writeback (needs atomic)
 };
 
 // Waits one period for input or an ending signal: nullopt when the period

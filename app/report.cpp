@@ -109,6 +109,10 @@ void Report::set(const SetEvent &event) {
         line["verified"] = *event.verified;
     if (!event.mismatch.empty())
         line["mismatch"] = event.mismatch;
+    if (event.crc) {
+        line["crc"] = *event.crc;
+        line["frames"] = event.frames;
+    }
     if (event.plane_id) {
         line["plane"] = {{"id", event.plane_id}, {"result", nullptr}};
         if (event.plane_result)

@@ -40,6 +40,9 @@ struct FormatEvent {
     const char *result = "pass";  // "pass", "fail" or "skip"
     std::string reason;           // why it failed or was skipped
     std::optional<bool> verified; // null without --verify or when not shown
+    // --verify=crc: each entry's CRC values and frame numbers, as read.
+    std::optional<std::vector<std::vector<uint32_t>>> crc;
+    std::vector<uint32_t> frames;
 };
 
 class Report {

@@ -24,7 +24,10 @@ constexpr const char *kScreenPropertyNames[] = {"CRTC_ID"};
 constexpr const char *kCrtcPropertyNames[] = {"ACTIVE", "MODE_ID"};
 constexpr const char *kPlanePropertyNames[] = {"FB_ID", "CRTC_ID", "SRC_X",  "SRC_Y",  "SRC_W",
                                                "SRC_H", "CRTC_X",  "CRTC_Y", "CRTC_W", "CRTC_H"};
+constexpr const char *kWritebackPropertyNames[] = {"CRTC_ID", "WRITEBACK_FB_ID",
+                                                   "WRITEBACK_OUT_FENCE_PTR"};
 static_assert(std::size(kScreenPropertyNames) == size_t(kms_screen_property::count));
+static_assert(std::size(kWritebackPropertyNames) == size_t(kms_writeback_property::count));
 static_assert(std::size(kCrtcPropertyNames) == size_t(kms_crtc_property::count));
 static_assert(std::size(kPlanePropertyNames) == size_t(kms_plane_property::count));
 
@@ -158,6 +161,9 @@ const char *kms_property_name(kms_crtc_property property) {
 const char *kms_property_name(kms_plane_property property) {
     return kPlanePropertyNames[static_cast<size_t>(property)];
 }
+const char *kms_property_name(kms_writeback_property property) {
+    return kWritebackPropertyNames[static_cast<size_t>(property)];
+}
 
 int kms_device_enable_atomic(kms_device *device, kms_atomic **out) {
     if (!device || !out)
@@ -185,6 +191,12 @@ void kms_atomic_destroy(kms_atomic *atomic) {
 
 int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const kms_crtc *crtc,
                           const kms_framebuffer *fb, bool test_only) {
+    return kms_atomic_screen_set_writeback(atomic, screen, crtc, fb, nullptr, test_only);
+}
+
+int kms_atomic_screen_set_writeback(kms_atomic *atomic, const kms_screen *screen,
+                                    const kms_crtc *crtc, const kms_framebuffer *fb,
+                                    kms_writeback_job *job, bool test_only) {
     if (!atomic || !atomic->device || !screen || !crtc || !fb)
         return -EINVAL;
     const kms_device &device = *atomic->device;
@@ -238,6 +250,16 @@ int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const km
         commit.set(shown, kms_plane_property::crtc_y, 0);
         commit.set(shown, kms_plane_property::crtc_w, fb->width);
         commit.set(shown, kms_plane_property::crtc_h, fb->height);
+        if (job) {
+            // The capture follows the screen; its fence only for a real commit.
+            const auto &capture = job->connector->object;
+            commit.set(capture, kms_writeback_property::crtc_id, crtc->id);
+            commit.set(capture, kms_writeback_property::writeback_fb_id, job->fb->id);
+            job->out_fence = -1;
+            if (!test_only)
+                commit.set(capture, kms_writeback_property::writeback_out_fence_ptr,
+                           reinterpret_cast<uintptr_t>(&job->out_fence));
+        }
         const uint32_t flags =
             DRM_MODE_ATOMIC_ALLOW_MODESET | (test_only ? DRM_MODE_ATOMIC_TEST_ONLY : 0);
         if (int e = commit.commit(device.fd, flags))

@@ -229,6 +229,9 @@ enum class kms_plane_property {
 const char *kms_property_name(kms_screen_property property);
 const char *kms_property_name(kms_crtc_property property);
 const char *kms_property_name(kms_plane_property property);
+// Writeback connectors' (below).
+enum class kms_writeback_property { crtc_id, writeback_fb_id, writeback_out_fence_ptr, count };
+const char *kms_property_name(kms_writeback_property property);
 
 // One object's side of the atomic interface.
 template <typename Property>
@@ -274,3 +277,30 @@ int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const km
 // the plane off (FB_ID and CRTC_ID 0). 0 or a negated errno as above.
 int kms_atomic_plane_set(kms_atomic *atomic, const kms_plane *plane, const kms_crtc *crtc,
                          const kms_framebuffer *fb, int32_t x, int32_t y, bool test_only);
+// Writeback connectors: a CRTC's composed output written into a
+// framebuffer. kms_device_find_writebacks asks the kernel to list them
+// (DRM_CLIENT_CAP_WRITEBACK_CONNECTORS, which needs atomic) and reads each
+// one's encoders, formats and property ids.
+struct kms_writeback {
+    uint32_t id = 0;                // KMS connector id
+    uint32_t possible_crtcs = 0;    // bit i: one of its encoders can be fed by CRTC i
+    std::vector<uint32_t> formats;  // WRITEBACK_PIXEL_FORMATS, in the kernel's order
+    kms_atomic_object<kms_writeback_property> object; // its property ids
+};
+// 0 and *out filled (possibly empty), or a negated errno.
+int kms_device_find_writebacks(kms_atomic *atomic, std::vector<kms_writeback> *out);
+
+// One capture in a handover commit: `fb` (of the mode's size and one of
+// the connector's formats) receives the frame; the real commit sets
+// out_fence to a descriptor that becomes readable (poll) once the capture
+// is written, or -1. The caller closes it.
+struct kms_writeback_job {
+    const kms_writeback *connector = nullptr;
+    const kms_framebuffer *fb = nullptr;
+    int out_fence = -1;
+};
+// kms_atomic_screen_set, with the writeback connector attached to `crtc` in
+// the same commit (null `job`: none).
+int kms_atomic_screen_set_writeback(kms_atomic *atomic, const kms_screen *screen,
+                                    const kms_crtc *crtc, const kms_framebuffer *fb,
+                                    kms_writeback_job *job, bool test_only);
