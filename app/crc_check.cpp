@@ -154,11 +154,14 @@ std::string CrcCheck::check(uint32_t crtc, uint32_t step, std::vector<CrcEntry> 
         }
         const double left = deadline - now();
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || (poll(&p, 1, int(std::ceil(left * 1000))) == 0 && now() >= deadline))
+        // poll answers 0 once the time left has passed.
+        if (left <= 0 || poll(&p, 1, int(std::ceil(left * 1000))) == 0) {
+            char waited[32];
+            std::snprintf(waited, sizeof waited, "%g", seconds(timeout_));
             failure = name + " sent " + std::to_string(entries.size()) + " CRC entr" +
-                      (entries.size() == 1 ? "y" : "ies") + " in " +
-                      std::to_string(seconds(timeout_)).substr(0, 5) + " s, not " +
+                      (entries.size() == 1 ? "y" : "ies") + " in " + waited + " s, not " +
                       std::to_string(kCrcEntries) + " (is it scanning out?)";
+        }
     }
     close(fd);
     if (!failure.empty())

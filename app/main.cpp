@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -152,7 +153,7 @@ int main(int argc, char **argv) {
         if (int err = kms_device_enable_atomic(device.get(), &enabled); err < 0) {
             if (!options.atomic)
                 return usage_error("--verify=writeback needs atomic mode setting, which this "
-                                   "device refuses: " + std::to_string(err));
+                                   "device refuses: " + std::string(std::strerror(-err)));
             if (err == -EOPNOTSUPP)
                 std::fprintf(stderr, "atomic mode setting not supported by this device\n");
             else
