@@ -146,5 +146,10 @@ void set_journal_file(const std::string &path);
 void set_report_file(const std::string &path);
 void set_snapshot_dir(const std::string &dir);
 void set_verbose(bool on);
+// The debugfs folder served for the device opened last ("" for none), and
+// the pixel faults (DRMSIM_DEBUGFS, DRMSIM_PIXEL_FAULTS; sim/README.md);
+// set_pixel_faults throws std::invalid_argument for a fault it cannot read.
+void set_debugfs_dir(const std::string &dir);
+void set_pixel_faults(const std::string &faults);
 
 } // namespace drmsim

@@ -157,4 +157,12 @@ void set_verbose(bool on) {
     Session::get().set_verbose(on);
 }
 
+void set_debugfs_dir(const std::string &dir) {
+    Session::get().set_debugfs_dir(dir);
+}
+
+void set_pixel_faults(const std::string &faults) {
+    Session::get().set_pixel_faults(faults);
+}
+
 } // namespace drmsim
