@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "relay_test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -63,6 +64,16 @@ RelayResult run_relay(const RelayRun &run) {
         program.argv.push_back("--delay");
         program.argv.push_back(delay);
     }
+    for (const std::string &fault : run.pixel_faults) {
+        program.argv.push_back("--pixel-fault");
+        program.argv.push_back(fault);
+    }
+    const std::string debugfs = (dir / "debugfs").string();
+    if (std::count(run.options.begin(), run.options.end(), "DEBUGFS")) {
+        fs::create_directories(debugfs);
+        program.argv.push_back("--debugfs");
+        program.argv.push_back(debugfs);
+    }
     if (run.snapshots) {
         program.argv.push_back("--snapshots");
         program.argv.push_back(dir.string());
@@ -71,7 +82,10 @@ RelayResult run_relay(const RelayRun &run) {
     program.argv.push_back(CRTC_RELAY_BIN);
     const std::string report_path = (dir / "crtc-relay-report.jsonl").string();
     for (const std::string &option : run.options)
-        program.argv.push_back(option == "REPORT" ? report_path : option);
+        program.argv.push_back(option == "REPORT"    ? report_path
+                               : option == "DEBUGFS" ? debugfs
+                               : option == "SAVE"    ? dir.string()
+                                                     : option);
     program.argv.push_back(device_path(run.device));
     program.stdin_kind = run.stdin_kind;
     program.write_stdin_after = run.write_stdin_after;

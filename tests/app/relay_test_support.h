@@ -16,6 +16,9 @@ struct RelayRun {
     std::vector<std::string> events;   // virtual-clock events; empty: real clock
     std::vector<std::string> failures; // request:N:errno
     std::vector<std::string> delays;   // request:ms
+    // Pixel faults (crc-stale:1:2); with an option DEBUGFS the device serves
+    // its debugfs folder there; SAVE names a folder of the run.
+    std::vector<std::string> pixel_faults;
     bool snapshots = false;
     StdinKind stdin_kind = StdinKind::open_pipe;
     std::optional<std::chrono::milliseconds> write_stdin_after;

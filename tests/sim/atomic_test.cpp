@@ -15,55 +15,13 @@
 
 namespace {
 
+using drmsim_test::Commit;
 using drmsim_test::Device;
+using drmsim_test::property_ids;
+using drmsim_test::property_value;
 using drmsim_test::first_mode;
 using drmsim_test::SimTest;
 using drmsim_test::SolidFb;
-
-// Property ids of one object, by name.
-std::map<std::string, uint32_t> property_ids(int fd, uint32_t object) {
-    std::map<std::string, uint32_t> ids;
-    drmModeObjectProperties *props = drmModeObjectGetProperties(fd, object, DRM_MODE_OBJECT_ANY);
-    for (uint32_t i = 0; props && i < props->count_props; ++i)
-        if (drmModePropertyRes *p = drmModeGetProperty(fd, props->props[i])) {
-            ids[p->name] = p->prop_id;
-            drmModeFreeProperty(p);
-        }
-    drmModeFreeObjectProperties(props);
-    return ids;
-}
-
-uint64_t property_value(int fd, uint32_t object, const std::string &name) {
-    uint64_t value = UINT64_MAX;
-    const uint32_t id = property_ids(fd, object)[name];
-    drmModeObjectProperties *props = drmModeObjectGetProperties(fd, object, DRM_MODE_OBJECT_ANY);
-    for (uint32_t i = 0; props && i < props->count_props; ++i)
-        if (props->props[i] == id)
-            value = props->prop_values[i];
-    drmModeFreeObjectProperties(props);
-    return value;
-}
-
-// One commit under construction; properties named as the kernel names them.
-class Commit {
-public:
-    explicit Commit(int fd) : fd_(fd), req_(drmModeAtomicAlloc()) {}
-    ~Commit() { drmModeAtomicFree(req_); }
-    Commit &set(uint32_t object, const std::string &name, uint64_t value) {
-        auto ids = property_ids(fd_, object);
-        // An unknown name goes out as property id 1 ("type"), which the
-        // object then does not carry or cannot change.
-        drmModeAtomicAddProperty(req_, object, ids.count(name) ? ids[name] : 1, value);
-        return *this;
-    }
-    int commit(uint32_t flags) {
-        return drmModeAtomicCommit(fd_, req_, flags, nullptr) ? errno : 0;
-    }
-
-private:
-    int fd_;
-    drmModeAtomicReq *req_;
-};
 
 // small-3crtc: CRTC i has primary plane i; screen 0 (640x480) can be driven
 // by every CRTC. The client has the atomic cap, a 640x480 framebuffer and a

@@ -9,6 +9,7 @@
 #include <xf86drm.h>
 #include <xf86drmMode.h>
 
+#include <map>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -103,6 +104,51 @@ private:
     int fd_;
     uint32_t handle_ = 0;
     uint32_t id_ = 0;
+};
+
+// Property ids of one object, by name.
+inline std::map<std::string, uint32_t> property_ids(int fd, uint32_t object) {
+    std::map<std::string, uint32_t> ids;
+    drmModeObjectProperties *props = drmModeObjectGetProperties(fd, object, DRM_MODE_OBJECT_ANY);
+    for (uint32_t i = 0; props && i < props->count_props; ++i)
+        if (drmModePropertyRes *p = drmModeGetProperty(fd, props->props[i])) {
+            ids[p->name] = p->prop_id;
+            drmModeFreeProperty(p);
+        }
+    drmModeFreeObjectProperties(props);
+    return ids;
+}
+
+inline uint64_t property_value(int fd, uint32_t object, const std::string &name) {
+    uint64_t value = UINT64_MAX;
+    const uint32_t id = property_ids(fd, object)[name];
+    drmModeObjectProperties *props = drmModeObjectGetProperties(fd, object, DRM_MODE_OBJECT_ANY);
+    for (uint32_t i = 0; props && i < props->count_props; ++i)
+        if (props->props[i] == id)
+            value = props->prop_values[i];
+    drmModeFreeObjectProperties(props);
+    return value;
+}
+
+// One commit under construction; properties named as the kernel names them.
+class Commit {
+public:
+    explicit Commit(int fd) : fd_(fd), req_(drmModeAtomicAlloc()) {}
+    ~Commit() { drmModeAtomicFree(req_); }
+    Commit &set(uint32_t object, const std::string &name, uint64_t value) {
+        auto ids = property_ids(fd_, object);
+        // An unknown name goes out as property id 1 ("type"), which the
+        // object then does not carry or cannot change.
+        drmModeAtomicAddProperty(req_, object, ids.count(name) ? ids[name] : 1, value);
+        return *this;
+    }
+    int commit(uint32_t flags) {
+        return drmModeAtomicCommit(fd_, req_, flags, nullptr) ? errno : 0;
+    }
+
+private:
+    int fd_;
+    drmModeAtomicReq *req_;
 };
 
 inline drmModeModeInfo first_mode(int fd, unsigned connector) {
