@@ -22,6 +22,10 @@ test_packages=(
   dpkg-dev lintian groff-base bash-completion python3-jsonschema
   # the real kernel under emulation
   qemu-system-x86 busybox-static cpio kmod zstd
+  # vkms built out of tree from Debian's kernel source and headers, which
+  # are fetched, not installed (tests/kernel/vkms_build.py): their
+  # compiler and tools
+  make gcc-12 binutils xz-utils libelf1
   # the pattern library's tests on a big-endian host (s390x under user-mode
   # emulation), with GoogleTest built from source by the cross compiler
   g++-s390x-linux-gnu qemu-user-static googletest

@@ -16,6 +16,9 @@ class Display:
     height: int
     # QMP screendump arguments beyond the file name.
     screendump: dict = dataclasses.field(default_factory=dict)
+    # False for a driver whose output no emulated screen shows (vkms): its
+    # pixels are checked by the program's own --verify=crc,writeback.
+    emulated_screen: bool = True
 
 
 DISPLAYS: dict[str, Display] = {
@@ -47,6 +50,13 @@ DISPLAYS: dict[str, Display] = {
         qemu_args=("-vga", "none", "-device", "qxl-vga,id=gpu0"),
         screen="Virtual-0", width=1024, height=768,
         screendump={"device": "gpu0"}),
+    # The kernel's virtual KMS driver, built out of tree (vkms_build.py):
+    # one CRTC with a CRC source, a Virtual connector and a writeback
+    # connector, composed in memory; no emulated device at all.
+    "vkms": Display(
+        driver="vkms", extra_modules=(),
+        qemu_args=("-vga", "none"),
+        screen="Virtual-0", width=1024, height=768, emulated_screen=False),
 }
 # vmwgfx (-vga vmware) is left out: under QEMU its probe fails on 6.1 and
 # 6.12 alike ("Hardware has no pitchlock", -38).
@@ -58,4 +68,6 @@ DISPLAYS: dict[str, Display] = {
 # in Debian's default set-up.
 MODULE_OPTIONS: dict[str, str] = {
     "drm": "debug=0x14",
+    # Its writeback connector, cursor and overlay planes are off by default.
+    "vkms": "enable_writeback=1 enable_cursor=1 enable_overlay=1",
 }

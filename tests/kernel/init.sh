@@ -52,6 +52,8 @@ fi
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+# The CRC files of --verify=crc live in debugfs.
+mount -t debugfs debugfs /sys/kernel/debug
 exec </dev/ttyS0 >/dev/ttyS0 2>&1
 
 give_up() {

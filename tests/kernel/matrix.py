@@ -24,8 +24,13 @@ class Screen(enum.Enum):
     PICTURE = "the program's picture, every pixel exact"
     BLACK = "black, at the screen's size"
     NOT_PICTURE = "anything but the program's picture"
+    # No emulated screen shows the driver's output (vkms): the program's
+    # --verify=crc,writeback looks at the pixels instead.
+    UNSEEN = "nothing: no emulated screen shows it"
 
     def accepts(self, shown: Shown) -> bool:
+        if self is Screen.UNSEEN:
+            return True
         if self is Screen.PICTURE:
             return shown == Shown.EXACT
         if self is Screen.BLACK:
@@ -33,7 +38,8 @@ class Screen(enum.Enum):
         return shown != Shown.EXACT
 
 
-PICTURE, BLACK, NOT_PICTURE = Screen.PICTURE, Screen.BLACK, Screen.NOT_PICTURE
+PICTURE, BLACK, NOT_PICTURE, UNSEEN = (Screen.PICTURE, Screen.BLACK, Screen.NOT_PICTURE,
+                                       Screen.UNSEEN)
 
 # What the program prints when the kernel refuses a handover.
 REFUSED_HANDOVER = "kms_screen_set() failed: -22"
@@ -63,6 +69,16 @@ class Expect:
     # How the requests are made and read from the log: "legacy" SETCRTC
     # calls, or "atomic" commits (the TEST_ONLY checks are not requests).
     api: str = "legacy"
+    # Framebuffers the program adds: none for a run refused before drawing,
+    # else its picture, and with --verify=writeback the capture (which no
+    # plane shows, so its RMFB is not logged as taking it off the screen).
+    framebuffers: int | None = None
+
+    @property
+    def framebuffers_added(self) -> int:
+        if self.framebuffers is not None:
+            return self.framebuffers
+        return 1 if self.crtcs else 0
 
     def __post_init__(self) -> None:
         if len(self.crtcs) != len(self.shows):
@@ -71,7 +87,7 @@ class Expect:
             raise ValueError(f"unknown api {self.api!r}")
         if not self.crtcs and self.exit_status == 0:
             raise ValueError("a run without requests is a refusal: its exit status is not 0")
-        if self.crtcs and PICTURE not in self.shows:
+        if self.crtcs and PICTURE not in self.shows and set(self.shows) != {UNSEEN}:
             raise ValueError("a run must show the picture at least once")
 
 
@@ -111,6 +127,28 @@ ATOMIC_SAME_CRTC_TWICE_MORE = Expect(crtcs=(0, 0, 0), shows=(PICTURE, PICTURE, P
 ATOMIC_ARGS = ("--atomic", "--verify", "--handovers", "2")
 # A driver without atomic mode setting: refused before any request.
 ATOMIC_REFUSED = Expect(crtcs=(), shows=(), exit_status=1, output=(NO_ATOMIC,), api="atomic")
+
+# vkms: four atomic commits on its one CRTC, each read back and its CRC
+# entries checked.
+PIXELS_ARGS = ("--atomic", "--verify=state,crc", "--handovers", "3", "--report", "-")
+PIXELS_CHECKED = Expect(crtcs=(0, 0, 0, 0), shows=(UNSEEN,) * 4, ends_after_last=True,
+                        report=True, api="atomic")
+# vkms of 6.1 and 6.12 leaves every encoder's possible_clones at the core's
+# default (itself alone), so the atomic core's clone check
+# (drm_atomic_check_valid_clones) refuses its writeback encoder beside the
+# screen's on one CRTC: the handover with its capture fails TEST_ONLY.
+WRITEBACK_BESIDE_SCREEN_REFUSED = Expect(
+    crtcs=(), shows=(), exit_status=1, api="atomic", framebuffers=2,
+    output=("kms_atomic_screen_set() TEST_ONLY failed: -22",))
+# The other drivers offer neither check: refused before any request.
+NO_CRC = Expect(crtcs=(), shows=(), exit_status=2, api="atomic", output=(re.compile(
+    r"crtc-relay: --verify=crc: CRTC 0 has no CRC source \(no /sys/kernel/debug/dri/\d+/"
+    r"crtc-0/crc/control\): the driver offers none"),))
+NO_WRITEBACK = Expect(crtcs=(), shows=(), exit_status=2, api="atomic", output=(
+    "crtc-relay: --verify=writeback: the device has no writeback connector",))
+WRITEBACK_WITHOUT_ATOMIC = Expect(crtcs=(), shows=(), exit_status=2, api="atomic", output=(
+    "crtc-relay: --verify=writeback needs atomic mode setting, which this device refuses: "
+    "Operation not supported",))
 
 # How a run ends: a key typed once the expected requests have happened, or
 # (None) the program ends by itself.
@@ -171,6 +209,26 @@ MATRIX += tuple(
 ) + tuple(
     Case(kernel, "radeon", ATOMIC_REFUSED, args=("--atomic",), end_with=None, name="atomic")
     for kernel in ("6.1", "6.12")
+)
+
+
+# The pixel checks: proven on vkms on both kernels; refused on the other
+# five drivers, CRC on 6.12 and writeback on 6.1 (the same on either, as
+# their drivers have neither).
+MATRIX += tuple(
+    Case(kernel, "vkms", PIXELS_CHECKED, args=PIXELS_ARGS, end_with=None, name="pixels")
+    for kernel in ("6.1", "6.12")
+) + tuple(
+    Case(kernel, "vkms", WRITEBACK_BESIDE_SCREEN_REFUSED,
+         args=("--verify=writeback", "--handovers", "3"), end_with=None, name="writeback")
+    for kernel in ("6.1", "6.12")
+) + tuple(
+    Case("6.12", display, NO_CRC, args=("--verify=crc",), end_with=None, name="no_crc")
+    for display in ("virtio_gpu", "radeon", "bochs", "cirrus", "qxl")
+) + tuple(
+    Case("6.1", display, WRITEBACK_WITHOUT_ATOMIC if display == "radeon" else NO_WRITEBACK,
+         args=("--verify=writeback",), end_with=None, name="no_writeback")
+    for display in ("virtio_gpu", "radeon", "bochs", "cirrus", "qxl")
 )
 
 

@@ -6,10 +6,12 @@ import json
 
 
 def problems(lines: list[str], crtcs: tuple[int, ...], exit_status: int,
-             verified: bool) -> list[str]:
+             verified: bool, crc: bool = False) -> list[str]:
     """What is wrong with the report of a run that ended after its last
     handover; empty when it is right. `crtcs` are the CRTC indices of the
-    mode sets in order; `verified` says whether --verify was given."""
+    mode sets in order; `verified` says whether --verify was given, `crc`
+    whether it checked CRCs (each set then carries 3 equal entries of
+    advancing frames)."""
     events = []
     for number, line in enumerate(lines, 1):
         try:
@@ -35,6 +37,12 @@ def problems(lines: list[str], crtcs: tuple[int, ...], exit_status: int,
         if differing:
             found.append(f"set {step}: {differing}, expected {wanted}")
         durations.append(event.get("duration_us"))
+        entries, frames = event.get("crc"), event.get("frames")
+        if crc and not (isinstance(entries, list) and len(entries) == 3 and entries[0]
+                        and entries.count(entries[0]) == 3 and isinstance(frames, list)
+                        and len(frames) == 3 and frames == sorted(set(frames))):
+            found.append(f"set {step}: CRC entries {entries} of frames {frames}, expected 3 "
+                         "equal ones of advancing frames")
     times = [event.get("t") for event in events]
     if not all(isinstance(t, (int, float)) for t in times) or times != sorted(times):
         found.append(f"times are not in order: {times}")

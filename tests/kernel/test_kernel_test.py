@@ -36,7 +36,8 @@ def run_with(dumps):
     return types.SimpleNamespace(
         dumps=[Screendump(guest_time + HOST_OFFSET, shown, "") for guest_time, shown in dumps],
         start_line=types.SimpleNamespace(time=START + HOST_OFFSET),
-        machine=types.SimpleNamespace(started=HOST_OFFSET))
+        machine=types.SimpleNamespace(started=HOST_OFFSET),
+        display=types.SimpleNamespace(emulated_screen=True))
 
 
 HANDOVER = OVER_AND_BACK

@@ -57,6 +57,19 @@ class ReportCheckTest(unittest.TestCase):
         self.assertEqual(program_report.problems(lines, (0, 1, 0), 0, verified=False), [])
         self.assertNotEqual(program_report.problems(report(), (0, 1, 0), 0, verified=False), [])
 
+    def test_crc_entries_must_be_equal_with_advancing_frames(self) -> None:
+        good = {(i, key): value for i in (1, 2, 3) for key, value in
+                (("crc", [[7], [7], [7]]), ("frames", [10 * i, 10 * i + 1, 10 * i + 2]))}
+        self.assertEqual(program_report.problems(report(set=good), (0, 1, 0), 0, True, crc=True),
+                         [])
+        for name, change in {"a CRC differs": ((2, "crc"), [[7], [8], [7]]),
+                             "a frame repeats": ((3, "frames"), [5, 5, 6]),
+                             "entries missing": ((1, "crc"), [[7]])}.items():
+            with self.subTest(name):
+                found = program_report.problems(report(set={**good, change[0]: change[1]}),
+                                                (0, 1, 0), 0, True, crc=True)
+                self.assertTrue(any("CRC entries" in problem for problem in found), found)
+
 
 if __name__ == "__main__":
     unittest.main()
