@@ -29,6 +29,9 @@ struct SetEvent {
     std::string mismatch;         // what differed, when verified is false
     uint32_t plane_id = 0;          // --plane overlay or cursor: the plane set after the screen
     std::optional<int> plane_result; // its 0 or -errno
+    // --verify=crc: each entry's CRC values and frame numbers, as read.
+    std::optional<std::vector<std::vector<uint32_t>>> crc;
+    std::vector<uint32_t> frames;
 };
 
 // One format of a --formats sweep, after it was shown (or not).
@@ -40,9 +43,6 @@ struct FormatEvent {
     const char *result = "pass";  // "pass", "fail" or "skip"
     std::string reason;           // why it failed or was skipped
     std::optional<bool> verified; // null without --verify or when not shown
-    // --verify=crc: each entry's CRC values and frame numbers, as read.
-    std::optional<std::vector<std::vector<uint32_t>>> crc;
-    std::vector<uint32_t> frames;
 };
 
 class Report {

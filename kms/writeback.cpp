@@ -7,7 +7,7 @@
 #include <xf86drm.h>
 
 #include "drm_owners.h"
-#include "dumb_buffer.h"
+#include "negated_errno.h"
 #include "kms_objects.h"
 
 using namespace kms_detail;
