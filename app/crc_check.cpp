@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "crc_check.h"
 
 #include <fcntl.h>

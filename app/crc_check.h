@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --verify=crc: the CRC a CRTC computes over what it sends out, read from
 // the kernel's debugfs (DIR/crtc-N/crc/control and crc/data, one line per
 // frame: "0xFRAME 0xCRC..."). After each mode set the CRTC must send

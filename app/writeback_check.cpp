@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "writeback_check.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --verify=writeback: each handover commit also attaches a writeback
 // connector to the new CRTC with a capture framebuffer and an out-fence;
 // once the fence signals, the captured frame is compared pixel for pixel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writeback connectors: found once the kernel is asked to list them, with
 // the CRTCs their encoders can be fed by, their formats and property ids.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "debugfs.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device's debugfs folder (DRMSIM_DEBUGFS), served without touching
 // the file system: crtc-N/crc/control and crtc-N/crc/data of each CRTC, as
 // drm_debugfs_crc.c answers them, with CRC entries made on the session's

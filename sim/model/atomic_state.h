@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state an ATOMIC request builds before it is checked and applied:
 // shared by the ioctl's steps (device_atomic.cpp, device_writeback.cpp).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writeback connectors as drm_writeback.c and the atomic core handle them:
 // the WRITEBACK_* properties, a job per commit that sets WRITEBACK_FB_ID,
 // the checks of drm_atomic_connector_check and of vkms's writeback encoder,

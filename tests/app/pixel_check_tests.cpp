@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --verify=crc and --verify=writeback on a simulated device with a CRC
 // source per CRTC and a writeback connector: faithful runs pass with the
 // report's crc and frames, each injected fault is caught with its message

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """vkms, the kernel's virtual KMS driver, built out of tree for a cached kernel.
 
 Debian does not build vkms (CONFIG_DRM_VKMS is off), so it is compiled from

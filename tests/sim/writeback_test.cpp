@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writeback connectors and the CRC files of the served debugfs folder,
 // each refusal with the kernel check it mirrors.
 #include <fcntl.h>
