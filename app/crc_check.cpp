@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The CRC check: reads a CRTC's debugfs CRC entries after a mode set and compares them (crc_check.h).
 #include "crc_check.h"
 
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The formats a run may show, and the refusal that names them (format_choice.h).
 #include "format_choice.h"
 
 #include "picture.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The runs that show a chosen pattern, format or plane (picture_run.h).
 #include "picture_run.h"
 
 #include <cstdio>

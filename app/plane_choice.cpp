@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The plane that shows the pattern on each CRTC of the plan (plane_choice.h).
 #include "plane_choice.h"
 
 namespace {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The --formats sweep: one format per period, each reported (sweep.h).
 #include "sweep.h"
 
 #include <cstdio>

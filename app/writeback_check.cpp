@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The writeback check: a captured frame compared with the expected picture (writeback_check.h).
 #include "writeback_check.h"
 
 #include <poll.h>

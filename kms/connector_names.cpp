@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// Connector names as the kernel spells them: type name and per-type number.
 #include "connector_names.h"
 
 #include <array>

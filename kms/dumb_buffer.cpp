@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The three dumb-buffer requests, issued through drmIoctl (dumb_buffer.h).
 #include "dumb_buffer.h"
 
 #include "negated_errno.h"

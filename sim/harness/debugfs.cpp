@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The simulated debugfs folder and its CRC files (debugfs.h).
 #include "debugfs.h"
 
 #include <sys/mman.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// Injected failures and delays, read from DRMSIM_FAIL and DRMSIM_DELAY (faults.h).
 #include "faults.h"
 
 #include <cstdio>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// A scanned-out picture written as a PNG file.
 #include "png_writer.h"
 
 #include <cstdio>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The process-wide session: simulated descriptors, call counts, faults, journal and snapshots.
 #include "session.h"
 
 #include <fcntl.h>

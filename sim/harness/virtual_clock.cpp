@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The virtual clock: waits on standard input answered at once, and the events it fires.
 #include "virtual_clock.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The JSON device description read and checked, with a reason for each refusal.
 #include "description.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The device's objects and properties built from its description, and the request dispatch.
 #include "device.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
+// The pixel formats the device knows, and fourccs read from text.
 #include "formats.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string_view>
 
 namespace drmsim {
@@ -210,20 +210,6 @@ const FormatInfo *find_format(uint32_t code) {
 
 std::span<const FormatInfo> known_formats() {
     return kFormats;
-}
-
-std::string fourcc_name(uint32_t code) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) {
-        char c = char((code >> (8 * i)) & 0xff);
-        if (c < 0x20 || c > 0x7e) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "0x%08x", code);
-            return buf;
-        }
-        s += c;
-    }
-    return s;
 }
 
 std::optional<uint32_t> parse_fourcc(std::string_view text) {

@@ -51,8 +51,6 @@ constexpr uint32_t fourcc(char a, char b, char c, char d) {
 const FormatInfo *find_format(uint32_t fourcc);
 std::span<const FormatInfo> known_formats();
 
-// "XR24" for 0x34325258; non-printable codes as hex.
-std::string fourcc_name(uint32_t code);
 // Parses a four-character code; nullopt unless it is exactly four chars.
 std::optional<uint32_t> parse_fourcc(std::string_view text);
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The C library's own calls, found past the interposers.
 #include "real_calls.h"
 
 #include <dlfcn.h>

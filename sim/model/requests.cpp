@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The request table: every request the device answers, one row each (requests.h).
 #include "requests.h"
 
 #include <algorithm>
