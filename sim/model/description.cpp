@@ -354,6 +354,15 @@ std::string syntax_error(std::string_view text, const json::parse_error &e) {
     return "line " + std::to_string(line) + ": not valid JSON" + reason;
 }
 
+// "1e309" out of the parser's "[json.exception.out_of_range.406] number
+// overflow parsing '1e309'".
+std::string number_in(std::string_view message) {
+    const size_t open = message.find('\'');
+    const size_t close = open == message.npos ? open : message.find('\'', open + 1);
+    return close == message.npos ? std::string(message)
+                                 : std::string(message.substr(open + 1, close - open - 1));
+}
+
 } // namespace
 
 std::string connector_type_name(uint32_t type) {
@@ -405,6 +414,9 @@ Description parse_description(std::string_view text) {
         j = json::parse(text, nullptr, true, true);
     } catch (const json::parse_error &e) {
         throw DescriptionError(syntax_error(text, e));
+    } catch (const json::out_of_range &e) {
+        // A number beyond a double (1e309): the parser's only other refusal.
+        throw DescriptionError("number too large for a description: " + number_in(e.what()));
     }
     if (!j.is_object())
         throw DescriptionError("a device description is a JSON object");
