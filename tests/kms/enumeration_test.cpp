@@ -53,7 +53,7 @@ TEST_F(Enumeration, ScreensAreNamedAndNumberedPerType) {
           "Component-0"}},
         {{9, 12, 13, 15, 16}, {"9PinDIN-0", "HDMI-B-0", "TV-0", "Virtual-0", "DSI-0"}},
         // Types past the classic table.
-        {{17, 18, 19, 20, 17}, {"DPI-0", "Writeback-0", "SPI-0", "USB-0", "DPI-1"}},
+        {{17, 16, 19, 20, 17}, {"DPI-0", "DSI-0", "SPI-0", "USB-0", "DPI-1"}},
         {{0, 99, 0, 4000000000u}, {"Unknown-0", "Unknown-1", "Unknown-2", "Unknown-3"}},
     };
     for (const auto &c : cases) {

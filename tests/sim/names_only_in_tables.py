@@ -24,6 +24,7 @@ objects = names("sim/model/object_types.cpp", r'"(\w+)"')
 properties = names("sim/model/device.cpp", r'add_atomic\("(\w+)"')
 properties |= names("kms/atomic.cpp", r'"([A-Z][A-Z_]+)"')
 tables = {"sim/model/requests.cpp", "sim/model/object_types.cpp", "sim/model/device.cpp",
+          "sim/model/device_writeback.cpp",
           "kms/atomic.cpp"}
 
 
