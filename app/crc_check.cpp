@@ -36,8 +36,11 @@ std::string hex(uint32_t v) {
 
 std::string values_text(const std::vector<uint32_t> &values) {
     std::string text;
-    for (uint32_t v : values)
-        text += (text.empty() ? "" : " ") + hex(v);
+    for (uint32_t v : values) {
+        if (!text.empty())
+            text += ' ';
+        text += hex(v);
+    }
     return text;
 }
 

@@ -76,8 +76,8 @@ std::unique_ptr<WritebackCheck> WritebackCheck::prepare(kms_atomic *atomic,
     check->width_ = screen.width;
     check->height_ = screen.height;
     if (int err = kms_device_find_writebacks(atomic, &check->connectors_); err < 0) {
-        error = "--verify=writeback: the device does not list writeback connectors: " +
-                std::string(std::strerror(-err));
+        error = "--verify=writeback: the device does not list writeback connectors: ";
+        error += std::strerror(-err);
         return nullptr;
     }
     if (check->connectors_.empty()) {
@@ -92,8 +92,8 @@ std::unique_ptr<WritebackCheck> WritebackCheck::prepare(kms_atomic *atomic,
             if (check->connectors_[i].possible_crtcs >> crtc & 1)
                 found = i;
         if (found == check->connectors_.size()) {
-            error = "--verify=writeback: no writeback connector can be fed by CRTC " +
-                    std::to_string(crtc);
+            error = "--verify=writeback: no writeback connector can be fed by CRTC ";
+            error += std::to_string(crtc);
             return nullptr;
         }
         check->connector_of_crtc_[crtc] = found;
@@ -106,10 +106,15 @@ std::unique_ptr<WritebackCheck> WritebackCheck::prepare(kms_atomic *atomic,
                 format = f;
         if (!format) {
             std::string listed;
-            for (uint32_t f : connector.formats)
-                listed += " " + fourcc_text(f);
-            error = "--verify=writeback: writeback connector " + std::to_string(connector.id) +
-                    " writes only" + listed + ", none of XR24 XB24 RA24 that crtc-relay reads";
+            for (uint32_t f : connector.formats) {
+                listed += ' ';
+                listed += fourcc_text(f);
+            }
+            error = "--verify=writeback: writeback connector ";
+            error += std::to_string(connector.id);
+            error += " writes only";
+            error += listed;
+            error += ", none of XR24 XB24 RA24 that crtc-relay reads";
             return nullptr;
         }
         check->captures_[found] =

@@ -7,10 +7,11 @@
 
 # "OPTION PLACEHOLDER" (or "OPTION" alone) for each option PROGRAM --help
 # lists at the start of a line, long and short: "  -s, --screen NAME|N  ..."
-# gives "--screen NAME|N" and "-s NAME|N".
+# gives "--screen NAME|N" and "-s NAME|N"; an optional value ("--verify[=LIST]")
+# is no placeholder, as it never takes the next word.
 _crtc_relay_options() {
     "$1" --help 2>/dev/null |
-        sed -n -E 's/^ {1,8}(-([[:alnum:]]), )?(--[[:alnum:]][-[:alnum:]]*)(\[?[= ]([^ ]+))?.*/\3 \5\n-\2 \5/p' |
+        sed -n -E 's/^ {1,8}(-([[:alnum:]]), )?(--[[:alnum:]][-[:alnum:]]*)(\[=[^] ]*\]|[= ]([^ ]+))?.*/\3 \5\n-\2 \5/p' |
         sed -E '/^-( |$)/d'
 }
 
