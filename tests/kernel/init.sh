@@ -33,17 +33,22 @@ if [ "$1" = session ]; then
         sh
         exit
     fi
-    set --
-    while IFS= read -r argument; do
-        set -- "$@" "$argument"
-    done </etc/crtc-relay-arguments
     # What the device has, read without setting a mode.
     say "listing the device"
     crtc-relay --list /dev/dri/card0
     say "listing ends with status $?"
-    say "starting crtc-relay"
-    crtc-relay "$@" /dev/dri/card0
-    say "crtc-relay exit status: $?"
+    # The row's run, then those its boot goes on with (.1 to .9), each
+    # with its arguments one a line.
+    for arguments in /etc/crtc-relay-arguments /etc/crtc-relay-arguments.?; do
+        [ -f "$arguments" ] || continue
+        set --
+        while IFS= read -r argument; do
+            set -- "$@" "$argument"
+        done <"$arguments"
+        say "starting crtc-relay"
+        crtc-relay "$@" /dev/dri/card0
+        say "crtc-relay exit status: $?"
+    done
     print_kernel_log
     exit
 fi

@@ -23,6 +23,7 @@ _ATOMIC_STATE_BEGINS = re.compile(r"\[drm:drm_atomic_state_init \[drm\]\] Alloca
 _ATOMIC_MODE = re.compile(r"\[drm:drm_atomic_set_mode_prop_for_crtc \[drm\]\] "
                           r"Set \[MODE:[^\]]*\] for \[CRTC:(\d+):crtc-(\d+)\]")
 _ATOMIC_COMMIT = re.compile(r"\[drm:drm_atomic_commit \[drm\]\] committing ")
+_EXIT = re.compile(r"crtc-relay-init: crtc-relay exit status: \d+")
 
 # printk levels
 KERN_ERR = 3
@@ -66,12 +67,21 @@ def parse(console: list[str]) -> list[Record]:
     return records
 
 
+def run_records(records: list[Record], run: int) -> list[Record]:
+    """The records of the program's run number `run` (0 for the row's own,
+    then the runs the boot goes on with): from /init starting it up to its
+    exit status, or to the end of the log if it never ended."""
+    starts = [index for index, record in enumerate(records) if PROGRAM_STARTS in record.text]
+    if len(starts) <= run:
+        raise ValueError(f"the kernel log does not show the program starting (run {run + 1})")
+    during = records[starts[run]:]
+    ends = next((index for index, record in enumerate(during) if _EXIT.search(record.text)), None)
+    return during if ends is None else during[:ends + 1]
+
+
 def program_records(records: list[Record]) -> list[Record]:
-    """The records from the moment /init started the program."""
-    for index, record in enumerate(records):
-        if PROGRAM_STARTS in record.text:
-            return records[index:]
-    raise ValueError("the kernel log does not show the program starting")
+    """The records of the row's own run of the program."""
+    return run_records(records, 0)
 
 
 def trouble(records: list[Record]) -> list[Record]:
@@ -122,8 +132,6 @@ def framebuffers_removed_in_use(records: list[Record]) -> list[tuple[int, float]
     """Framebuffers that an RMFB request took off the screen, and when."""
     return [(int(m.group(1)), r.time) for r in records if (m := _RMFB.search(r.text))]
 
-
-_EXIT = re.compile(r"crtc-relay-init: crtc-relay exit status: \d+")
 
 
 def timeline(records: list[Record]) -> list[tuple[float, str]]:

@@ -24,6 +24,7 @@ import time
 
 import kernel_cache
 import kernel_log
+import later_runs
 import make_initramfs
 import picture
 import program_report
@@ -31,6 +32,7 @@ import radeon_rom
 import row_report
 import vkms_build
 from displays import DISPLAYS, Display
+from format_sweeps import Sweep
 from matrix import CASES, ENDINGS, PICTURE, Case, Expect
 from picture import Shown
 from qemu_machine import ConsoleLine, Machine, Picture
@@ -193,7 +195,7 @@ def check_kernel_log(run: Run, expect: Expect, records: list[kernel_log.Record])
     trouble = kernel_log.trouble(records)
     check(not trouble, "kernel trouble:\n" + "\n".join(r.text for r in trouble))
     during = kernel_log.program_records(records)
-    before = records[:len(records) - len(during)]
+    before = records[:next(i for i, record in enumerate(records) if record is during[0])]
     for record in kernel_log.errors(before):
         notes.append(f"before the program (not its doing): {record.text}")
     program_errors = kernel_log.errors(during)
@@ -325,9 +327,12 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
     if case.display == "vkms":
         vkms_build.ensure_vkms(kernel)  # built once per kernel, beside it
     initrd = work / "initramfs.cpio"
-    initrd.write_bytes(make_initramfs.build(kernel, program, case.args, (case.display,)))
+    initrd.write_bytes(make_initramfs.build(kernel, program, case.args, (case.display,),
+                                            tuple(later.args for later in case.then)))
     expected = reference_picture(testpattern, display.width, display.height, work)
     report.expected = expected
+    sweeps = tuple(later for later in case.then if isinstance(later, Sweep))
+    sweep_pictures = later_runs.references(sweeps, display, expected, testpattern, work)
     rom = work / "radeon.rom"
     rom.write_bytes(radeon_rom.build_rom())
     device_args = [arg.replace("{rom}", str(rom)) for arg in display.qemu_args]
@@ -346,6 +351,7 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
         booted = run.start_line.time - machine.started
         run.check_screen_line()
         run.watch(expect, ends_by_itself=case.end_with is None)
+        followed = later_runs.follow(machine, display, case.then, run.start_index, work)
         if case.end_with is not None:
             machine.type_keys(ENDINGS[case.end_with])
         try:
@@ -360,6 +366,8 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
         check_program_output(run, expect, case.args)
         listed = check_listing(run)
         notes = check_kernel_log(run, expect, records)
+        notes += later_runs.check(followed, machine.lines, records, display, sweep_pictures,
+                                  expected, work)
         total = time.monotonic() - machine.started
 
     initrd.unlink()  # 20 MB; the console log and screendumps stay for a look
@@ -391,7 +399,8 @@ def main(argv: list[str]) -> int:
     try:
         notes = run_case(case, args.program.resolve(), args.testpattern.resolve(),
                          work, args.cache, report)
-    except (TestFailure, kernel_cache.KernelUnavailable, RuntimeError, ValueError) as error:
+    except (TestFailure, later_runs.Failure, kernel_cache.KernelUnavailable, RuntimeError,
+            ValueError) as error:
         report.write(passed=False, message=str(error))
         print(f"FAIL {case.test_name}: {error}", file=sys.stderr)
         print(f"console log: {work / 'console.log'}", file=sys.stderr)

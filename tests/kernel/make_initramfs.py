@@ -90,9 +90,11 @@ def without_debug_info(path: pathlib.Path) -> bytes:
 
 
 def build(kernel: kernel_cache.Kernel, program: pathlib.Path,
-          arguments: tuple[str, ...] = (), displays: tuple[str, ...] = tuple(DISPLAYS)) -> bytes:
+          arguments: tuple[str, ...] = (), displays: tuple[str, ...] = tuple(DISPLAYS),
+          later_runs: tuple[tuple[str, ...], ...] = ()) -> bytes:
     """The image with the modules of `displays`; /init passes `arguments`
-    to the program before the device."""
+    to the program before the device, then runs it again with each of
+    `later_runs` (at most 9)."""
     if not BUSYBOX.exists():
         raise RuntimeError(f"{BUSYBOX} is missing; install busybox-static (scripts/setup.sh)")
     archive = CpioArchive()
@@ -103,9 +105,13 @@ def build(kernel: kernel_cache.Kernel, program: pathlib.Path,
     archive.add_file("init", (HERE / "init.sh").read_bytes(), 0o755)
     archive.add_file("bin/busybox", BUSYBOX.read_bytes(), 0o755)
     archive.add_file(PROGRAM_PATH, without_debug_info(program), 0o755)
-    if any("\n" in argument for argument in arguments):
-        raise ValueError(f"program arguments cannot hold line breaks: {arguments!r}")
-    archive.add_file(ARGUMENTS_PATH, "".join(f"{a}\n" for a in arguments).encode())
+    if len(later_runs) > 9:
+        raise ValueError(f"{len(later_runs)} runs after the first; /init takes at most 9")
+    for number, run in enumerate((arguments, *later_runs)):
+        if any("\n" in argument for argument in run):
+            raise ValueError(f"program arguments cannot hold line breaks: {run!r}")
+        path = ARGUMENTS_PATH + (f".{number}" if number else "")
+        archive.add_file(path, "".join(f"{a}\n" for a in run).encode())
     for library in shared_objects(program):
         archive.add_file(str(library), without_debug_info(library.resolve()), 0o755)
     add_driver_modules(archive, kernel, displays)

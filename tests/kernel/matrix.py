@@ -16,6 +16,8 @@ import sys
 
 import kernel_cache
 from displays import DISPLAYS
+from format_sweeps import SWEEPS, Sweep
+from later_runs import Refusal
 from picture import Shown
 
 
@@ -147,12 +149,12 @@ WRITEBACK_BESIDE_SCREEN_REFUSED = Expect(
     crtcs=(), shows=(), exit_status=1, api="atomic", framebuffers=2,
     output=("kms_atomic_screen_set() TEST_ONLY failed: -22",))
 # The other drivers offer neither check: refused before any request.
-NO_CRC = Expect(crtcs=(), shows=(), exit_status=2, api="atomic", output=(re.compile(
+NO_CRC = Refusal(("--verify=crc",), 2, (re.compile(
     r"crtc-relay: --verify=crc: CRTC 0 has no CRC source \(no /sys/kernel/debug/dri/\d+/"
     r"crtc-0/crc/control\): the driver offers none"),))
-NO_WRITEBACK = Expect(crtcs=(), shows=(), exit_status=2, api="atomic", output=(
+NO_WRITEBACK = Refusal(("--verify=writeback",), 2, (
     "crtc-relay: --verify=writeback: the device has no writeback connector",))
-WRITEBACK_WITHOUT_ATOMIC = Expect(crtcs=(), shows=(), exit_status=2, api="atomic", output=(
+WRITEBACK_WITHOUT_ATOMIC = Refusal(("--verify=writeback",), 2, (
     "crtc-relay: --verify=writeback needs atomic mode setting, which this device refuses: "
     "Operation not supported",))
 
@@ -169,6 +171,9 @@ class Case:
     args: tuple[str, ...] = ()        # program arguments before the device
     end_with: str | None = "enter"    # a key of ENDINGS, or None
     name: str = ""                    # tells apart rows of one kernel and display
+    # Runs of the program in the same boot after the row's own, which must
+    # end by itself: format sweeps and refusals (later_runs.py).
+    then: tuple[Sweep | Refusal, ...] = ()
 
     @property
     def test_name(self) -> str:
@@ -228,13 +233,17 @@ MATRIX += tuple(
     Case(kernel, "vkms", WRITEBACK_BESIDE_SCREEN_REFUSED,
          args=("--verify=writeback", "--handovers", "3"), end_with=None, name="writeback")
     for kernel in ("6.1", "6.12")
-) + tuple(
-    Case("6.12", display, NO_CRC, args=("--verify=crc",), end_with=None, name="no_crc")
-    for display in ("virtio_gpu", "radeon", "bochs", "cirrus", "qxl")
-) + tuple(
-    Case("6.1", display, WRITEBACK_WITHOUT_ATOMIC if display == "radeon" else NO_WRITEBACK,
-         args=("--verify=writeback",), end_with=None, name="no_writeback")
-    for display in ("virtio_gpu", "radeon", "bochs", "cirrus", "qxl")
+)
+
+# The boot of each handover test goes on with the pixel checks the driver
+# must refuse and the format sweeps of its planes (format_sweeps.py): more
+# checks without more boots.
+MATRIX = tuple(
+    dataclasses.replace(case, then=(
+        NO_CRC, WRITEBACK_WITHOUT_ATOMIC if case.display == "radeon" else NO_WRITEBACK,
+        *SWEEPS[case.kernel, case.display]))
+    if case.name.startswith("verify") else case
+    for case in MATRIX
 )
 
 
@@ -250,6 +259,9 @@ def validate(matrix: tuple[Case, ...]) -> dict[str, Case]:
             raise ValueError(f"{case.test_name}: unknown ending {case.end_with!r}")
         if (case.expect.refused or case.expect.ends_after_last) and case.end_with is not None:
             raise ValueError(f"{case.test_name}: a refused request ends the program by itself")
+        if case.then and (case.end_with is not None or case.expect.exit_status != 0):
+            raise ValueError(f"{case.test_name}: later runs follow only a run that ends by "
+                             "itself with status 0")
         if case.test_name in cases:
             raise ValueError(f"two rows are named {case.test_name}")
         cases[case.test_name] = case

@@ -83,6 +83,16 @@ class KernelLogTest(unittest.TestCase):
         self.assertIn(kernel_log.PROGRAM_STARTS, during[0].text)
         self.assertEqual(len(during), 8)
 
+    def test_each_run_of_a_boot_ends_at_its_exit_status(self) -> None:
+        second = [kernel_log.Record(4, 8.0, kernel_log.PROGRAM_STARTS),
+                  kernel_log.Record(7, 8.1, "[drm:drm_mode_setcrtc [drm]] [CRTC:35:crtc-0]")]
+        records = self.records + second
+        self.assertEqual(kernel_log.program_records(records)[-1].text,
+                         "crtc-relay-init: crtc-relay exit status: 1")
+        self.assertEqual(kernel_log.run_records(records, 1), second)  # it never ended
+        with self.assertRaisesRegex(ValueError, "run 3"):
+            kernel_log.run_records(records, 2)
+
     def test_errors_and_trouble(self) -> None:
         cases = (
             # (level, text, is error, is trouble)

@@ -1,9 +1,12 @@
 # SPDX-License-Identifier: MIT
 """The matrix table: rows are checked when it is read, and names are stable."""
 
+import pathlib
 import unittest
 
+import format_sweeps
 import matrix
+from format_sweeps import Format, Showing, Sweep
 from matrix import BLACK, NOT_PICTURE, PICTURE, Case, Expect, SAME_CRTC_AGAIN
 from picture import Shown
 
@@ -55,10 +58,37 @@ class TableTest(unittest.TestCase):
             ("key after a refusal", [Case("6.1", "qxl", matrix.REFUSED_AT_CRTC_1)],
              "ends the program by itself"),
             ("same name twice", [Case("6.1", "bochs", SAME_CRTC_AGAIN)] * 2, "two rows"),
+            ("later runs after a key", [Case("6.1", "bochs", SAME_CRTC_AGAIN,
+                                             then=(matrix.NO_CRC,))], "later runs follow"),
         )
         for name, rows, message in cases:
             with self.subTest(name), self.assertRaisesRegex(ValueError, message):
                 matrix.validate(tuple(rows))
+
+
+class FormatSweepsTest(unittest.TestCase):
+    def test_a_result_says_why_exactly_when_it_differs(self) -> None:
+        with self.assertRaisesRegex(ValueError, "says why"):
+            Format("XR24", why="looks fine")
+        with self.assertRaisesRegex(ValueError, "says why"):
+            Format("XR24", Showing.NOT_SHOWN)
+        with self.assertRaisesRegex(ValueError, "names its errno"):
+            Format("C8", Showing.REFUSED, "no colour table")
+        self.assertEqual(Format("C8", Showing.REFUSED, "no table", errno=22).result,
+                         "refused (-22): no table")
+
+    def test_every_driver_sweeps_its_formats_once_per_kernel(self) -> None:
+        swept = [(case.kernel, case.display) for case in matrix.MATRIX for run in case.then
+                 if isinstance(run, Sweep) and run.plane == "primary"]
+        wanted = [(kernel, name) for kernel in ("6.1", "6.12")
+                  for name, display in matrix.DISPLAYS.items() if display.emulated_screen]
+        self.assertCountEqual(swept, wanted)
+
+    def test_the_readme_table_is_the_generated_one(self) -> None:
+        readme = (pathlib.Path(__file__).parent / "README.md").read_text()
+        self.assertIn(format_sweeps.table(), readme,
+                      "run format_sweeps.py --table and put its output in README.md")
+
 
 
 if __name__ == "__main__":

@@ -57,5 +57,37 @@ class EncodeTest(unittest.TestCase):
             png_file.encode_rgb(2, 2, bytes(11))
 
 
+def png(header: tuple, scanlines: bytes) -> bytes:
+    chunk = png_file._chunk
+    return (png_file.SIGNATURE + chunk(b"IHDR", struct.pack(">IIBBBBB", *header))
+            + chunk(b"IDAT", zlib.compress(scanlines)) + chunk(b"IEND", b""))
+
+
+class DecodeTest(unittest.TestCase):
+    def test_every_filter_type(self) -> None:
+        # 2x3 pixels, worked by hand: row 0 Sub, row 1 Paeth (the pixel
+        # above wins both times), row 2 Average.
+        rgb = bytes((10, 20, 30, 40, 50, 60, 15, 25, 35, 45, 55, 65, 20, 30, 40, 50, 60, 70))
+        scanlines = bytes((1, 10, 20, 30, 30, 30, 30, 4, 5, 5, 5, 5, 5, 5,
+                           3, 13, 18, 23, 18, 18, 18))
+        self.assertEqual(png_file.decode_rgb(png((2, 3, 8, 2, 0, 0, 0), scanlines)), (2, 3, rgb))
+        for width, height, picture in ((2, 3, rgb), (4, 4, bytes(range(48)))):
+            with self.subTest(encoded=f"{width}x{height}"):
+                encoded = png_file.encode_rgb(width, height, picture)
+                self.assertEqual(png_file.decode_rgb(encoded), (width, height, picture))
+
+    def test_what_it_refuses(self) -> None:
+        cases = (
+            ("RGBA", png((1, 1, 8, 6, 0, 0, 0), bytes(5)), "not an 8-bit RGB PNG"),
+            ("interlaced", png((1, 1, 8, 2, 0, 0, 1), bytes(4)), "without interlacing"),
+            ("filter 5", png((1, 1, 8, 2, 0, 0, 0), bytes((5, 1, 2, 3))), "filter type 5"),
+            ("short", png((2, 1, 8, 2, 0, 0, 0), bytes(4)), "holds 4 bytes"),
+            ("not a PNG", b"GIF89a", "not a PNG"),
+        )
+        for name, data, message in cases:
+            with self.subTest(name), self.assertRaisesRegex(ValueError, message):
+                png_file.decode_rgb(data)
+
+
 if __name__ == "__main__":
     unittest.main()
