@@ -131,23 +131,24 @@ class Run:
         self.dumps.append(dump)
         return dump
 
-    def watch(self, expect: Expect, ends_by_itself: bool) -> None:
+    def watch(self, expect: Expect, ends_by_itself: bool,
+              period: float = HANDOVER_PERIOD) -> None:
         """Read the screen back until the expected requests have happened.
 
         The clock starts when the picture first appears, after the first
-        request that shows it; the other requests follow every 5 s."""
+        request that shows it; the other requests follow every period."""
         if not expect.crtcs or not self.display.emulated_screen:
             # Refused before any request, or no screen to look at: wait
             # for the program to end by itself.
             limit = SELF_END_SLACK + FIRST_PICTURE_TIMEOUT + len(expect.crtcs) * (
-                HANDOVER_PERIOD + expect.step_slack)
+                period + expect.step_slack)
             deadline = time.monotonic() + limit
             while not self.exited():
                 check(time.monotonic() < deadline, "the program did not end by itself in time")
                 time.sleep(SCREENDUMP_INTERVAL)
             return
         first = expect.shows.index(PICTURE)
-        timeout = FIRST_PICTURE_TIMEOUT + first * (HANDOVER_PERIOD + HANDOVER_SLACK)
+        timeout = FIRST_PICTURE_TIMEOUT + first * (period + HANDOVER_SLACK)
         deadline = time.monotonic() + timeout
         while self.screendump().shown != Shown.EXACT:
             check(time.monotonic() < deadline,
@@ -159,10 +160,10 @@ class Run:
         later = len(expect.crtcs) - 1 - first
         if ends_by_itself:
             stop = lambda: self.exited()
-            limit = picture_seen + later * (HANDOVER_PERIOD + HANDOVER_SLACK) + SELF_END_SLACK
+            limit = picture_seen + later * (period + HANDOVER_SLACK) + SELF_END_SLACK
         else:
             # Stop half way to the next handover so the sequence is exact.
-            end = picture_seen + later * HANDOVER_PERIOD + HANDOVER_PERIOD / 2
+            end = picture_seen + later * period + period / 2
             stop = lambda: time.monotonic() >= end
             limit = end + 5
         while not stop():
@@ -189,7 +190,8 @@ class Run:
         raise TestFailure("the guest did not report the program's exit status")
 
 
-def check_kernel_log(run: Run, expect: Expect, records: list[kernel_log.Record]) -> list[str]:
+def check_kernel_log(run: Run, expect: Expect, records: list[kernel_log.Record],
+                     period: float = HANDOVER_PERIOD) -> list[str]:
     """Checks on the kernel's side; returns notes for the report."""
     notes = []
     trouble = kernel_log.trouble(records)
@@ -213,8 +215,9 @@ def check_kernel_log(run: Run, expect: Expect, records: list[kernel_log.Record])
           f"{request} named CRTCs {[c.crtc_index for c in calls]}, expected {list(expect.crtcs)}")
     steps = [later.time - earlier.time for earlier, later in zip(calls, calls[1:])]
     for step in steps:
-        check(HANDOVER_PERIOD - 0.05 <= step <= HANDOVER_PERIOD + expect.step_slack,
-              f"handovers {', '.join(f'{s:.2f}' for s in steps)} s apart, expected about 5 s")
+        check(period - 0.05 <= step <= period + expect.step_slack,
+              f"handovers {', '.join(f'{s:.2f}' for s in steps)} s apart, "
+              f"expected about {period:g} s")
     notes.append(f"{request}: " + ", ".join(f"crtc-{c.crtc_index} at {c.time:.2f} s"
                                             for c in calls))
 
@@ -350,7 +353,7 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
         run.wait_for_program()
         booted = run.start_line.time - machine.started
         run.check_screen_line()
-        run.watch(expect, ends_by_itself=case.end_with is None)
+        run.watch(expect, ends_by_itself=case.end_with is None, period=case.period)
         followed = later_runs.follow(machine, display, case.then, run.start_index, work)
         if case.end_with is not None:
             machine.type_keys(ENDINGS[case.end_with])
@@ -365,7 +368,7 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
               f"the program exited with status {status}, expected {expect.exit_status}")
         check_program_output(run, expect, case.args)
         listed = check_listing(run)
-        notes = check_kernel_log(run, expect, records)
+        notes = check_kernel_log(run, expect, records, case.period)
         notes += later_runs.check(followed, machine.lines, records, display, sweep_pictures,
                                   expected, work)
         total = time.monotonic() - machine.started

@@ -42,6 +42,11 @@ class TableTest(unittest.TestCase):
                          "6.12.bochs.ctrl_c")
         self.assertEqual(list(matrix.CASES), [case.test_name for case in matrix.MATRIX])
 
+    def test_the_period_comes_from_the_arguments(self) -> None:
+        self.assertEqual(Case("6.1", "bochs", SAME_CRTC_AGAIN).period, 5.0)
+        self.assertEqual(Case("6.1", "bochs", SAME_CRTC_AGAIN, args=matrix.ATOMIC_ARGS).period, 2.5)
+        self.assertEqual(Case("6.1", "bochs", SAME_CRTC_AGAIN, args=("-p", "0.5")).period, 0.5)
+
     def test_every_kernel_runs_every_display(self) -> None:
         kernels = {case.kernel for case in matrix.MATRIX}
         for kernel in kernels:
