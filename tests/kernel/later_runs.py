@@ -248,6 +248,7 @@ def check(followed: list[Followed], lines: list, records: list[kernel_log.Record
             notes.append(f"{name}: refused, status {status}")
         else:
             problems += _check_sweep(spec, run, lines, output, using, display, pictures, screen)
+            problems += sweep_requests(spec, during)
             if not problems:
                 notes.append(f"{name}: " + "; ".join(f"{f.name} {f.result}" for f in spec.formats))
         if problems:
@@ -257,6 +258,26 @@ def check(followed: list[Followed], lines: list, records: list[kernel_log.Record
             found.append(f"{name}:\n  " + "\n  ".join(problems))
     _check(not found, "\n".join(found))
     return notes
+
+
+def sweep_requests(sweep: Sweep, during: list[kernel_log.Record]) -> list[str]:
+    """The kernel's side of a legacy sweep: one SETCRTC and one framebuffer
+    per format drawn (and the screen's own under another plane), and the
+    program's framebuffers taken down by the program itself."""
+    drawn = sum(1 for f in sweep.formats if f.showing is not Showing.SKIPPED)
+    if "writeback" in sweep.verify or not drawn:
+        return []  # atomic: its commits are checked by the program's report
+    found = []
+    setcrtcs = len(kernel_log.setcrtc_calls(during))
+    if setcrtcs != drawn:
+        found.append(f"{setcrtcs} SETCRTC requests for {drawn} formats")
+    added = kernel_log.framebuffers_added(during)
+    if len(added) != drawn + (sweep.plane != "primary"):
+        found.append(f"framebuffers added: {added}, for {drawn} formats on the {sweep.plane} plane")
+    removed = [fb for fb, _ in kernel_log.framebuffers_removed_in_use(during)]
+    if not removed or not set(removed) <= set(added):
+        found.append(f"the program did not take its framebuffers {added} down (RMFB: {removed})")
+    return found
 
 
 def _check_sweep(sweep: Sweep, run: Followed, lines: list, output: list[str], using: str,

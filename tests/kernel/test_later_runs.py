@@ -3,6 +3,7 @@
 
 import unittest
 
+import kernel_log
 import later_runs
 from format_sweeps import CURSOR, Format, Showing, Sweep
 from later_runs import SweepDump
@@ -82,6 +83,23 @@ class ReportTest(unittest.TestCase):
         events[-1]["status"] = 0
         self.assertIn("expected reason formats and status 1",
                       later_runs.check_events(self.SWEEP, events)[0])
+
+
+class RequestsTest(unittest.TestCase):
+    def test_one_setcrtc_and_framebuffer_per_format_and_the_teardown(self) -> None:
+        def record(text: str) -> kernel_log.Record:
+            return kernel_log.Record(7, 1.0, text)
+        setcrtc = record("[drm:drm_mode_setcrtc [drm]] [CRTC:35:crtc-0]")
+        added = [record(f"[drm:drm_mode_addfb2 [drm]] [FB:{fb}]") for fb in (40, 41)]
+        rmfb = record("Removing [FB:41] from all active usage due to RMFB ioctl")
+        two = Sweep("primary", (Format("XR24"), Format("AR24")))
+        self.assertEqual(later_runs.sweep_requests(two, [added[0], setcrtc, added[1], setcrtc,
+                                                         rmfb]), [])
+        found = later_runs.sweep_requests(two, [added[0], setcrtc, rmfb])
+        self.assertEqual(found, ["1 SETCRTC requests for 2 formats",
+                                 "framebuffers added: [40], for 2 formats on the primary plane",
+                                 "the program did not take its framebuffers [40] down (RMFB: [41])"])
+        self.assertEqual(later_runs.sweep_requests(CURSOR, [*added, setcrtc, rmfb]), [])
 
 
 if __name__ == "__main__":
