@@ -251,10 +251,12 @@ def check(followed: list[Followed], lines: list, records: list[kernel_log.Record
             problems += sweep_requests(spec, during)
             if not problems:
                 notes.append(f"{name}: " + "; ".join(f"{f.name} {f.result}" for f in spec.formats))
+        # The last screen of each format, for the page beside its expected
+        # picture (expected-PLANE-FORMAT.png).
+        for dump in run.dumps:
+            (work / f"sweep-{spec.plane}-{dump.format}.png").write_bytes(png_file.encode_rgb(
+                dump.picture.width, dump.picture.height, dump.picture.rgb))
         if problems:
-            for dump in run.dumps:
-                (work / f"sweep-{spec.plane}-{dump.format}.png").write_bytes(png_file.encode_rgb(
-                    dump.picture.width, dump.picture.height, dump.picture.rgb))
             found.append(f"{name}:\n  " + "\n  ".join(problems))
     _check(not found, "\n".join(found))
     return notes

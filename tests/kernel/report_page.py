@@ -98,6 +98,14 @@ def _section(result: dict) -> str:
             f"{html.escape(judged)}</p><figure>"
             + _image(folder, screen["file"], "screen") + "</figure><figure>" + expected
             + "</figure></div>")
+    if result.get("sweeps"):
+        out.append("<h3>format sweeps: each format's screen (left) and its picture as "
+                   "testpattern converts it to RGB (right)</h3>")
+    for sweep in result.get("sweeps", []):
+        name = sweep["file"].removeprefix("sweep-").removesuffix(".png")
+        out.append(f"<div class=pair><p>{html.escape(name)}</p><figure>"
+                   + _image(folder, sweep["file"], "screen") + "</figure><figure>"
+                   + _image(folder, sweep["expected"], "expected") + "</figure></div>")
     return "\n".join(out)
 
 

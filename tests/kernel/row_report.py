@@ -97,5 +97,8 @@ class RowReport:
             "expected_picture": (self._write_png("expected.png", self.expected)
                                  if self.expected else None),
             "screens": self._screens(),
+            # Format sweeps (later_runs.py): each format's last screen.
+            "sweeps": [{"file": path.name, "expected": "expected-" + path.name.removeprefix("sweep-")}
+                       for path in sorted(self.work.glob("sweep-*.png"))],
         }
         (self.work / RESULT_FILE).write_text(json.dumps(result, indent=1))
