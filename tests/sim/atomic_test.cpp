@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -188,16 +189,21 @@ TEST_F(AtomicTest, SwitchedOffCrtcKeepsItsMode) {
 }
 
 // drm_atomic_helper_check_modeset compares modes with drm_mode_equal: the
-// same timings in a new blob need no modeset, other timings do.
+// same timings in a new blob need no modeset; one other timing (a sync
+// pulse a line longer, the picture unchanged) does, and commits once a
+// modeset is allowed.
 TEST_F(AtomicTest, OnlyAnotherModeIsAModeset) {
     ASSERT_EQ(hand_over(0), 0);
-    drmModeModeInfo same = mode_, smaller = mode_;
+    drmModeModeInfo same = mode_, longer_sync = mode_;
     std::strcpy(same.name, "renamed");
-    smaller.hdisplay = 320;
-    for (auto [mode, expected] : {std::pair{&same, 0}, {&smaller, EINVAL}}) {
+    ++longer_sync.vsync_end;
+    const uint32_t allow = DRM_MODE_ATOMIC_ALLOW_MODESET;
+    for (auto [mode, flags, expected] :
+         {std::tuple{&same, 0u, 0}, {&longer_sync, 0u, EINVAL}, {&longer_sync, allow, 0}}) {
         uint32_t blob = 0;
         ASSERT_EQ(drmModeCreatePropertyBlob(fd_, mode, sizeof *mode, &blob), 0);
-        EXPECT_EQ(Commit(fd_).set(crtc(0), "MODE_ID", blob).commit(0), expected);
+        EXPECT_EQ(Commit(fd_).set(crtc(0), "MODE_ID", blob).commit(flags), expected)
+            << mode->name << " vsync_end " << mode->vsync_end << " flags " << flags;
         drmModeDestroyPropertyBlob(fd_, blob);
     }
 }

@@ -297,6 +297,41 @@ INSTANTIATE_TEST_SUITE_P(
         AddFbCase{"size_overflow", 64, 64, DRM_FORMAT_XRGB8888, true, 0x4000000, 0, ERANGE}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// drm_mode_addfb: the legacy call names its format by bits per pixel and
+// depth, mapped as drm_mode_legacy_fb_format does; a pair without a format
+// is EINVAL.
+TEST_F(SimTest, LegacyAddFbMapsBppAndDepthToAFormat) {
+    const Device dev = Device::from_text(
+        R"({"crtcs": 1, "connectors": [{"type": "DP", "connected": true, "modes": ["64x64"]}],
+            "planes": [{"type": "primary",
+                        "formats": ["XR24", "AR24", "XR30", "RG24", "RG16", "XR15", "C8  "]}]})");
+    Dumb d;
+    ASSERT_EQ(create_dumb(dev.fd(), 64, 64, 32, d), 0);
+    struct {
+        uint8_t bpp, depth;
+        uint32_t format; // 0: none
+    } const cases[] = {{32, 24, DRM_FORMAT_XRGB8888}, {32, 32, DRM_FORMAT_ARGB8888},
+                       {32, 30, DRM_FORMAT_XRGB2101010}, {24, 24, DRM_FORMAT_RGB888},
+                       {16, 16, DRM_FORMAT_RGB565},     {16, 15, DRM_FORMAT_XRGB1555},
+                       {8, 8, DRM_FORMAT_C8},           {32, 16, 0},
+                       {16, 24, 0},                     {24, 32, 0},
+                       {8, 15, 0}};
+    for (const auto &c : cases) {
+        uint32_t id = 0;
+        const int r = drmModeAddFB(dev.fd(), 64, 64, c.depth, c.bpp, d.pitch, d.handle, &id);
+        EXPECT_EQ(r, c.format ? 0 : -EINVAL) << int(c.bpp) << " bpp, depth " << int(c.depth);
+        if (r)
+            continue;
+        drmModeFB2 *fb = drmModeGetFB2(dev.fd(), id);
+        ASSERT_NE(fb, nullptr);
+        EXPECT_EQ(fb->pixel_format, c.format) << int(c.bpp) << " bpp, depth " << int(c.depth);
+        drmCloseBufferHandle(dev.fd(), fb->handles[0]);
+        drmModeFreeFB2(fb);
+        drmModeRmFB(dev.fd(), id);
+    }
+    destroy_dumb(dev.fd(), d.handle);
+}
+
 // Mirrors the idr: framebuffer ids come after the device's objects and the
 // lowest free one is reused; RMFB of an unknown id is ENOENT.
 TEST_F(SimTest, FramebufferIdsAndRemoval) {

@@ -23,8 +23,8 @@ using drmsim_test::SimTest;
 using drmsim_test::SolidFb;
 
 // Three CRTCs; HDMI-A can be driven by CRTCs 0 and 2 only, DP by all.
-// Primary planes take XR24, AR24, RG16; the overlay XR24, AR24, XB24 on
-// CRTCs 0 and 1.
+// Primary planes take XR24, AR24, RG16; the overlay XR24, XB24 and formats
+// with alpha on CRTCs 0 and 1.
 constexpr const char *kDevice = R"({
   "crtcs": 3,
   "connectors": [
@@ -35,7 +35,8 @@ constexpr const char *kDevice = R"({
     {"type": "primary", "possible_crtcs": 1, "formats": ["XR24", "AR24", "RG16"]},
     {"type": "primary", "possible_crtcs": 2, "formats": ["XR24", "AR24", "RG16"]},
     {"type": "primary", "possible_crtcs": 4, "formats": ["XR24", "AR24", "RG16"]},
-    {"type": "overlay", "possible_crtcs": 3, "formats": ["XR24", "AR24", "XB24"]}
+    {"type": "overlay", "possible_crtcs": 3,
+     "formats": ["XR24", "AR24", "XB24", "AR15", "RA15", "AR12", "AR30", "AR4H"]}
   ]
 })";
 
@@ -319,6 +320,38 @@ INSTANTIATE_TEST_SUITE_P(
                     EINVAL},
         SetCrtcCase{"turn_off", 640, 480, XR24, FbChoice::zero, 0, {}, ModeChoice::none, 0, 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// drm_mode_validate_basic: a mode needs a picture and each sync edge at or
+// after the one before it; equal edges are valid.
+TEST_F(SimTest, ModeTimingsMustBeInOrder) {
+    Device dev = Device::from_text(kDevice);
+    SolidFb fb(dev.fd(), 640, 480, XR24, 0xff0000);
+    using Timing = uint16_t drmModeModeInfo::*;
+    using M = drmModeModeInfo;
+    struct {
+        const char *name;
+        Timing field, from; // field = from + delta; from null: field = 0
+        int delta, expected_errno;
+    } const cases[] = {
+        {"no_vdisplay", &M::vdisplay, nullptr, 0, EINVAL},
+        {"hsync_start_at_hdisplay", &M::hsync_start, &M::hdisplay, 0, 0},
+        {"hsync_start_in_picture", &M::hsync_start, &M::hdisplay, -1, EINVAL},
+        {"hsync_end_at_start", &M::hsync_end, &M::hsync_start, 0, 0},
+        {"hsync_end_before_start", &M::hsync_end, &M::hsync_start, -1, EINVAL},
+        {"htotal_at_hsync_end", &M::htotal, &M::hsync_end, 0, 0},
+        {"htotal_before_hsync_end", &M::htotal, &M::hsync_end, -1, EINVAL},
+        {"vsync_start_at_vdisplay", &M::vsync_start, &M::vdisplay, 0, 0},
+        {"vsync_start_in_picture", &M::vsync_start, &M::vdisplay, -1, EINVAL},
+        {"vsync_end_at_start", &M::vsync_end, &M::vsync_start, 0, 0},
+        {"vsync_end_before_start", &M::vsync_end, &M::vsync_start, -1, EINVAL},
+        {"vtotal_at_vsync_end", &M::vtotal, &M::vsync_end, 0, 0},
+        {"vtotal_before_vsync_end", &M::vtotal, &M::vsync_end, -1, EINVAL}};
+    for (const auto &c : cases) {
+        drmModeModeInfo mode = first_mode(dev.fd(), 0);
+        mode.*c.field = uint16_t(c.from ? mode.*c.from + c.delta : 0);
+        EXPECT_EQ(set_crtc(dev.fd(), 0, fb.id(), {0}, &mode), -c.expected_errno) << c.name;
+    }
+}
 
 // Mirrors legacy SETCRTC through the atomic helpers: a connector taken by
 // another CRTC leaves its old CRTC without connectors, which is disabled
@@ -613,6 +646,27 @@ TEST_F(SimTest, ScanoutComposesPlanes) {
               0);
     pic = drmsim::scanout(dev.fd(), 0);
     EXPECT_EQ(pic.at(0, 0), 0x7f0080u); // 0xff * (255 - 0x80) / 255 red, plus the blue
+
+    // Alpha where drm_fourcc.h puts it in each format, widened to 8 bits;
+    // padding is no alpha. Over the red: pixel + 0xff * (255 - alpha) / 255.
+    struct Glass {
+        uint32_t format, cpp;
+        uint64_t word;
+        uint32_t shown;
+    };
+    for (const Glass &g : {Glass{DRM_FORMAT_XRGB8888, 4, 0x00000080, 0x000080},
+                           {DRM_FORMAT_ARGB1555, 2, 0x0000, 0xff0000},
+                           {DRM_FORMAT_ARGB1555, 2, 0x801f, 0x0000ff},
+                           {DRM_FORMAT_RGBA5551, 2, 0x0001, 0x000000},
+                           {DRM_FORMAT_ARGB4444, 2, 0x8008, 0x770088},     // alpha 0x88
+                           {DRM_FORMAT_ARGB2101010, 4, 0x40000000, 0xaa0000}, // alpha 0x55
+                           {DRM_FORMAT_ARGB16161616F, 8, 0x3800ull << 48, 0x7f0000}}) { // 0.5
+        SolidFb fb(dev.fd(), 16, 16, g.format, g.cpp, g.word);
+        ASSERT_EQ(drmModeSetPlane(dev.fd(), overlay, crtc, fb.id(), 0, 0, 0, 16, 16, 0, 0,
+                                  16 << 16, 16 << 16),
+                  0);
+        EXPECT_EQ(drmsim::scanout(dev.fd(), 0).at(0, 0), g.shown) << std::hex << g.word;
+    }
 }
 
 } // namespace

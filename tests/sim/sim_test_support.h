@@ -54,8 +54,12 @@ protected:
 // destroyed on scope exit.
 class SolidFb {
 public:
-    SolidFb(int fd, uint32_t w, uint32_t h, uint32_t format, uint32_t argb) : fd_(fd) {
-        const uint32_t cpp = format == DRM_FORMAT_RGB565 ? 2 : 4;
+    // 0xAARRGGBB in XR24/AR24, XB24 or RG16.
+    SolidFb(int fd, uint32_t w, uint32_t h, uint32_t format, uint32_t argb)
+        : SolidFb(fd, w, h, format, format == DRM_FORMAT_RGB565 ? 2 : 4, word_of(format, argb)) {}
+    // Every pixel the `cpp`-byte word `word`, least significant byte first.
+    SolidFb(int fd, uint32_t w, uint32_t h, uint32_t format, uint32_t cpp, uint64_t word)
+        : fd_(fd) {
         drm_mode_create_dumb c{};
         c.width = w;
         c.height = h;
@@ -72,18 +76,9 @@ public:
         if (p == MAP_FAILED)
             return;
         for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                uint8_t *px = p + size_t(y) * c.pitch + size_t(x) * cpp;
-                const uint8_t a = uint8_t(argb >> 24), r = uint8_t(argb >> 16),
-                              g = uint8_t(argb >> 8), b = uint8_t(argb);
-                if (format == DRM_FORMAT_XBGR8888)
-                    px[0] = r, px[1] = g, px[2] = b, px[3] = a;
-                else if (cpp == 4)
-                    px[0] = b, px[1] = g, px[2] = r, px[3] = a;
-                else
-                    px[0] = uint8_t((g >> 2) << 5 | b >> 3),
-                    px[1] = uint8_t((r >> 3) << 3 | g >> 5);
-            }
+            for (uint32_t x = 0; x < w; ++x)
+                for (uint32_t i = 0; i < cpp; ++i)
+                    p[size_t(y) * c.pitch + size_t(x) * cpp + i] = uint8_t(word >> (8 * i));
         munmap(p, c.size);
         uint32_t handles[4] = {c.handle}, pitches[4] = {c.pitch}, offsets[4] = {};
         drmModeAddFB2(fd, w, h, format, handles, pitches, offsets, &id_, 0);
@@ -101,6 +96,15 @@ public:
     uint32_t id() const { return id_; }
 
 private:
+    static uint64_t word_of(uint32_t format, uint32_t argb) {
+        const uint32_t r = argb >> 16 & 0xff, g = argb >> 8 & 0xff, b = argb & 0xff;
+        if (format == DRM_FORMAT_RGB565)
+            return (r >> 3) << 11 | (g >> 2) << 5 | b >> 3;
+        if (format == DRM_FORMAT_XBGR8888)
+            return (argb & 0xff000000u) | b << 16 | g << 8 | r;
+        return argb;
+    }
+
     int fd_;
     uint32_t handle_ = 0;
     uint32_t id_ = 0;
