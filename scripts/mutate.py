@@ -278,12 +278,12 @@ def targets_for(build, labels):
 
 def run_labels(build, labels, timeout):
     """The first label whose tests fail, with the failing test's name."""
-    spec = ROOT / "tests" / "resources.json"
+    resources = ROOT / "tests" / "resources.json"
     for label in labels:
         cmd = ["ctest", "--test-dir", str(build), "-L", f"^{label}$", "-j2",
                "--stop-on-failure", "--timeout", str(timeout), "--no-tests=error"]
-        if spec.exists():
-            cmd += ["--resource-spec-file", str(spec)]
+        if resources.exists():
+            cmd += ["--resource-spec-file", str(resources)]
         out = run(cmd)
         if out.returncode != 0:
             failed = re.findall(r"^\s*\d+ - (\S+).*\((?:Failed|Timeout|SEGFAULT|Subprocess aborted|"
