@@ -105,24 +105,21 @@ void Faults::read_environment(std::string_view fail, std::string_view delay) {
                   : what == "ignore" && request && request->ignorable ? std::optional<int>(0)
                                                                       : parse_errno(what);
         }
-        if (!nth || !*nth || !err || !find_request(failure.substr(0, a))) {
-            std::fprintf(stderr,
-                         "drmsim: DRMSIM_FAIL: ignoring \"%.*s\" (expected request:N:errno, "
-                         "request:N:ignore for %s, or request:N:FAULT for %s, FAULT one of %s)\n",
-                         int(failure.size()), failure.data(), ignorable_names().c_str(),
-                         misapplicable_names().c_str(), driver_fault_names().c_str());
-            return;
-        }
+        if (!nth || !*nth || !err || !find_request(failure.substr(0, a)))
+            throw std::invalid_argument(
+                "DRMSIM_FAIL (--fail): bad \"" + std::string(failure) +
+                "\"; expected request:N:errno with N from 1 (setcrtc:2:EINVAL), request:N:ignore "
+                "for " +
+                ignorable_names() + ", or request:N:FAULT for " + misapplicable_names() +
+                ", FAULT one of " + driver_fault_names());
         failures_.push_back({std::string(failure.substr(0, a)), *nth, *err, fault});
     });
     for_each_item(delay, [&](std::string_view item) {
         size_t a = item.find(':');
         auto ms = a == item.npos ? std::nullopt : parse_unsigned(item.substr(a + 1));
-        if (!ms || !find_request(item.substr(0, a))) {
-            std::fprintf(stderr, "drmsim: DRMSIM_DELAY: ignoring \"%.*s\" (expected request:MS)\n",
-                         int(item.size()), item.data());
-            return;
-        }
+        if (!ms || !find_request(item.substr(0, a)))
+            throw std::invalid_argument("DRMSIM_DELAY (--delay): bad \"" + std::string(item) +
+                                        "\"; expected request:MS (setcrtc:200)");
         delays_[std::string(item.substr(0, a))] = *ms;
     });
 }

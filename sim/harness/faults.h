@@ -17,7 +17,8 @@ namespace drmsim {
 class Faults {
 public:
     // DRMSIM_FAIL ("request:N:errno,...") and DRMSIM_DELAY ("request:MS,...");
-    // an item that does not parse is reported on stderr and ignored.
+    // throws std::invalid_argument naming the item that does not parse and
+    // the valid forms.
     void read_environment(std::string_view fail, std::string_view delay);
     // Throw std::invalid_argument for a request the device does not know.
     // `err` 0: the call answers 0 and changes nothing (ignorable requests).

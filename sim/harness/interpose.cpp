@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdio>
+#include <stdexcept>
 #include <string_view>
 
 #include "real_calls.h"
@@ -43,6 +45,23 @@ using OpenAtFn = int (*)(int, const char *, int, ...);
 } // namespace
 
 #define DRMSIM_EXPORT __attribute__((visibility("default")))
+
+namespace {
+
+// A fault, delay or event that does not parse would let the program run
+// without it, and a fault test pass for the wrong reason: refuse the
+// settings before the program's main runs.
+__attribute__((constructor)) void check_settings() {
+    try {
+        Session::get();
+        VirtualClock::get();
+    } catch (const std::invalid_argument &e) {
+        std::fprintf(stderr, "drmsim: %s\n", e.what());
+        _exit(2);
+    }
+}
+
+} // namespace
 
 extern "C" {
 
@@ -128,6 +147,13 @@ DRMSIM_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
     va_end(ap);
     if (drmsim::g_open_devices.load() > 0 && Session::get().is_device(fd))
         return Session::get().ioctl(fd, request, arg);
+    // Scripted input makes standard input readable without bytes in it; a
+    // program that asks how many there are must not take that for its end.
+    if (fd == 0 && request == FIONREAD && arg && VirtualClock::get().on() &&
+        VirtualClock::get().input_arrived()) {
+        *static_cast<int *>(arg) = 1;
+        return 0;
+    }
     return drmsim::real::ioctl(fd, request, arg);
 }
 
@@ -219,6 +245,17 @@ DRMSIM_EXPORT int pselect(int nfds, fd_set *readfds, fd_set *writefds, fd_set *e
             return *r;
     }
     return drmsim::real::pselect(nfds, readfds, writefds, exceptfds, timeout, sigmask);
+}
+
+// Under the virtual clock the program's monotonic time is the virtual
+// time, so that what it measures (a wait's remaining time, its report's
+// times) agrees with what the device records.
+DRMSIM_EXPORT int clock_gettime(clockid_t clock, timespec *ts) noexcept {
+    if (clock == CLOCK_MONOTONIC && VirtualClock::get().on()) {
+        *ts = VirtualClock::get().monotonic();
+        return 0;
+    }
+    return drmsim::real::clock_gettime(clock, ts);
 }
 
 } // extern "C"

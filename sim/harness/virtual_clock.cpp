@@ -29,20 +29,21 @@ const Request *request_tying_events(std::string_view when) {
     return request && request->ties_events ? request : nullptr;
 }
 
-// "SIG@setcrtc:N", one for each request that ties events.
-std::string call_event_forms() {
-    std::string forms;
+// "setcrtc or atomic": the requests that tie events.
+std::string requests_tying_events() {
+    std::string names;
     for (const Request &r : requests())
         if (r.ties_events)
-            forms += (forms.empty() ? "SIG@" : " or SIG@") + std::string(r.name) + ":N";
-    return forms;
+            names += (names.empty() ? "" : " or ") + std::string(r.name);
+    return names;
 }
 
 double parse_seconds(std::string_view text, std::string_view event) {
     double v = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || end != text.data() + text.size() || !(v >= 0) || std::isinf(v))
-        throw std::invalid_argument("bad time in event \"" + std::string(event) + "\"");
+        throw std::invalid_argument("DRMSIM_EVENTS (--event): bad time in \"" +
+                                    std::string(event) + "\"");
     return v;
 }
 
@@ -82,20 +83,17 @@ VirtualClock::VirtualClock() {
     const char *mode = std::getenv("DRMSIM_CLOCK");
     on_ = mode && std::string_view(mode) == "virtual";
     if (mode && !on_ && *mode && std::string_view(mode) != "real")
-        std::fprintf(stderr, "drmsim: DRMSIM_CLOCK=%s is neither \"virtual\" nor \"real\"\n", mode);
+        throw std::invalid_argument("DRMSIM_CLOCK=" + std::string(mode) +
+                                    " is neither \"virtual\" nor \"real\"");
+    real::clock_gettime(CLOCK_MONOTONIC, &base_);
     if (const char *events = std::getenv("DRMSIM_EVENTS")) {
         std::string_view rest(events);
         while (!rest.empty()) {
             size_t comma = rest.find(',');
             std::string_view event = rest.substr(0, comma);
             rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-            if (event.empty())
-                continue;
-            try {
-                add_event(event);
-            } catch (const std::invalid_argument &e) {
-                std::fprintf(stderr, "drmsim: DRMSIM_EVENTS: %s\n", e.what());
-            }
+            if (!event.empty())
+                add_event(event); // throws: a bad event stops the program before it runs
         }
     }
 }
@@ -121,6 +119,22 @@ void VirtualClock::advance(double seconds) {
         now_ += seconds;
 }
 
+timespec VirtualClock::monotonic() const {
+    const timespec since = to_timespec(now());
+    timespec ts{base_.tv_sec + since.tv_sec, base_.tv_nsec + since.tv_nsec};
+    if (ts.tv_nsec >= 1000000000L)
+        ts.tv_sec += 1, ts.tv_nsec -= 1000000000L;
+    return ts;
+}
+
+bool VirtualClock::input_arrived() const {
+    std::lock_guard lock(mu_);
+    for (const Event &e : events_)
+        if (e.kind == Event::input && e.at <= now_)
+            return true;
+    return false;
+}
+
 void VirtualClock::reset() {
     std::lock_guard lock(mu_);
     now_ = 0;
@@ -134,26 +148,26 @@ void VirtualClock::add_event(std::string_view event) {
     const std::string_view when = at == event.npos ? std::string_view() : event.substr(at + 1);
     const auto signal = std::find_if(std::begin(kSignals), std::end(kSignals),
                                      [&](const SignalName &s) { return s.name == what; });
-    if (at != event.npos && what == "input") {
-        e.kind = Event::input;
-        e.at = parse_seconds(when, event);
-    } else if (const Request *request = request_tying_events(when);
-               at != event.npos && signal != std::end(kSignals) && request) {
-        e.kind = Event::signal_at_call;
-        e.signo = signal->signo;
+    const Request *request = request_tying_events(when);
+    if (at == event.npos || (what != "input" && signal == std::end(kSignals)) ||
+        (when.find(':') != when.npos && !request))
+        throw std::invalid_argument("DRMSIM_EVENTS (--event): bad \"" + std::string(event) +
+                                    "\"; expected input@T, SIG@T, input@REQ:N or SIG@REQ:N, with "
+                                    "SIG sigint, sigterm or sighup, T seconds and REQ " +
+                                    requests_tying_events());
+    e.signo = what == "input" ? 0 : signal->signo;
+    if (request) {
+        e.kind = what == "input" ? Event::input : Event::signal_at_call;
         e.request = request;
+        e.at = kNever; // input arrives when the call is made
         std::string_view n = when.substr(when.find(':') + 1);
         auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), e.nth);
         if (ec != std::errc() || end != n.data() + n.size() || e.nth == 0)
-            throw std::invalid_argument("bad call number in event \"" + std::string(event) + "\"");
-    } else if (at != event.npos && signal != std::end(kSignals)) {
-        e.kind = Event::signal;
-        e.signo = signal->signo;
-        e.at = parse_seconds(when, event);
+            throw std::invalid_argument("DRMSIM_EVENTS (--event): bad call number in \"" +
+                                        std::string(event) + "\"; expected 1 or more");
     } else {
-        throw std::invalid_argument("unknown event \"" + std::string(event) +
-                                    "\" (expected input@T, SIG@T or " + call_event_forms() +
-                                    " with SIG sigint, sigterm or sighup)");
+        e.kind = what == "input" ? Event::input : Event::signal;
+        e.at = parse_seconds(when, event);
     }
     std::lock_guard lock(mu_);
     events_.push_back(e);
@@ -161,18 +175,26 @@ void VirtualClock::add_event(std::string_view event) {
 
 int VirtualClock::signal_at(const Request &request, unsigned nth) {
     std::lock_guard lock(mu_);
+    int signo = 0;
     for (Event &e : events_)
-        if (e.kind == Event::signal_at_call && !e.done && e.request == &request && e.nth == nth) {
+        if (!e.done && e.request == &request && e.nth == nth) {
             e.done = true;
-            return e.signo;
+            if (e.kind == Event::input)
+                e.at = now_; // the next wait sees it
+            else if (!signo)
+                signo = e.signo;
         }
-    return 0;
+    return signo;
 }
 
 std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefds,
                                       fd_set *exceptfds, const timespec *timeout,
                                       const sigset_t *mask, timespec *remaining) {
-    if (!on() || nfds <= 0 || !readfds || !FD_ISSET(0, readfds))
+    // Ours: a wait on standard input, or a plain timed wait on nothing
+    // (a program that no longer watches an input at its end).
+    const bool on_stdin = nfds > 0 && readfds && FD_ISSET(0, readfds);
+    const bool on_nothing = nfds == 0 && timeout;
+    if (!on() || (!on_stdin && !on_nothing))
         return std::nullopt;
     if (timeout &&
         (timeout->tv_sec < 0 || timeout->tv_nsec < 0 || timeout->tv_nsec >= 1000000000L)) {
@@ -186,17 +208,21 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
 
     // (a) Whatever is true right now wins: a readable or closed stdin, a
     // signal the real wait reports.
-    fd_set r = *readfds, w, e;
+    fd_set r, w, e;
+    if (readfds)
+        r = *readfds;
     if (writefds)
         w = *writefds;
     if (exceptfds)
         e = *exceptfds;
     timespec zero{};
     int now_result =
-        real::pselect(nfds, &r, writefds ? &w : nullptr, exceptfds ? &e : nullptr, &zero, mask);
+        real::pselect(nfds, readfds ? &r : nullptr, writefds ? &w : nullptr,
+                      exceptfds ? &e : nullptr, &zero, mask);
     if (now_result != 0) {
         if (now_result > 0) {
-            *readfds = r;
+            if (readfds)
+                *readfds = r;
             if (writefds)
                 *writefds = w;
             if (exceptfds)
@@ -229,7 +255,7 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
         double input_at = kNever, sigint_at = kNever;
         Event *sigint = nullptr;
         for (Event &ev : events_) {
-            if (ev.kind == Event::input)
+            if (ev.kind == Event::input && on_stdin)
                 input_at = std::min(input_at, ev.at);
             if (ev.kind == Event::signal && !ev.done && ev.at < sigint_at)
                 sigint_at = ev.at, sigint = &ev;
@@ -265,7 +291,8 @@ std::optional<int> VirtualClock::wait(int nfds, fd_set *readfds, fd_set *writefd
             lock.lock(); // blocked during the wait: it stays pending, go on waiting
             continue;
         }
-        FD_ZERO(readfds);
+        if (readfds)
+            FD_ZERO(readfds);
         if (writefds)
             FD_ZERO(writefds);
         if (exceptfds)

@@ -29,15 +29,22 @@ public:
     void advance(double seconds);
     // Back to time 0 with no events.
     void reset();
-    // "input@T", "SIG@T" or "SIG@REQUEST:N" (a request that ties events,
-    // such as setcrtc) with SIG one of sigint, sigterm, sighup; throws
-    // std::invalid_argument.
+    // "input@T", "SIG@T", "input@REQUEST:N" or "SIG@REQUEST:N" (a request
+    // that ties events: setcrtc, atomic) with SIG one of sigint, sigterm,
+    // sighup; throws std::invalid_argument naming the valid forms.
     void add_event(std::string_view event);
-    // The signal (once) an event asks for inside the nth call of `request`,
-    // else 0.
+    // Inside the nth call of `request`: input tied to it arrives now, and
+    // the signal (once) an event asks for is returned, else 0.
     int signal_at(const Request &request, unsigned nth);
+    // True once scripted input has arrived: standard input then has
+    // something to read (FIONREAD answers 1).
+    bool input_arrived() const;
+    // CLOCK_MONOTONIC as the program sees it: the real one when the clock
+    // was made, plus the virtual time since.
+    timespec monotonic() const;
 
-    // A select/pselect on standard input under the virtual clock. `mask` is
+    // A select/pselect on standard input, or a timed one on no descriptor
+    // at all, under the virtual clock. `mask` is
     // pselect's signal mask (nullptr for select). On return `remaining`
     // holds what is left of the timeout. nullopt: not ours, make the real
     // call.
@@ -50,13 +57,14 @@ private:
         enum Kind { input, signal, signal_at_call } kind;
         int signo = 0;                    // for the signal kinds
         double at = 0;                    // seconds, for input and signal
-        const Request *request = nullptr; // for signal_at_call: which request
+        const Request *request = nullptr; // tied to a call: which request
         unsigned nth = 0;                 // and which of its calls
         bool done = false;                // signal events fire once
     };
     mutable std::mutex mu_;
     bool on_ = false;
     double now_ = 0;
+    timespec base_{}; // the real CLOCK_MONOTONIC at creation
     std::vector<Event> events_;
 };
 

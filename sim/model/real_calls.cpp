@@ -87,4 +87,9 @@ int poll(struct pollfd *fds, unsigned long nfds, int timeout_ms) {
     return fn(fds, nfds, timeout_ms);
 }
 
+int clock_gettime(clockid_t clock, timespec *ts) {
+    static auto fn = lookup<int (*)(clockid_t, timespec *)>("clock_gettime");
+    return fn(clock, ts);
+}
+
 } // namespace drmsim::real

@@ -22,6 +22,7 @@ int munmap(void *addr, size_t length);
 int select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, timeval *timeout);
 int pselect(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, const timespec *timeout,
             const sigset_t *sigmask);
+int clock_gettime(clockid_t clock, timespec *ts);
 
 ssize_t read(int fd, void *buf, size_t count);
 ssize_t write(int fd, const void *buf, size_t count);

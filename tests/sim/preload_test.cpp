@@ -196,21 +196,34 @@ TEST_F(PreloadTest, InjectedFailureAndRefusalReachTheProgram) {
             "show");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "drmModeGetResources failed: Cannot allocate memory\n");
+}
 
-    // Only a mode set can be ignored, and only SETCRTC carried out wrongly;
-    // these and malformed ones are refused by name, and the run goes on
-    // without them.
-    for (const char *fault : {"getcrtc:1:ignore", "setplane:1:x-offset", "setcrtc:0:EIO",
-                              "setcrtc:first:EIO", "setcrtc:1:EBOGUS", "setcrtcs:1:EIO"}) {
-        r = run({"--fail", fault}, drmsim_test::device_path("small-3crtc.json"), "show");
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err.rfind("drmsim: DRMSIM_FAIL: ignoring \"" + std::string(fault) +
-                                  "\" (expected request:N:errno, request:N:ignore for setcrtc, "
-                                  "setplane or atomic, or request:N:FAULT for setcrtc, FAULT one of "
-                                  "other-mode, clock, x-offset, y-offset",
-                              0),
-                  0u)
-            << r.err;
+// A fault that does not parse must not let the program run without it.
+TEST_F(PreloadTest, MalformedSettingsStopTheProgramBeforeItRuns) {
+    const struct {
+        std::vector<std::string> options;
+        const char *message;
+    } cases[] = {
+        {{"--fail", "setcrtc:two:EINVAL"}, "drmsim: DRMSIM_FAIL (--fail): bad \"setcrtc:two:EINVAL\""},
+        // Only a mode set can be ignored, and only SETCRTC carried out wrongly.
+        {{"--fail", "getcrtc:1:ignore"},
+         "request:N:ignore for setcrtc, setplane or atomic, or request:N:FAULT for setcrtc, "
+         "FAULT one of other-mode, clock, x-offset, y-offset"},
+        {{"--fail", "setplane:1:x-offset"}, "drmsim: DRMSIM_FAIL (--fail): bad \"setplane:1:x-offset\""},
+        {{"--fail", "setcrtc:first:EIO"}, "drmsim: DRMSIM_FAIL (--fail): bad \"setcrtc:first:EIO\""},
+        {{"--fail", "setcrtc:1:EBOGUS"}, "drmsim: DRMSIM_FAIL (--fail): bad \"setcrtc:1:EBOGUS\""},
+        {{"--fail", "setcrtcs:1:EIO"}, "drmsim: DRMSIM_FAIL (--fail): bad \"setcrtcs:1:EIO\""},
+        {{"--fail", "setcrtc:0:EINVAL"}, "with N from 1"},
+        {{"--delay", "setcrtc"}, "drmsim: DRMSIM_DELAY (--delay): bad \"setcrtc\""},
+        {{"--event", "sigkill@3"}, "drmsim: DRMSIM_EVENTS (--event): bad \"sigkill@3\""},
+        {{"--event", "input@getcrtc:1"}, "REQ setcrtc or atomic"},
+        {{"--event", "sigint@atomic:0"}, "bad call number"},
+    };
+    for (const auto &c : cases) {
+        Outcome r = run(c.options, drmsim_test::device_path("small-3crtc.json"), "show");
+        EXPECT_EQ(r.status, 2) << c.options.at(1);
+        EXPECT_EQ(r.out, "") << c.options.at(1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
 }
 
