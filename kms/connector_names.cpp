@@ -18,6 +18,14 @@ constexpr std::array<std::string_view, 17> kConnectorTypeNames = {
 
 constexpr std::string_view kUnknownName = kConnectorTypeNames[0];
 
+// The kernel's own names (drm_connector_enum_list), as in its connector
+// names "HDMI-A-1" and in /sys/class/drm.
+constexpr std::array<std::string_view, 21> kKernelConnectorTypeNames = {
+    "Unknown", "VGA", "DVI-I",  "DVI-D",  "DVI-A", "Composite", "SVIDEO",
+    "LVDS",    "Component", "DIN", "DP", "HDMI-A", "HDMI-B", "TV",
+    "eDP",     "Virtual", "DSI", "DPI", "Writeback", "SPI", "USB",
+};
+
 } // namespace
 
 std::string_view connector_type_name(uint32_t type) {
@@ -27,6 +35,11 @@ std::string_view connector_type_name(uint32_t type) {
     if (const char *name = drmModeGetConnectorTypeName(type))
         return name;
     return kUnknownName;
+}
+
+std::string_view kernel_connector_type_name(uint32_t type) {
+    return type < kKernelConnectorTypeNames.size() ? kKernelConnectorTypeNames[type]
+                                                   : kUnknownName;
 }
 
 std::string ScreenNamer::peek(uint32_t type) const {

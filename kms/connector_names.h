@@ -13,6 +13,9 @@ namespace kms_detail {
 // Name of a KMS connector type; "Unknown" for a type nobody has named.
 std::string_view connector_type_name(uint32_t type);
 
+// The kernel's name of a connector type ("DP" where we say "DisplayPort").
+std::string_view kernel_connector_type_name(uint32_t type);
+
 // Hands out "<type name>-<n>" with n counting from 0 per name. Connector
 // types without a name of their own all count as "Unknown", so no two screens
 // of one device share a name.

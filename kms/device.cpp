@@ -10,6 +10,7 @@
 
 #include "connector_names.h"
 #include "drm_owners.h"
+#include "negated_errno.h"
 #include "kms_objects.h"
 
 using namespace kms_detail;
@@ -30,6 +31,10 @@ bool try_reserve(std::vector<T> &vec, size_t count) {
 
 void enumerate_screens(kms_device &device) {
     const ResourcesOwner resources = read_resources(device.fd);
+    if (!resources)
+        device.resources_error = negated_errno();
+    else
+        device.max_width = resources->max_width, device.max_height = resources->max_height;
     if (!resources || resources->count_connectors <= 0 || !resources->connectors)
         return;
     const std::span<const uint32_t> ids(resources->connectors,
@@ -176,7 +181,14 @@ kms_screen *kms_screen_create(kms_device *device, uint32_t id) {
     if (!connector)
         return screen;
     screen->connected = connector->connection == DRM_MODE_CONNECTED;
+    screen->connection = connector->connection;
     screen->type = connector->connector_type;
+    try {
+        screen->kernel_name = std::string(kernel_connector_type_name(screen->type)) + "-" +
+                              std::to_string(connector->connector_type_id);
+    } catch (const std::bad_alloc &) {
+        // stays empty
+    }
     if (connector->modes && connector->count_modes > 0)
         screen->mode = connector->modes[0];
     screen->width = screen->mode.hdisplay;

@@ -90,12 +90,27 @@ void kms_framebuffer_unmap(kms_framebuffer *fb) {
 }
 
 void kms_framebuffer_destroy(kms_framebuffer *fb) {
+    kms_framebuffer_destroy_checked(fb, nullptr);
+}
+
+int kms_framebuffer_destroy_checked(kms_framebuffer *fb,
+                                    std::vector<kms_release_failure> *failures) {
     if (!fb)
-        return;
+        return 0;
+    int first = 0;
+    const auto note = [&](const char *request, int error) {
+        if (error >= 0)
+            return;
+        if (first == 0)
+            first = error;
+        if (failures)
+            failures->push_back({request, error});
+    };
     // A mapping left behind would outlive the buffer it shows.
     kms_framebuffer_unmap(fb);
     if (fb->id != 0)
-        drmModeRmFB(fb->device->fd, fb->id);
-    destroy_dumb_buffer(fb->device->fd, fb->handle);
+        note("RMFB", drmModeRmFB(fb->device->fd, fb->id) < 0 ? negated_errno() : 0);
+    note("DESTROY_DUMB", destroy_dumb_buffer(fb->device->fd, fb->handle));
     delete fb;
+    return first;
 }

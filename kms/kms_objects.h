@@ -28,11 +28,13 @@ struct kms_device;
 struct kms_screen {
     kms_device *device = nullptr; // owning device, not owned
     bool connected = false;       // connection state is "connected"
+    uint32_t connection = 0;      // the kernel's: 1 connected, 2 disconnected, 3 unknown
     uint32_t type = 0;            // KMS connector type
     uint32_t id = 0;              // KMS connector object id
     uint32_t width = 0;           // horizontal active pixels of mode
     uint32_t height = 0;          // vertical active lines of mode
     std::string name;             // connector type name and per-type number: "HDMI-A-0"
+    std::string kernel_name;      // the kernel's: the type's own number, from 1: "HDMI-A-1"
     drmModeModeInfo mode{};       // the mode kms_screen_set uses: the connector's first
                                   // (all zero if it has none) unless the caller picks another
 };
@@ -60,6 +62,8 @@ struct kms_device {
     std::vector<std::unique_ptr<kms_screen>> screens;
     std::vector<std::unique_ptr<kms_crtc>> crtcs;
     std::vector<std::unique_ptr<kms_plane>> planes;
+    int resources_error = 0; // GETRESOURCES's negated errno when it failed, else 0
+    uint32_t max_width = 0, max_height = 0; // largest framebuffer; 0 when unknown
 
     uint32_t num_screens() const { return static_cast<uint32_t>(screens.size()); }
     uint32_t num_crtcs() const { return static_cast<uint32_t>(crtcs.size()); }
@@ -123,6 +127,18 @@ kms_framebuffer *kms_framebuffer_create_format(kms_device *device, uint32_t widt
 int kms_framebuffer_map(kms_framebuffer *fb, void **out);
 void kms_framebuffer_unmap(kms_framebuffer *fb);
 void kms_framebuffer_destroy(kms_framebuffer *fb); // unmaps first if still mapped
+
+// A teardown request that failed: "RMFB", "DESTROY_DUMB" or "DESTROYPROPBLOB",
+// and its negated errno.
+struct kms_release_failure {
+    const char *request = nullptr;
+    int error = 0;
+};
+// kms_framebuffer_destroy that tells: appends each request that failed to
+// *failures (when not null) and returns the first one's negated errno, or 0.
+// The framebuffer is freed either way.
+int kms_framebuffer_destroy_checked(kms_framebuffer *fb,
+                                    std::vector<kms_release_failure> *failures);
 
 // Mode setting.
 int kms_screen_set(kms_screen *screen, kms_crtc *crtc, kms_framebuffer *fb);
