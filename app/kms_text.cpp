@@ -6,10 +6,30 @@ std::string mode_text(uint32_t width, uint32_t height, uint32_t refresh_hz) {
     return std::to_string(width) + "x" + std::to_string(height) + "@" + std::to_string(refresh_hz);
 }
 
+std::string scan_letter(uint32_t flags) {
+    if (flags & DRM_MODE_FLAG_INTERLACE)
+        return "i";
+    if (flags & DRM_MODE_FLAG_DBLSCAN)
+        return "d";
+    return "";
+}
+
 std::string mode_text(const drmModeModeInfo &mode) {
     if (mode.hdisplay == 0 && mode.vdisplay == 0)
         return "no modes";
-    return mode_text(mode.hdisplay, mode.vdisplay, mode.vrefresh);
+    return std::to_string(mode.hdisplay) + "x" + std::to_string(mode.vdisplay) +
+           scan_letter(mode.flags) + "@" + std::to_string(mode.vrefresh);
+}
+
+const char *connection_name(const kms_screen &screen) {
+    switch (screen.connection) {
+    case DRM_MODE_CONNECTED:
+        return "connected";
+    case DRM_MODE_UNKNOWNCONNECTION:
+        return "unknown";
+    default:
+        return "disconnected";
+    }
 }
 
 std::optional<uint32_t> crtc_index(const kms_device &device, uint32_t id) {

@@ -11,8 +11,15 @@
 
 // "1920x1080@60".
 std::string mode_text(uint32_t width, uint32_t height, uint32_t refresh_hz);
-// The same for a mode; "no modes" for an all-zero one.
+// The same for a mode, with "i" after the height for an interlaced one
+// ("1920x1080i@60") and "d" for a doublescan one; "no modes" for an
+// all-zero one.
 std::string mode_text(const drmModeModeInfo &mode);
+// "i", "d" or "" as above, from a mode's flags.
+std::string scan_letter(uint32_t flags);
+
+// "connected", "disconnected" or "unknown": the kernel's connection state.
+const char *connection_name(const kms_screen &screen);
 
 // The index of the CRTC with this id among the device's, if it has one.
 std::optional<uint32_t> crtc_index(const kms_device &device, uint32_t id);

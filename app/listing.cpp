@@ -33,17 +33,19 @@ struct ListedEncoder {
 
 } // namespace
 
-void print_listing(kms_device *device, std::FILE *out) {
+void print_listing(kms_device *device, const kms_screen *only, std::FILE *out) {
     const uint32_t crtc_count = device->num_crtcs();
     std::vector<ListedEncoder> encoders;
 
     std::fprintf(out, "screens:\n");
     for (uint32_t i = 0; i < device->num_screens(); ++i) {
         const kms_screen &screen = *device->screens[i];
+        if (only && &screen != only)
+            continue;
         kms_screen_state state;
         if (int err = kms_screen_read_state(&screen, &state); err < 0) {
-            std::fprintf(out, "  %u %s: id %u, cannot read its state: %d\n", i, screen.name.c_str(),
-                         screen.id, err);
+            std::fprintf(out, "  %u %s (%s): id %u, cannot read its state: %d\n", i,
+                         screen.name.c_str(), screen.kernel_name.c_str(), screen.id, err);
             continue;
         }
         // Piece by piece: GCC 12 -O3 wrongly warns (-Wrestrict) on " " + a temporary.
@@ -52,8 +54,8 @@ void print_listing(kms_device *device, std::FILE *out) {
             modes += ' ';
             modes += mode_text(mode);
         }
-        std::fprintf(out, "  %u %s: id %u, %s, modes%s\n", i, screen.name.c_str(), screen.id,
-                     state.connected ? "connected" : "disconnected",
+        std::fprintf(out, "  %u %s (%s): id %u, %s, modes%s\n", i, screen.name.c_str(),
+                     screen.kernel_name.c_str(), screen.id, connection_name(screen),
                      modes.empty() ? " none" : modes.c_str());
         for (const kms_encoder_state &encoder : state.encoders) {
             auto listed = std::find_if(encoders.begin(), encoders.end(),

@@ -7,6 +7,12 @@
 
 #include "kms_objects.h"
 
-// Prints the screens, CRTCs, encoders and planes to `out`. Objects whose
-// state cannot be read are printed with the error in place of the state.
-void print_listing(kms_device *device, std::FILE *out);
+// Prints the screens (only `only` when not null: its encoders too), CRTCs,
+// encoders and planes to `out`. Objects whose state cannot be read are
+// printed with the error in place of the state. A screen is named twice:
+// ours ("HDMI-A-0") and the kernel's ("HDMI-A-1").
+void print_listing(kms_device *device, const kms_screen *only, std::FILE *out);
+
+// The same facts as one JSON document (schema in the README, "--list
+// --json"), with the driver's name, version and date.
+void print_listing_json(kms_device *device, const kms_screen *only, std::FILE *out);

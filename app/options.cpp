@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <vector>
 
 #include "test_pattern.h"
 
@@ -23,6 +24,7 @@ constexpr int opt_plane_size = 0x108;
 constexpr int opt_debugfs = 0x109;
 constexpr int opt_verify_timeout = 0x10a;
 constexpr int opt_save = 0x10b;
+constexpr int opt_json = 0x10c;
 
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -46,6 +48,7 @@ constexpr option long_options[] = {
     {"plane", required_argument, nullptr, opt_plane},
     {"plane-pos", required_argument, nullptr, opt_plane_pos},
     {"plane-size", required_argument, nullptr, opt_plane_size},
+    {"json", no_argument, nullptr, opt_json},
     {nullptr, 0, nullptr, 0},
 };
 // '+': options end at the first operand; ':': a missing value is reported
@@ -98,8 +101,12 @@ std::optional<ModeRequest> parse_mode(std::string_view text) {
     const size_t at = text.find('@', x);
     ModeRequest mode;
     auto width = parse_decimal<uint32_t>(text.substr(0, x), 0xffff);
-    auto height =
-        parse_decimal<uint32_t>(text.substr(x + 1, at == text.npos ? at : at - x - 1), 0xffff);
+    std::string_view height_text = text.substr(x + 1, at == text.npos ? at : at - x - 1);
+    if (height_text.ends_with('i') || height_text.ends_with('d')) {
+        mode.scan = height_text.back();
+        height_text.remove_suffix(1);
+    }
+    auto height = parse_decimal<uint32_t>(height_text, 0xffff);
     if (!width || !height || *width == 0 || *height == 0)
         return std::nullopt;
     mode.width = *width;
@@ -121,7 +128,9 @@ std::optional<timespec> parse_period(std::string_view text) {
     std::string_view fraction = dot == text.npos ? std::string_view() : text.substr(dot + 1);
     if (dot != text.npos && (fraction.empty() || fraction.size() > 9))
         return std::nullopt;
-    auto seconds = parse_decimal<uint64_t>(whole, 86400);
+    // ".5" is half a second; "5." is not a number.
+    auto seconds = whole.empty() && !fraction.empty() ? std::optional<uint64_t>(0)
+                                                      : parse_decimal<uint64_t>(whole, 86400);
     if (!seconds)
         return std::nullopt;
     long nanoseconds = 0;
@@ -138,11 +147,14 @@ std::optional<timespec> parse_period(std::string_view text) {
     return timespec{time_t(*seconds), nanoseconds};
 }
 
+// The largest CRTC index: a CRTC is one bit of a 32-bit possible_crtcs mask.
+constexpr uint32_t max_crtc_index = 31;
+
 std::optional<std::vector<uint32_t>> parse_crtc_list(std::string_view text) {
     std::vector<uint32_t> indices;
     for (;;) {
         const size_t comma = text.find(',');
-        auto index = parse_decimal<uint32_t>(text.substr(0, comma), 31);
+        auto index = parse_decimal<uint32_t>(text.substr(0, comma), UINT32_MAX);
         if (!index)
             return std::nullopt;
         indices.push_back(*index);
@@ -175,6 +187,40 @@ std::string option_name(int option_character, const char *long_name) {
     if (long_name)
         return std::string("--") + long_name;
     return std::string("-") + char(option_character);
+}
+
+// The long options that `name` ("ver" of "--ver") abbreviates; just the one
+// when it is a whole name.
+std::vector<const option *> long_options_named(std::string_view name) {
+    std::vector<const option *> found;
+    for (const option *o = long_options; o->name; ++o) {
+        if (name == o->name)
+            return {o};
+        if (std::string_view(o->name).starts_with(name))
+            found.push_back(o);
+    }
+    return found;
+}
+
+// Why getopt_long refused a long option that exists: an abbreviation of
+// several ("--ver"), or a value given to one that takes none
+// ("--atomic=1"). Empty for an option that does not exist.
+std::string long_option_refusal(std::string_view argument) {
+    if (!argument.starts_with("--") || argument.size() == 2)
+        return {};
+    const size_t equals = argument.find('=');
+    const std::string_view name = argument.substr(2, equals == argument.npos ? equals : equals - 2);
+    const std::vector<const option *> named = long_options_named(name);
+    if (named.size() > 1) {
+        std::string candidates;
+        for (const option *o : named)
+            candidates += (candidates.empty() ? "--" : ", --") + std::string(o->name);
+        return "option '--" + std::string(name) + "' is ambiguous; it could be " + candidates;
+    }
+    if (named.size() == 1 && equals != argument.npos && named[0]->has_arg == no_argument)
+        return "option --" + std::string(named[0]->name) + " takes no value ('" +
+               std::string(argument) + "')";
+    return {};
 }
 
 // The option getopt_long stumbled on: the long option in the argument it
@@ -271,6 +317,7 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
         const char *long_name = long_index >= 0 ? long_options[long_index].name : nullptr;
         const std::string value = optarg ? optarg : "";
         const std::string name = option_name(c, long_name);
+        options.plain = false;
         switch (c) {
         case 'h':
             return ShowHelp{};
@@ -286,7 +333,8 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
             options.mode = parse_mode(value);
             if (!options.mode)
                 return UsageError{"bad mode '" + value + "' for " + name +
-                                  ": expected WxH or WxH@HZ in decimal, such as 1920x1080@60"};
+                                  ": expected WxH or WxH@HZ in decimal, such as 1920x1080@60 (1920x1080i@60 interlaced, "
+                                  "640x480d@60 doublescan)"};
             break;
         case 'l':
             options.list = true;
@@ -311,6 +359,11 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
                 return UsageError{"bad CRTC list '" + value + "' for " + name +
                                   ": expected decimal CRTC indices separated by commas, "
                                   "such as 2,0,1"};
+            for (const uint32_t index : *options.crtcs)
+                if (index > max_crtc_index)
+                    return UsageError{"CRTC index " + std::to_string(index) + " for " + name +
+                                      " is out of range: indices run from 0 to " +
+                                      std::to_string(max_crtc_index)};
             break;
         case opt_capable:
             options.capable = true;
@@ -375,11 +428,14 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
                                   "100,50"};
             break;
         case opt_plane_size:
-            if (auto size = parse_mode(value); size && !size->refresh_hz)
+            if (auto size = parse_mode(value); size && !size->refresh_hz && size->scan.empty())
                 options.plane_size = std::pair{size->width, size->height};
             else
                 return UsageError{"bad size '" + value + "' for " + name +
                                   ": expected WxH in decimal pixels, such as 256x128"};
+            break;
+        case opt_json:
+            options.json = true;
             break;
         case 'r':
             if (value.empty())
@@ -392,10 +448,21 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
             return UsageError{"option " + offending_option(argument, optopt) +
                               " needs a value (see --help)"};
         default:
+            if (std::string refusal = long_option_refusal(argument ? argument : "");
+                !refusal.empty())
+                return UsageError{refusal};
             return UsageError{"unknown option '" + offending_option(argument, optopt) +
                               "'; valid options: " + valid_options()};
         }
+        if (c != 'l' && c != 's' && c != opt_json)
+            options.other_than_list.push_back(name);
     }
+    // --list sets nothing: an option of a run would be silently ignored.
+    if (options.list && !options.other_than_list.empty())
+        return UsageError{"--list takes only --screen and --json, not " +
+                          options.other_than_list.front()};
+    if (options.json && !options.list)
+        return UsageError{"--json is a form of --list; give --list --json"};
     if (optind >= argc)
         return MissingOperand{};
     if (optind + 1 < argc)
@@ -438,20 +505,25 @@ Options (before DEVICE; -- ends them):
   -h, --help             this text
       --version          print the version and exit
   -l, --list             print the device's screens, CRTCs, encoders and
-                         planes and exit, without setting any mode
+                         planes and exit, without setting any mode; takes
+                         only --screen (that screen alone) and --json
+      --json             with --list: one JSON document (see the README)
   -s, --screen NAME|N    the screen to drive, by the name --list prints
-                         (HDMI-A-0) or by its index (default 0)
-  -m, --mode WxH[@HZ]    one of that screen's modes (default its first)
-  -p, --period SECONDS   time between handovers, decimal, above 0 and at
-                         most 86400 (default 5)
+                         (HDMI-A-0), the kernel's (HDMI-A-1), its index
+                         (default 0) or its connector id
+  -m, --mode WxH[@HZ]    one of that screen's modes (default its first);
+                         WxHi@HZ interlaced, WxHd@HZ doublescan
+  -p, --period SECONDS   time between handovers, decimal (5, 0.5, .5),
+                         above 0 and at most 86400 (default 5)
   -n, --handovers N      end after N handovers (mode sets after the first
-                         picture); status 0 when every step succeeded;
+                         picture); status 0 only when all N were made;
                          0 shows the first picture only
   -c, --crtcs LIST       the CRTC indices to cycle through, in order, such
                          as 2,0,1 (default all, in order); the first one
                          shows the first picture
       --capable          keep only the CRTCs that one of the screen's
-                         encoders can be fed by
+                         encoders can be fed by; with --crtcs, refuse the
+                         ones that cannot
   -V, --verify[=LIST]    checks after each mode set, LIST of (with commas):
                          state (the default): read the state back and fail
                            when the CRTC does not show our framebuffer in
@@ -470,7 +542,8 @@ Options (before DEVICE; -- ends them):
                          the captured picture there as PNG
   -r, --report FILE      write one JSON object per event (start, set, end)
                          to FILE, - for standard output (the "Using screen"
-                         line then goes to standard error)
+                         line then goes to standard error); a write that
+                         fails ends the run with status 1
       --atomic           make each mode set one atomic commit (checked with
                          TEST_ONLY first) instead of a legacy SETCRTC; a
                          driver without atomic mode setting is refused
@@ -494,9 +567,14 @@ Options (before DEVICE; -- ends them):
       --plane-size WxH   its size (default the mode's; for a cursor plane
                          the largest the driver takes)
 
-Exit status: 0 ended by input, a signal or the last handover; 1 a failure
-(missing DEVICE, a device or mode-setting error, a failed verification);
-2 a bad command line, screen, mode, CRTC list or format, or a check the
-device cannot run (no CRC source, no writeback connector).
+With any option, standard input at its end (/dev/null) or closed is not
+input: the run goes on without watching it.
+
+Exit status: 0 ended by input, a signal or the last handover (with
+--handovers N only after all N); 1 a failure (missing DEVICE, a device,
+mode-setting, teardown or report error, a failed verification, a run
+with --handovers N stopped early); 2 a bad command line, screen, mode,
+CRTC list, format or report path, or a check the device
+cannot run (no CRC source, no writeback connector).
 )";
 }

@@ -15,10 +15,12 @@
 
 #include "test_pattern.h"
 
-// A --mode value: WxH, optionally @HZ.
+// A --mode value: WxH, optionally i (interlaced) or d (doublescan), then
+// optionally @HZ.
 struct ModeRequest {
     uint32_t width = 0;
     uint32_t height = 0;
+    std::string scan; // "", "i" or "d"
     std::optional<uint32_t> refresh_hz;
 };
 
@@ -30,6 +32,7 @@ struct PlaneRequest {
 };
 
 struct RelayOptions {
+    bool plain = true; // no option given: the run keeps its original behaviour
     std::string device;
     std::optional<std::string> screen; // a name as printed, or an index
     std::optional<ModeRequest> mode;   // default: the screen's first mode
@@ -53,6 +56,8 @@ struct RelayOptions {
     PlaneRequest plane;
     std::optional<std::pair<int32_t, int32_t>> plane_pos;   // --plane-pos X,Y
     std::optional<std::pair<uint32_t, uint32_t>> plane_size; // --plane-size WxH
+    bool json = false;                 // --list as one JSON document
+    std::vector<std::string> other_than_list; // options given that --list does not take
 };
 
 struct ShowHelp {};

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "picture.h"
+#include "run_end.h"
 #include "pixel_formats.h"
 #include "plane_choice.h"
 #include "signals.h"
@@ -134,10 +135,9 @@ int run_picture(const RelayOptions &options, RelayPlan &plan, const PictureChoic
         if (fb && relay.show_picture(fb.get()))
             reason = relay.cycle(wait_mask);
     }
-    const int status = reason == EndReason::failure || any_failed ? exit_failure : 0;
-    fb.reset();
-    screen_fb.reset();
+    EndEvent end = run_end(options, reason, any_failed, relay);
+    tear_down(fb, end);
+    tear_down(screen_fb, end);
     palettes.restore();
-    report.end(reason, ending_signal(), status);
-    return status;
+    return finish(report, end);
 }

@@ -3,17 +3,49 @@
 // between handovers.
 #include "relay.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <sys/ioctl.h>
 #include <sys/select.h>
+#include <unistd.h>
 
 #include "failure.h"
 #include "signals.h"
 #include "verify.h"
 
+namespace {
+
+// Whether a readable standard input is at its end rather than holding
+// input. Pipes, sockets, terminals and files say how much they hold
+// (FIONREAD), which reads nothing; other files (/dev/null answers no
+// FIONREAD) are read one byte, which only real input loses.
+bool at_end_of_input() {
+    int available = 0;
+    if (ioctl(0, FIONREAD, &available) == 0)
+        return available == 0;
+    char byte;
+    return read(0, &byte, 1) == 0;
+}
+
+// In whole nanoseconds, so that a period waited in two parts is still
+// exactly the period.
+int64_t monotonic_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+timespec time_left(int64_t deadline_ns) {
+    const int64_t left = std::max<int64_t>(0, deadline_ns - monotonic_ns());
+    return timespec{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
+}
+
+} // namespace
+
 Relay::Relay(const RelayPlan &plan, kms_framebuffer *fb, Report &report)
-    : plan_(plan), fb_(fb), report_(report) {}
+    : plan_(plan), fb_(fb), report_(report), watching_input_(plan.watch_input) {}
 
 bool Relay::hand_to(uint32_t crtc_index) {
     kms_crtc *crtc = plan_.screen->device->crtcs[crtc_index].get();
@@ -23,7 +55,7 @@ bool Relay::hand_to(uint32_t crtc_index) {
     event.crtc_id = crtc->id;
     last_failure_.clear();
     auto refused = [&](const char *call, int result) {
-        report_.set(event);
+        report_.set(event); // a write that fails too is said by the caller
         print_kms_failure(call, result);
         last_failure_ = std::string(call) + " failed: " + std::to_string(result);
         return false;
@@ -81,7 +113,10 @@ bool Relay::hand_to(uint32_t crtc_index) {
     }
     if (plan_.verify || plan_.crc || plan_.writeback)
         event.verified = failed == nullptr;
-    report_.set(event);
+    if (!report_.set(event)) {
+        last_failure_ = report_.error(); // the caller says it
+        return false;
+    }
     if (failed) {
         std::fprintf(stderr, "handover to CRTC %u %s: %s\n", crtc_index, failed,
                      event.mismatch.c_str());
@@ -121,26 +156,37 @@ bool Relay::show_first() {
     return hand_to(plan_.crtcs[0]);
 }
 
-std::optional<EndReason> wait_period(const timespec &period, const sigset_t &wait_mask) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(0, &readable);
-    const timespec timeout = period;
+std::optional<EndReason> Relay::wait_period(const sigset_t &wait_mask) {
+    timespec timeout = plan_.period;
+    const int64_t deadline =
+        monotonic_ns() + int64_t(timeout.tv_sec) * 1'000'000'000 + timeout.tv_nsec;
+    for (;;) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        if (watching_input_)
+            FD_SET(0, &readable);
 
-    // The ending signals are blocked everywhere but here, so one that
-    // arrived while drawing or mode setting is delivered now.
-    const int ready = pselect(1, &readable, nullptr, nullptr, &timeout, &wait_mask);
-    if (ready < 0) {
-        if (errno == EINTR)
-            return EndReason::signal;
-        // The one message that gives errno as its number, as documented
-        // since the first release.
-        std::fprintf(stderr, "select() failed: %d\n", errno);
-        return EndReason::failure;
+        // The ending signals are blocked everywhere but here, so one that
+        // arrived while drawing or mode setting is delivered now.
+        const int ready = pselect(watching_input_ ? 1 : 0, watching_input_ ? &readable : nullptr,
+                                  nullptr, nullptr, &timeout, &wait_mask);
+        if (ready < 0) {
+            if (errno == EINTR)
+                return EndReason::signal;
+            // The one message that gives errno as its number, as documented
+            // since the first release.
+            std::fprintf(stderr, "select() failed: %d\n", errno);
+            return EndReason::failure;
+        }
+        if (ready == 0)
+            return std::nullopt;
+        if (plan_.plain || !at_end_of_input())
+            return EndReason::input; // it is left unread
+        // At its end standard input can never bring a key: stop watching
+        // it and wait out the rest of the period.
+        watching_input_ = false;
+        timeout = time_left(deadline);
     }
-    if (ready > 0)
-        return EndReason::input; // it is left unread
-    return std::nullopt;
 }
 
 bool Relay::show_picture(kms_framebuffer *fb) {
@@ -151,19 +197,18 @@ bool Relay::show_picture(kms_framebuffer *fb) {
 }
 
 EndReason Relay::cycle(const sigset_t &wait_mask) {
-    uint64_t handovers = 0;
     if (plan_.handovers && *plan_.handovers == 0)
         return EndReason::handovers;
     size_t cursor = 1;
     for (;;) {
-        if (const std::optional<EndReason> ended = wait_period(plan_.period, wait_mask))
+        if (const std::optional<EndReason> ended = wait_period(wait_mask))
             return *ended;
         if (cursor >= plan_.crtcs.size())
             cursor = 0;
         if (!hand_to(plan_.crtcs[cursor]))
             return EndReason::failure;
         ++cursor;
-        if (plan_.handovers && ++handovers >= *plan_.handovers)
+        if (++handovers_done_ == plan_.handovers)
             return EndReason::handovers;
     }
 }

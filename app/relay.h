@@ -31,11 +31,12 @@ struct RelayPlan {
     int32_t plane_x = 0, plane_y = 0;
     CrcCheck *crc = nullptr;             // set: --verify=crc
     WritebackCheck *writeback = nullptr; // set: --verify=writeback (needs atomic)
+    // The plain run (no options) ends on standard input at its end as on
+    // input, and a closed standard input fails its wait. Any option makes
+    // the end of input no reason to stop: the run stops watching it.
+    bool plain = true;
+    bool watch_input = true; // false: standard input was closed at start
 };
-
-// Waits one period for input or an ending signal: nullopt when the period
-// passed, else why the run ends (a failed wait printed).
-std::optional<EndReason> wait_period(const timespec &period, const sigset_t &wait_mask);
 
 class Relay {
 public:
@@ -62,6 +63,12 @@ public:
     // The picture of the plan's planes, shown with every mode set.
     void set_plane_picture(kms_framebuffer *fb) { plane_fb_ = fb; }
 
+    // Waits one period for input or an ending signal: nullopt when the
+    // period passed, else why the run ends (a failed wait printed).
+    std::optional<EndReason> wait_period(const sigset_t &wait_mask);
+
+    uint64_t handovers_done() const { return handovers_done_; }
+
 private:
     // One mode set on plan CRTC `crtc_index`, timed, checked with --verify
     // and reported; false after a failure it has printed.
@@ -77,4 +84,6 @@ private:
     uint32_t step_ = 0;
     std::string last_failure_;
     uint32_t previous_crtc_id_ = 0; // for --verify: who drove the screen before
+    uint64_t handovers_done_ = 0;
+    bool watching_input_ = true;
 };

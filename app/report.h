@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The --report output: JSON Lines, one object per event, each line flushed
 // as it is written so that a killed run leaves a readable prefix. The
-// schema is in the README ("The report").
+// schema is in the README ("The report"). A write that fails (a full disk,
+// a reader that left, the file-size limit) is remembered: the run ends on
+// it and says why.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +21,18 @@
 // How a run ended.
 enum class EndReason { input, signal, handovers, failure, formats };
 
+// What a run was asked to do and what it drives, for the start line.
+struct StartEvent {
+    std::string device; // the operand
+    const kms_screen *screen = nullptr;
+    std::vector<uint32_t> crtcs; // the cycle, as indices
+    uint32_t distinct_crtcs = 0;
+    timespec period{5, 0};
+    std::optional<uint64_t> handovers;
+    bool verify = false, atomic = false, capable = false;
+    std::string driver_name, driver_version, driver_date; // drmGetVersion; empty if unknown
+};
+
 // One mode-setting call that gives the screen to a CRTC.
 struct SetEvent {
     uint32_t step = 0; // 0 for the first picture, then 1 per handover
@@ -24,7 +41,7 @@ struct SetEvent {
     bool atomic = false;          // an atomic commit rather than SETCRTC
     std::optional<int> test_only; // atomic: the TEST_ONLY commit's 0 or -errno
     int result = 0;               // 0 or -errno (the TEST_ONLY one's when that refused)
-    uint64_t duration_us = 0;     // of the call alone
+    std::optional<uint64_t> duration_us; // of the call alone; none when it was not made
     std::optional<bool> verified; // null when not verified (no --verify, or refused)
     std::string mismatch;         // what differed, when verified is false
     uint32_t plane_id = 0;          // --plane overlay or cursor: the plane set after the screen
@@ -45,22 +62,36 @@ struct FormatEvent {
     std::optional<bool> verified; // null without --verify or when not shown
 };
 
+struct EndEvent {
+    EndReason reason = EndReason::failure;
+    int signal = 0; // with EndReason::signal
+    int status = 0;
+    std::optional<uint64_t> requested; // --handovers
+    uint64_t done = 0;                 // handovers made
+    std::vector<kms_release_failure> teardown_failures;
+};
+
 class Report {
 public:
     // Writes nowhere.
     Report() = default;
-    // "-" is standard output. nullopt with `error` set when the file cannot
-    // be opened for writing.
-    static std::optional<Report> open(const std::string &path, std::string &error);
+    // "-" is standard output. Never blocks (a FIFO without a reader is
+    // refused) and truncates nothing before the file is known not to be
+    // the device `device` (as stat() saw it). nullopt with `error` set when
+    // the file cannot be used.
+    static std::optional<Report> open(const std::string &path, const struct stat *device,
+                                      std::string &error);
 
     bool writes_to_stdout() const { return out_.get() == stdout; }
 
-    void start(const std::string &device, const kms_screen &screen,
-               const std::vector<uint32_t> &crtc_indices);
+    // Each returns false once a write has failed; error() then says why.
+    bool start(const StartEvent &event);
     // Records the call's duration for end() even when writing nowhere.
-    void set(const SetEvent &event);
-    void format(const FormatEvent &event);
-    void end(EndReason reason, int signal, int status);
+    bool set(const SetEvent &event);
+    bool format(const FormatEvent &event);
+    bool end(const EndEvent &event);
+    // "report FILE: <reason>" after a failed write; empty before.
+    const std::string &error() const { return error_; }
 
 private:
     struct FileCloser {
@@ -69,12 +100,15 @@ private:
                 std::fclose(f);
         }
     };
-    void write_line(const std::string &line);
+    bool write_line(const std::string &line);
     double seconds_since_start() const;
 
     std::unique_ptr<std::FILE, FileCloser> out_;
+    std::string path_;
+    std::string error_;
     double started_ = 0; // monotonic seconds
-    std::vector<uint64_t> durations_us_;
+    uint64_t sets_ = 0;
+    std::vector<uint64_t> durations_us_; // of the calls made
 };
 
 // Seconds on the monotonic clock.

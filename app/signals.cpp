@@ -2,11 +2,14 @@
 // The ending signals: blocked outside the wait, recorded when they arrive.
 #include "signals.h"
 
+#include <csignal>
+
 #include "failure.h"
 
 namespace {
 
 constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int write_signals[] = {SIGPIPE, SIGXFSZ};
 
 volatile sig_atomic_t last_signal = 0;
 
@@ -42,4 +45,13 @@ bool block_ending_signals(sigset_t *wait_mask) {
 
 int ending_signal() {
     return last_signal;
+}
+
+bool ignore_write_signals() {
+    for (const int signo : write_signals)
+        if (std::signal(signo, SIG_IGN) == SIG_ERR) {
+            print_system_failure("signal()");
+            return false;
+        }
+    return true;
 }

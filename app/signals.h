@@ -13,3 +13,8 @@ bool block_ending_signals(sigset_t *wait_mask);
 
 // The signal that ended the last wait with EINTR, 0 for none.
 int ending_signal();
+
+// SIGPIPE and SIGXFSZ ignored: a report whose reader left or that passed
+// the file-size limit then fails its write (EPIPE, EFBIG), which the run
+// reports and tears down after, instead of dying without a word.
+bool ignore_write_signals();

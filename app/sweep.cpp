@@ -54,7 +54,7 @@ EndReason run_sweep(const Sweep &sweep, const sigset_t &wait_mask, FramebufferPt
         (event.reason.empty() ? passed : failed).push_back(event.format);
         sweep.report.format(event);
         fb.reset(); // a framebuffer that failed; what shows stays
-        const std::optional<EndReason> ended = wait_period(plan.period, wait_mask);
+        const std::optional<EndReason> ended = sweep.relay.wait_period(wait_mask);
         // Hardware puts every format through the colour table, not C8 only.
         if (is_indexed(code))
             sweep.palettes.restore();

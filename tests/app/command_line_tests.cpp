@@ -103,7 +103,8 @@ TEST_P(Refusal, NamesTheOptionAndWhatIsValid) {
 
 const std::string bad_period =
     ": expected decimal seconds above 0 and at most 86400, such as 5 or 0.5\n";
-const std::string bad_mode = ": expected WxH or WxH@HZ in decimal, such as 1920x1080@60\n";
+const std::string bad_mode = ": expected WxH or WxH@HZ in decimal, such as 1920x1080@60 "
+                             "(1920x1080i@60 interlaced, 640x480d@60 doublescan)\n";
 const std::string bad_list = ": expected decimal CRTC indices separated by commas, such as 2,0,1\n";
 const std::string bad_count = ": expected a decimal number of handovers, 0 to 4294967295\n";
 
@@ -125,11 +126,21 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ModeTooTall", {"-m", "640x65536"}, "bad mode '640x65536' for -m" + bad_mode},
         RefusalCase{
             "ModeAbove1000Hz", {"-m", "640x480@1001"}, "bad mode '640x480@1001' for -m" + bad_mode},
-        RefusalCase{"CrtcIndexAbove31", {"-c", "0,32"}, "bad CRTC list '0,32' for -c" + bad_list},
+        RefusalCase{"CrtcIndexAbove31",
+                    {"-c", "0,32"},
+                    "CRTC index 32 for -c is out of range: indices run from 0 to 31\n"},
         RefusalCase{"PeriodOneNanosecondOverADay",
                     {"-p", "86400.000000001"},
                     "bad period '86400.000000001' for -p" + bad_period},
         RefusalCase{"PeriodZero", {"-p", "0"}, "bad period '0' for -p" + bad_period},
+        RefusalCase{"AmbiguousAbbreviation",
+                    {"--ver"},
+                    "option '--ver' is ambiguous; it could be --version, --verify, --verify-timeout\n"},
+        RefusalCase{"ValueForAFlag", {"--atomic=1"}, "option --atomic takes no value ('--atomic=1')\n"},
+        RefusalCase{"ListWithARunOption",
+                    {"--list", "--verify"},
+                    "--list takes only --screen and --json, not --verify\n"},
+        RefusalCase{"JsonWithoutList", {"--json"}, "--json is a form of --list; give --list --json\n"},
         RefusalCase{"PeriodNegative", {"--period=-1"}, "bad period '-1' for --period" + bad_period},
         RefusalCase{"PeriodExponent", {"-p", "1e3"}, "bad period '1e3' for -p" + bad_period},
         RefusalCase{"PeriodBareDot", {"-p", "5."}, "bad period '5.' for -p" + bad_period},
@@ -224,15 +235,23 @@ INSTANTIATE_TEST_SUITE_P(
     Choices, DeviceRefusal,
     testing::Values(
         DeviceRefusalCase{"UnknownScreenName",
-                          {.device = "three-screens.json", .options = {"-s", "HDMI-A-2"}},
-                          "unknown screen 'HDMI-A-2' for --screen; screens: 0 HDMI-A-0 "
-                          "(connected, 640x480@60); 1 HDMI-A-1 (disconnected, no modes); 2 "
-                          "DisplayPort-0 (connected, 800x600@60); 3 Unknown-0 (disconnected, "
-                          "no modes)\n"},
+                          {.device = "three-screens.json", .options = {"-s", "HDMI-A-3"}},
+                          "unknown screen 'HDMI-A-3' for --screen; screens: 0 HDMI-A-0 "
+                          "(HDMI-A-1, id 39, connected, 640x480@60); 1 HDMI-A-1 (HDMI-A-2, id "
+                          "40, disconnected, no modes); 2 DisplayPort-0 (DP-1, id 41, "
+                          "connected, 800x600@60); 3 Unknown-0 (Unknown-1, id 42, "
+                          "disconnected, no modes)\n"},
+        // Our names count from 0, the kernel's from 1.
+        DeviceRefusalCase{"ScreenNameMeaningTwoScreens",
+                          {.device = "three-screens.json", .options = {"-s", "HDMI-A-1"}},
+                          "screen 'HDMI-A-1' for --screen is ambiguous: HDMI-A-1 (connector id "
+                          "40), or HDMI-A-0 (connector id 39) as the kernel names it; give the "
+                          "connector id\n"},
         DeviceRefusalCase{"ScreenIndexPastTheEnd",
                           {.device = "hdmi-3crtc.json", .options = {"--screen", "2"}},
-                          "unknown screen '2' for --screen; screens: 0 HDMI-A-0 (connected, "
-                          "1920x1080@60); 1 DisplayPort-0 (disconnected, no modes)\n"},
+                          "unknown screen '2' for --screen; screens: 0 HDMI-A-0 (HDMI-A-1, id "
+                          "41, connected, 1920x1080@60); 1 DisplayPort-0 (DP-1, id 42, "
+                          "disconnected, no modes)\n"},
         DeviceRefusalCase{"UnknownMode",
                           {.device = "hdmi-3crtc.json", .options = {"-m", "800x600"}},
                           "unknown mode '800x600' for --mode on screen HDMI-A-0; its modes: "
@@ -244,8 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
         DeviceRefusalCase{
             "ScreenWithoutModes",
             {.device = "hdmi-3crtc.json", .options = {"-s", "DisplayPort-0", "-m", "640x480"}},
-            "unknown mode '640x480' for --mode on screen DisplayPort-0; its modes: "
-            "none\n"},
+            "screen DisplayPort-0 has no modes; screens with modes: 0 HDMI-A-0 (--screen "
+            "chooses)\n"},
         // The largest values the options take reach the device.
         DeviceRefusalCase{"LargestModeAsked",
                           {.device = "hdmi-3crtc.json", .options = {"-m", "65535x65535@1000"}},
@@ -260,8 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
         DeviceRefusalCase{
             "CapableLeavesNone",
             {.device = "crtc1-cannot-drive.json", .options = {"--crtcs", "1", "--capable"}},
-            "--capable leaves no CRTC: the encoders of screen HDMI-A-0 can be fed "
-            "by CRTCs 0, 2, none of them in --crtcs\n"},
+            "--capable: CRTC 1 in --crtcs cannot drive screen HDMI-A-0; the encoders of "
+            "screen HDMI-A-0 can be fed by CRTCs 0, 2\n"},
         DeviceRefusalCase{"FormatThePlaneLacks",
                           {.device = "hdmi-3crtc.json", .options = {"--format", "NV12"}},
                           "CRTC 0: format 'NV12' is not one the plane (id 31) lists and the "

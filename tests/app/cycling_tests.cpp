@@ -130,7 +130,37 @@ INSTANTIATE_TEST_SUITE_P(
             1,
             "kms_screen_set() failed: -16\n",
             {0, 1, 2}},
-        // With standard input closed the wait itself fails (EBADF).
+        // With options the end of standard input, or none at all, is not
+        // input: the run goes on to its last handover.
+        EndingCase{"OptionsRunPastEndOfFile",
+                   {.device = "hdmi-3crtc.json",
+                    .options = {"-n", "3"},
+                    .events = {"input@60"},
+                    .stdin_kind = StdinKind::end_of_file},
+                   0,
+                   "",
+                   {0, 1, 2, 0}},
+        EndingCase{"OptionsRunWithStdinClosed",
+                   {.device = "hdmi-3crtc.json",
+                    .options = {"-n", "3"},
+                    .events = {"input@60"},
+                    .stdin_kind = StdinKind::closed},
+                   0,
+                   "",
+                   {0, 1, 2, 0}},
+        // With --handovers N, ending before the Nth is a failure.
+        EndingCase{"SigtermBeforeTheLastHandover",
+                   {.device = "hdmi-3crtc.json", .options = {"-n", "10"}, .events = {"sigterm@12"}},
+                   1,
+                   "crtc-relay: stopped after 2 of 10 handovers (SIGTERM)\n",
+                   {0, 1, 2}},
+        EndingCase{"InputBeforeTheLastHandover",
+                   {.device = "hdmi-3crtc.json", .options = {"-n", "10"}, .events = {"input@7"}},
+                   1,
+                   "crtc-relay: stopped after 1 of 10 handovers (input)\n",
+                   {0, 1}},
+        // Without options, the end of standard input is input and a closed
+        // one fails the wait (EBADF), as they always did.
         EndingCase{
             "StdinClosed",
             {.device = "hdmi-3crtc.json", .events = {"input@60"}, .stdin_kind = StdinKind::closed},

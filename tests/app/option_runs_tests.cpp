@@ -18,6 +18,7 @@ struct ShapedRunCase {
     std::string mode = "1920x1080"; // of every mode set
     int status = 0;
     std::vector<uint32_t> connectors{0};
+    std::string err;
 };
 
 void PrintTo(const ShapedRunCase &c, std::ostream *os) {
@@ -30,7 +31,7 @@ TEST_P(ShapedRun, SetsWhatTheOptionsAskFor) {
     const ShapedRunCase &c = GetParam();
     const RelayResult result = run_relay(c.run);
     EXPECT_EQ(result.program.exit_status, c.status) << result.program.err;
-    EXPECT_EQ(result.program.err, "");
+    EXPECT_EQ(result.program.err, c.err);
     EXPECT_EQ(result.program.out, c.out);
     EXPECT_EQ(result.crtc_indices(), c.crtcs);
     for (size_t i = 0; i < result.journal.size(); ++i) {
@@ -89,6 +90,12 @@ INSTANTIATE_TEST_SUITE_P(
             {0, 1, 2},
             {0, 2.5, 5},
             hdmi_1080},
+        ShapedRunCase{
+            "PeriodWithoutLeadingZero",
+            {.device = "hdmi-3crtc.json", .options = {"-p", ".5", "-n", "2"}, .events = {"input@6"}},
+            {0, 1, 2},
+            {0, 0.5, 1},
+            hdmi_1080},
         ShapedRunCase{"LongestPeriod",
                       {.device = "hdmi-3crtc.json",
                        .options = {"-p", "86400", "-n", "1"},
@@ -102,7 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
                        .events = {"input@7"}},
                       {0, 1},
                       {},
-                      hdmi_1080},
+                      hdmi_1080,
+                      "1920x1080",
+                      1,
+                      {0},
+                      "crtc-relay: stopped after 1 of 4294967295 handovers (input)\n"},
         ShapedRunCase{
             "HandoversEndTheRun",
             {.device = "hdmi-3crtc.json", .options = {"-n", "4"}, .events = {"input@1000"}},
@@ -158,7 +169,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "Using screen Virtual-1, resolution 1024x768\n",
                       "1024x768",
                       0,
-                      {1}}),
+                      {1},
+                      "crtc-relay: the cycle has one distinct CRTC (1): each handover sets it "
+                      "again\n"}),
     [](const testing::TestParamInfo<ShapedRunCase> &info) { return info.param.name; });
 
 TEST(List, PrintsTheDeviceAndSetsNothing) {
@@ -167,8 +180,9 @@ TEST(List, PrintsTheDeviceAndSetsNothing) {
     EXPECT_EQ(result.program.err, "");
     EXPECT_EQ(result.program.out,
               "screens:\n"
-              "  0 HDMI-A-0: id 41, connected, modes 1920x1080@60 1280x720@60 640x480@60\n"
-              "  1 DisplayPort-0: id 42, disconnected, modes none\n"
+              "  0 HDMI-A-0 (HDMI-A-1): id 41, connected, modes 1920x1080@60 1280x720@60 "
+              "640x480@60\n"
+              "  1 DisplayPort-0 (DP-1): id 42, disconnected, modes none\n"
               "crtcs:\n"
               "  0: id 36, inactive\n"
               "  1: id 37, inactive\n"
@@ -188,6 +202,32 @@ TEST(List, PrintsTheDeviceAndSetsNothing) {
               "  4: id 35, cursor, crtc none, possible crtcs 0, 1, 2, formats AR24\n");
     EXPECT_TRUE(result.journal.empty());
     EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+}
+
+// The same facts as JSON, one screen when --screen names it (by the
+// kernel's name here); a device without connectors lists the rest.
+TEST(List, AsJsonForAScreenOrADeviceWithoutConnectors) {
+    RelayResult result = run_relay(
+        {.device = "hdmi-3crtc.json", .options = {"--list", "--json", "--screen", "DP-1"}});
+    ASSERT_EQ(result.program.exit_status, 0) << result.program.err;
+    nlohmann::json listing = nlohmann::json::parse(result.program.out);
+    EXPECT_EQ(listing.at("driver").at("name"), "drmsim");
+    ASSERT_EQ(listing.at("screens").size(), 1u);
+    EXPECT_EQ(listing.at("screens")[0], nlohmann::json::parse(R"({"index":1,"name":"DisplayPort-0",
+        "kernel_name":"DP-1","id":42,"connection":"disconnected","modes":[],"encoder":null,
+        "error":null})"));
+    EXPECT_EQ(listing.at("encoders"), nlohmann::json::parse(
+        R"([{"id":40,"crtc":null,"possible_crtcs":[0,1,2],"screens":[1]}])"));
+    EXPECT_EQ(listing.at("crtcs").size(), 3u);
+    EXPECT_EQ(listing.at("planes")[3].at("formats"),
+              nlohmann::json::parse(R"(["XR24","AR24","XB24","RA24","NV12","YUYV"])"));
+    EXPECT_TRUE(result.journal.empty());
+
+    result = run_relay({.device = "no-connectors.json", .options = {"--list", "--json"}});
+    ASSERT_EQ(result.program.exit_status, 0) << result.program.err;
+    listing = nlohmann::json::parse(result.program.out);
+    EXPECT_TRUE(listing.at("screens").empty());
+    EXPECT_FALSE(listing.at("crtcs").empty());
 }
 
 TEST(List, ShowsEachHeadsOwnEncoder) {

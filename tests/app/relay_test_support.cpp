@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 std::string device_path(const std::string &name) {
+    if (name.starts_with('/'))
+        return name;
     return std::string(DEVICES_DIR) + "/" + name;
 }
 

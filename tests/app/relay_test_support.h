@@ -11,7 +11,7 @@
 #include "run_program.h"
 
 struct RelayRun {
-    std::string device;                // file name under devices/
+    std::string device;                // file name under devices/, or an absolute path
     std::vector<std::string> options;  // crtc-relay's, before the device; REPORT: report_path
     std::vector<std::string> events;   // virtual-clock events; empty: real clock
     std::vector<std::string> failures; // request:N:errno
@@ -42,7 +42,7 @@ RelayResult run_relay(const RelayRun &run);
 // One JSON value per non-empty line; throws on a line that is not JSON.
 std::vector<nlohmann::json> parse_json_lines(const std::string &text);
 
-// Path of a file in the project's devices/ folder.
+// Path of a file in the project's devices/ folder; an absolute path as it is.
 std::string device_path(const std::string &name);
 
 struct Rgb {

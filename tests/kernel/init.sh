@@ -37,6 +37,12 @@ if [ "$1" = session ]; then
     say "listing the device"
     crtc-relay --list /dev/dri/card0
     say "listing ends with status $?"
+    # The same as JSON, and the kernel's own connector names to check its
+    # kernel_name against.
+    say "listing as JSON"
+    crtc-relay --list --json /dev/dri/card0
+    say "JSON listing ends with status $?"
+    say "connectors in sysfs: $(cd /sys/class/drm && echo card0-*)"
     # The row's run, then those its boot goes on with (.1 to .9), each
     # with its arguments one a line.
     for arguments in /etc/crtc-relay-arguments /etc/crtc-relay-arguments.?; do

@@ -16,6 +16,7 @@ driving the screen at that moment.
 
 import argparse
 import dataclasses
+import json
 import pathlib
 import re
 import subprocess
@@ -53,6 +54,9 @@ _SCREEN_LINE = re.compile(r"^Using screen (\S+), resolution (\d+)x(\d+)$")
 _EXIT_LINE = re.compile(r"crtc-relay-init: crtc-relay exit status: (\d+)$")
 _LISTING_BEGINS = "crtc-relay-init: listing the device"
 _LISTING_ENDS = re.compile(r"^crtc-relay-init: listing ends with status (\d+)$")
+_JSON_LISTING_BEGINS = "crtc-relay-init: listing as JSON"
+_JSON_LISTING_ENDS = re.compile(r"^crtc-relay-init: JSON listing ends with status (\d+)$")
+_SYSFS_CONNECTORS = re.compile(r"^crtc-relay-init: connectors in sysfs: (.*)$")
 
 
 class TestFailure(Exception):
@@ -283,7 +287,7 @@ def check_listing(run: Run) -> list[str]:
     check(headings == ["screens:", "crtcs:", "encoders:", "planes:"],
           f"listing sections {headings}")
     display = run.display
-    screen = re.compile(rf"  0 {re.escape(display.screen)}: id \d+, connected, "
+    screen = re.compile(rf"  0 {re.escape(display.screen)} \(\S+\): id \d+, connected, "
                         rf"modes {display.width}x{display.height}@\d+( .*)?")
     check(screen.fullmatch(listing[1]) is not None,
           f"listing shows screen 0 as {listing[1]!r}, expected {display.screen} connected at "
@@ -291,6 +295,41 @@ def check_listing(run: Run) -> list[str]:
     crtcs = listing.index("crtcs:")
     return [f"listed: {line.strip()}" for line in listing[crtcs + 1:listing.index("planes:")]
             if line != "encoders:"]
+
+
+def check_json_listing(run: Run) -> list[str]:
+    """`crtc-relay --list --json`, run by /init after --list: status 0, one
+    JSON document whose screen 0 is the display's, connected, with its
+    first mode, and whose kernel names are the connectors sysfs shows
+    (card0-HDMI-A-1). Returns a note of the names."""
+    lines = [line.text for line in run.machine.lines[:run.start_index]]
+    check(_JSON_LISTING_BEGINS in lines, "the guest did not list the device as JSON")
+    listing = lines[lines.index(_JSON_LISTING_BEGINS) + 1:]
+    ends = next((i for i, line in enumerate(listing) if _JSON_LISTING_ENDS.match(line)), None)
+    check(ends is not None, "the JSON listing did not end")
+    status = int(_JSON_LISTING_ENDS.match(listing[ends]).group(1))
+    check(status == 0, f"crtc-relay --list --json exited with status {status}:\n" +
+          "\n".join(listing[:ends]))
+    try:
+        document = json.loads("\n".join(listing[:ends]))
+    except json.JSONDecodeError as error:
+        raise TestFailure(f"--list --json is not JSON: {error}") from None
+    screens = document.get("screens") or [{}]
+    first = screens[0]
+    display = run.display
+    modes = first.get("modes") or [{}]
+    check(first.get("name") == display.screen and first.get("connection") == "connected" and
+          (modes[0].get("width"), modes[0].get("height")) == (display.width, display.height),
+          f"--list --json shows screen 0 as {first}, expected {display.screen} connected at "
+          f"{display.width}x{display.height} first")
+    check(bool(document.get("driver", {}).get("name")), f"no driver name in {document.get('driver')}")
+    sysfs = next((m.group(1) for m in map(_SYSFS_CONNECTORS.match, lines[ends:]) if m), None)
+    check(sysfs is not None, "the guest did not list the connectors in sysfs")
+    in_sysfs = sorted(name.removeprefix("card0-") for name in sysfs.split())
+    kernel_names = sorted(screen.get("kernel_name") for screen in screens)
+    check(kernel_names == in_sysfs,
+          f"--list --json names the connectors {kernel_names}, sysfs {in_sysfs}")
+    return [f"JSON listing: driver {document['driver']['name']}, kernel names {kernel_names}"]
 
 
 def check_program_output(run: Run, expect: Expect, args: tuple[str, ...] = ()) -> None:
@@ -367,7 +406,7 @@ def run_case(case: Case, program: pathlib.Path, testpattern: pathlib.Path,
         check(status == expect.exit_status,
               f"the program exited with status {status}, expected {expect.exit_status}")
         check_program_output(run, expect, case.args)
-        listed = check_listing(run)
+        listed = check_listing(run) + check_json_listing(run)
         notes = check_kernel_log(run, expect, records, case.period)
         notes += later_runs.check(followed, machine.lines, records, display, sweep_pictures,
                                   expected, work)

@@ -127,7 +127,7 @@ class ScreendumpCheckTest(unittest.TestCase):
 
 class ListingTest(unittest.TestCase):
     LISTING = ["crtc-relay-init: listing the device", "screens:",
-               "  0 Virtual-0: id 34, connected, modes 1280x800@75 640x480@60",
+               "  0 Virtual-0 (Virtual-1): id 34, connected, modes 1280x800@75 640x480@60",
                "crtcs:", "  0: id 33, active, mode 1280x800@75, framebuffer 42 at 0,0",
                "encoders:", "  id 35: crtc 0 (id 33), possible crtcs 0, screens Virtual-0 (in use)",
                "planes:", "  0: id 31, primary, crtc 0 (id 33), framebuffer 42, possible crtcs 0, "
@@ -157,6 +157,36 @@ class ListingTest(unittest.TestCase):
         for name, lines, message in cases:
             with self.subTest(name), self.assertRaisesRegex(TestFailure, message):
                 self.check(lines)
+
+    JSON_LISTING = ["crtc-relay-init: listing as JSON",
+                    '{"driver": {"name": "bochs-drm"}, "screens": [{"name": "Virtual-0",',
+                    '"kernel_name": "Virtual-1", "connection": "connected",',
+                    '"modes": [{"width": 1280, "height": 800}]}]}',
+                    "crtc-relay-init: JSON listing ends with status 0",
+                    "crtc-relay-init: connectors in sysfs: card0-Virtual-1"]
+
+    def check_json(self, lines):
+        run = types.SimpleNamespace(
+            display=types.SimpleNamespace(screen="Virtual-0", width=1280, height=800),
+            machine=types.SimpleNamespace(lines=[types.SimpleNamespace(text=t) for t in lines]),
+            start_index=len(lines))
+        return kernel_test.check_json_listing(run)
+
+    def test_the_json_listing_names_what_sysfs_names(self) -> None:
+        self.assertEqual(self.check_json(self.JSON_LISTING),
+                         ["JSON listing: driver bochs-drm, kernel names ['Virtual-1']"])
+        listing = self.JSON_LISTING
+        cases = (
+            ("not listed", [], "did not list"),
+            ("not JSON", listing[:1] + ["{"] + listing[4:], "not JSON"),
+            ("other kernel name", listing[:5] + [listing[5].replace("Virtual-1", "Virtual-2")],
+             "sysfs"),
+            ("disconnected", [line.replace('"connected"', '"disconnected"') for line in listing],
+             "screen 0"),
+        )
+        for name, lines, message in cases:
+            with self.subTest(name), self.assertRaisesRegex(TestFailure, message):
+                self.check_json(lines)
 
 
 class ProgramOutputTest(unittest.TestCase):
