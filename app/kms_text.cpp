@@ -61,3 +61,23 @@ std::string index_list(uint32_t mask, uint32_t count) {
             list += (list.empty() ? "" : ", ") + std::to_string(i);
     return list.empty() ? "none" : list;
 }
+
+const char *atomic_step_name(kms_atomic_step step) {
+    switch (step) {
+    case kms_atomic_step::none:
+        return "none";
+    case kms_atomic_step::arguments:
+        return "arguments";
+    case kms_atomic_step::plane:
+        return "plane";
+    case kms_atomic_step::property:
+        return "property";
+    case kms_atomic_step::mode_blob:
+        return "mode_blob";
+    case kms_atomic_step::request:
+        return "request";
+    case kms_atomic_step::commit:
+        return "commit";
+    }
+    return "?";
+}

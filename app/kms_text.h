@@ -32,3 +32,6 @@ std::string fourcc_text(uint32_t code);
 
 // "0, 2": the indices of the bits set in `mask`, below `count`; "none".
 std::string index_list(uint32_t mask, uint32_t count);
+
+// The report's name of the step an atomic call failed in ("plane").
+const char *atomic_step_name(kms_atomic_step step);

@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <unistd.h>
 
 #include "failure.h"
+#include "kms_text.h"
 #include "signals.h"
 #include "verify.h"
 
@@ -57,6 +59,10 @@ bool Relay::hand_to(uint32_t crtc_index) {
     auto refused = [&](const char *call, int result) {
         report_.set(event); // a write that fails too is said by the caller
         print_kms_failure(call, result);
+        if (event.step == 0 && !plan_.plain && (result == -EACCES || result == -EPERM) &&
+            kms_device_is_master(plan_.screen->device) == 0)
+            std::fprintf(stderr, "crtc-relay: the device is not ours to drive: another DRM "
+                                 "master (such as a running display server) holds it\n");
         last_failure_ = std::string(call) + " failed: " + std::to_string(result);
         return false;
     };
@@ -66,10 +72,13 @@ bool Relay::hand_to(uint32_t crtc_index) {
         // The kernel checks the whole handover first; a refusal there ends
         // the run as a refused mode set would.
         event.atomic = true;
-        event.test_only = kms_atomic_screen_set_writeback(plan_.atomic, plan_.screen, crtc, fb_,
-                                                          capture, true);
-        if (*event.test_only < 0) {
-            event.result = *event.test_only;
+        const int checked = kms_atomic_screen_set_writeback(plan_.atomic, plan_.screen, crtc, fb_,
+                                                            capture, true);
+        if (checked < 0 && plan_.atomic->failed_step != kms_atomic_step::commit)
+            return refused_before_commit(event, crtc_index, checked);
+        event.test_only = checked;
+        if (checked < 0) {
+            event.result = checked;
             return refused("kms_atomic_screen_set() TEST_ONLY", event.result);
         }
     }
@@ -84,7 +93,9 @@ bool Relay::hand_to(uint32_t crtc_index) {
     // The checks in order; the first that fails names the failure.
     const char *failed = nullptr;
     if (plan_.verify) {
-        event.mismatch = verify_handover({plan_.screen, crtc, fb_, previous_crtc_id_});
+        const kms_plane *plane =
+            plan_.atomic ? kms_atomic_primary_plane(plan_.atomic, crtc) : nullptr;
+        event.mismatch = verify_handover({plan_.screen, crtc, fb_, previous_crtc_id_, plane});
         if (event.mismatch.empty() && plan_.verify_framebuffer)
             event.mismatch = verify_framebuffer(*fb_);
         if (!event.mismatch.empty())
@@ -125,6 +136,37 @@ bool Relay::hand_to(uint32_t crtc_index) {
     }
     previous_crtc_id_ = crtc->id;
     return true;
+}
+
+// An atomic handover that failed before any ATOMIC request was sent: the
+// step that failed is named, and the report says so instead of a TEST_ONLY
+// result.
+bool Relay::refused_before_commit(SetEvent &event, uint32_t crtc_index, int result) {
+    const kms_atomic &atomic = *plan_.atomic;
+    event.result = result;
+    event.atomic_step = atomic_step_name(atomic.failed_step);
+    std::string why = "kms_atomic_screen_set() failed: " + std::to_string(result) + " (";
+    switch (atomic.failed_step) {
+    case kms_atomic_step::plane:
+        why += "no primary plane can show a picture on CRTC " + std::to_string(crtc_index);
+        break;
+    case kms_atomic_step::property:
+        why += "the device lacks the ";
+        why += atomic.missing_property ? atomic.missing_property : "?";
+        why += " property";
+        break;
+    case kms_atomic_step::mode_blob:
+        why += "the mode's property blob was refused";
+        break;
+    default:
+        why += "the commit could not be built";
+        break;
+    }
+    why += "; no ATOMIC request was sent)";
+    report_.set(event); // a write that fails too is said by the caller
+    std::fprintf(stderr, "%s\n", why.c_str());
+    last_failure_ = why;
+    return false;
 }
 
 int Relay::show_plane(uint32_t crtc_index, kms_crtc *crtc, SetEvent &event) {

@@ -76,6 +76,7 @@ private:
     // Puts the plane picture on the plane the plan gives this CRTC; 0 or
     // -errno, and what --verify found amiss in `mismatch`.
     int show_plane(uint32_t crtc_index, kms_crtc *crtc, SetEvent &event);
+    bool refused_before_commit(SetEvent &event, uint32_t crtc_index, int result);
 
     const RelayPlan &plan_;
     kms_framebuffer *fb_;

@@ -184,6 +184,8 @@ bool Report::set(const SetEvent &event) {
         line["duration_us"] = *event.duration_us;
     if (event.test_only)
         line["test_only"] = *event.test_only;
+    if (event.atomic_step)
+        line["atomic_step"] = event.atomic_step;
     if (event.verified)
         line["verified"] = *event.verified;
     if (!event.mismatch.empty())

@@ -40,6 +40,8 @@ struct SetEvent {
     uint32_t crtc_id = 0;
     bool atomic = false;          // an atomic commit rather than SETCRTC
     std::optional<int> test_only; // atomic: the TEST_ONLY commit's 0 or -errno
+    // atomic: the step that failed before any commit was sent ("plane"...)
+    const char *atomic_step = nullptr;
     int result = 0;               // 0 or -errno (the TEST_ONLY one's when that refused)
     std::optional<uint64_t> duration_us; // of the call alone; none when it was not made
     std::optional<bool> verified; // null when not verified (no --verify, or refused)

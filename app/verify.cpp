@@ -12,7 +12,7 @@ namespace {
 
 // What a check reads back; each is read once per handover, when the first
 // check that needs it comes up, so that a failed check reads nothing more.
-enum class Source { crtc_state, screen_state };
+enum class Source { crtc_state, screen_state, plane_state };
 
 struct ReadBack {
     const HandoverCheck &check;
@@ -20,6 +20,8 @@ struct ReadBack {
     std::string crtc; // "CRTC 1 (id 37)": the CRTC just given the screen
     std::optional<kms_crtc_state> shown;
     std::optional<kms_screen_state> screen;
+    std::optional<kms_plane_state> plane;
+    std::optional<kms_plane_position> plane_at;
 
     std::string crtc_named(uint32_t id) const { return "CRTC " + crtc_text(device, id); }
     const std::string &screen_name() const { return check.screen->name; }
@@ -58,7 +60,14 @@ const kms_encoder_state *left_behind(const ReadBack &r) {
     return nullptr;
 }
 
+// Whether a check runs for this handover: the CRTC's own report of its
+// framebuffer, or the committed plane's.
+bool crtc_reports(const ReadBack &r) { return r.check.plane == nullptr; }
+bool plane_reports(const ReadBack &r) { return r.check.plane != nullptr; }
+bool always(const ReadBack &) { return true; }
+
 struct Check {
+    bool (*applies)(const ReadBack &);
     Source reads;
     bool (*holds)(const ReadBack &);
     std::string (*mismatch)(const ReadBack &); // what differed, when it does not hold
@@ -66,19 +75,40 @@ struct Check {
 
 // In the order they run; the first that does not hold is the verdict.
 constexpr Check kChecks[] = {
-    {Source::crtc_state, [](const ReadBack &r) { return r.shown->fb_id == r.check.fb->id; },
+    {plane_reports, Source::plane_state,
+     [](const ReadBack &r) {
+         return r.plane->fb_id == r.check.fb->id && r.plane->crtc_id == r.check.crtc->id;
+     },
+     [](const ReadBack &r) {
+         return "plane " + std::to_string(r.check.plane->id) + " shows framebuffer " +
+                std::to_string(r.plane->fb_id) + " on " +
+                (r.plane->crtc_id ? r.crtc_named(r.plane->crtc_id) : std::string("no CRTC")) +
+                ", not " + std::to_string(r.check.fb->id) + " on " + r.crtc;
+     }},
+    {plane_reports, Source::plane_state,
+     [](const ReadBack &r) {
+         const kms_plane_position &at = *r.plane_at;
+         return at.src_x == 0 && at.src_y == 0 && at.crtc_x == 0 && at.crtc_y == 0;
+     },
+     [](const ReadBack &r) {
+         const kms_plane_position &at = *r.plane_at;
+         return "plane " + std::to_string(r.check.plane->id) + " shows the framebuffer from " +
+                std::to_string(at.src_x >> 16) + "," + std::to_string(at.src_y >> 16) + " at " +
+                std::to_string(at.crtc_x) + "," + std::to_string(at.crtc_y) + ", not 0,0 at 0,0";
+     }},
+    {crtc_reports, Source::crtc_state, [](const ReadBack &r) { return r.shown->fb_id == r.check.fb->id; },
      [](const ReadBack &r) {
          return r.crtc + " shows framebuffer " + std::to_string(r.shown->fb_id) + ", not " +
                 std::to_string(r.check.fb->id);
      }},
-    {Source::crtc_state, [](const ReadBack &r) { return r.shown->x == 0 && r.shown->y == 0; },
+    {crtc_reports, Source::crtc_state, [](const ReadBack &r) { return r.shown->x == 0 && r.shown->y == 0; },
      [](const ReadBack &r) {
          return r.crtc + " shows the framebuffer from " + std::to_string(r.shown->x) + "," +
                 std::to_string(r.shown->y) + ", not 0,0";
      }},
-    {Source::crtc_state, [](const ReadBack &r) { return r.shown->mode_valid != 0; },
+    {always, Source::crtc_state, [](const ReadBack &r) { return r.shown->mode_valid != 0; },
      [](const ReadBack &r) { return r.crtc + " has no mode"; }},
-    {Source::crtc_state,
+    {always, Source::crtc_state,
      [](const ReadBack &r) { return same_timings(r.shown->mode, r.check.screen->mode); },
      [](const ReadBack &r) {
          const drmModeModeInfo &want = r.check.screen->mode;
@@ -86,14 +116,14 @@ constexpr Check kChecks[] = {
                 std::to_string(r.shown->mode.clock) + "), not " + mode_text(want) + " (clock " +
                 std::to_string(want.clock) + ")";
      }},
-    {Source::screen_state, [](const ReadBack &r) { return r.screen->encoder_id != 0; },
+    {always, Source::screen_state, [](const ReadBack &r) { return r.screen->encoder_id != 0; },
      [](const ReadBack &r) { return "screen " + r.screen_name() + " has no encoder in use"; }},
-    {Source::screen_state, [](const ReadBack &r) { return encoder_in_use(r) != nullptr; },
+    {always, Source::screen_state, [](const ReadBack &r) { return encoder_in_use(r) != nullptr; },
      [](const ReadBack &r) {
          return "screen " + r.screen_name() + " names encoder " +
                 std::to_string(r.screen->encoder_id) + ", which is not one of its own";
      }},
-    {Source::screen_state,
+    {always, Source::screen_state,
      [](const ReadBack &r) { return encoder_in_use(r)->crtc_id == r.check.crtc->id; },
      [](const ReadBack &r) {
          const kms_encoder_state &in_use = *encoder_in_use(r);
@@ -102,7 +132,7 @@ constexpr Check kChecks[] = {
                 (in_use.crtc_id ? r.crtc_named(in_use.crtc_id) : std::string("no CRTC")) +
                 ", not " + r.crtc;
      }},
-    {Source::screen_state, [](const ReadBack &r) { return left_behind(r) == nullptr; },
+    {always, Source::screen_state, [](const ReadBack &r) { return left_behind(r) == nullptr; },
      [](const ReadBack &r) {
          return r.crtc_named(r.check.previous_crtc_id) + " still drives screen " + r.screen_name() +
                 " through encoder " + std::to_string(left_behind(r)->id);
@@ -123,6 +153,17 @@ std::string read(Source source, ReadBack &r) {
             return "cannot read screen " + r.screen_name() + ": " + std::to_string(err);
         r.screen = std::move(state);
     }
+    if (source == Source::plane_state && !r.plane) {
+        const std::string name = "plane " + std::to_string(r.check.plane->id);
+        kms_plane_state state;
+        if (int err = kms_plane_read_state(r.check.plane, &state); err < 0)
+            return "cannot read " + name + ": " + std::to_string(err);
+        kms_plane_position at;
+        if (int err = kms_plane_read_position(r.check.plane, &at); err < 0)
+            return "cannot read " + name + "'s position: " + std::to_string(err);
+        r.plane = state;
+        r.plane_at = at;
+    }
     return {};
 }
 
@@ -130,8 +171,10 @@ std::string read(Source source, ReadBack &r) {
 
 std::string verify_handover(const HandoverCheck &check) {
     const kms_device &device = *check.screen->device;
-    ReadBack r{check, device, "CRTC " + crtc_text(device, check.crtc->id), {}, {}};
+    ReadBack r{check, device, "CRTC " + crtc_text(device, check.crtc->id), {}, {}, {}, {}};
     for (const Check &c : kChecks) {
+        if (!c.applies(r))
+            continue;
         if (std::string failed = read(c.reads, r); !failed.empty())
             return failed;
         if (!c.holds(r))

@@ -13,6 +13,11 @@ struct HandoverCheck {
     kms_crtc *crtc = nullptr;            // the CRTC just given the screen
     const kms_framebuffer *fb = nullptr; // what it must show, from 0,0
     uint32_t previous_crtc_id = 0;       // the CRTC that drove the screen before; 0 for none
+    // atomic: the primary plane committed to show fb. The kernel reports a
+    // CRTC's framebuffer from the CRTC's own primary plane, so a plane that
+    // came from another CRTC is read back itself (its CRTC, framebuffer and
+    // source and screen positions).
+    const kms_plane *plane = nullptr;
 };
 
 // Empty when the kernel reports the handover in effect; otherwise what

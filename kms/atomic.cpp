@@ -99,30 +99,48 @@ int index_of(const Records &records, uint32_t id) {
     return -1;
 }
 
+// Records where a call failed and returns its result.
+int fail(kms_atomic &atomic, kms_atomic_step step, int result) {
+    atomic.failed_step = step;
+    return result;
+}
+
 // Collects the properties of one commit; the first property an object lacks
-// makes the whole commit -ENOENT.
+// makes the whole commit -ENOENT, and is named. Each failure is recorded in
+// the atomic record with the step it arose in.
 class Commit {
 public:
-    explicit Commit(AtomicRequestOwner request) : request_(std::move(request)) {}
+    Commit(kms_atomic &atomic, AtomicRequestOwner request)
+        : atomic_(atomic), request_(std::move(request)) {}
     template <typename Property>
     void set(const kms_atomic_object<Property> &object, Property property, uint64_t value) {
         const uint32_t property_id = object.property_id(property);
         if (property_id == 0) {
-            error_ = -ENOENT;
+            if (!error_) {
+                error_ = -ENOENT;
+                step_ = kms_atomic_step::property;
+                atomic_.missing_property = kms_property_name(property);
+            }
             return;
         }
-        if (!error_ && drmModeAtomicAddProperty(request_.get(), object.id, property_id, value) < 0)
+        if (!error_ && drmModeAtomicAddProperty(request_.get(), object.id, property_id, value) < 0) {
             error_ = -ENOMEM;
+            step_ = kms_atomic_step::request;
+        }
     }
     int commit(int fd, uint32_t flags) {
         if (error_)
-            return error_;
-        return drmModeAtomicCommit(fd, request_.get(), flags, nullptr) ? negated_errno() : 0;
+            return fail(atomic_, step_, error_);
+        if (drmModeAtomicCommit(fd, request_.get(), flags, nullptr))
+            return fail(atomic_, kms_atomic_step::commit, negated_errno());
+        return 0;
     }
 
 private:
+    kms_atomic &atomic_;
     AtomicRequestOwner request_;
     int error_ = 0;
+    kms_atomic_step step_ = kms_atomic_step::none;
 };
 
 // The primary plane to show the picture on `crtc`: the one already there;
@@ -175,6 +193,10 @@ int kms_device_enable_atomic(kms_device *device, kms_atomic **out) {
     if (!atomic)
         return -ENOMEM;
     atomic->device = device;
+    // The capability implies universal planes: a device that refused those
+    // earlier lists its primary and cursor planes now.
+    if (int e = kms_device_read_planes(device))
+        return e;
     try {
         if (int e = read_objects(*atomic))
             return e;
@@ -197,33 +219,37 @@ int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const km
 int kms_atomic_screen_set_writeback(kms_atomic *atomic, const kms_screen *screen,
                                     const kms_crtc *crtc, const kms_framebuffer *fb,
                                     kms_writeback_job *job, bool test_only) {
-    if (!atomic || !atomic->device || !screen || !crtc || !fb)
+    if (!atomic || !atomic->device)
         return -EINVAL;
+    atomic->failed_step = kms_atomic_step::none;
+    atomic->missing_property = nullptr;
+    if (!screen || !crtc || !fb)
+        return fail(*atomic, kms_atomic_step::arguments, -EINVAL);
     const kms_device &device = *atomic->device;
     const int screen_index = index_of(device.screens, screen->id);
     const int crtc_index = index_of(device.crtcs, crtc->id);
     if (screen_index < 0 || crtc_index < 0 || crtc_index >= 32)
-        return -EINVAL;
+        return fail(*atomic, kms_atomic_step::arguments, -EINVAL);
     // 16.16 source coordinates cannot express wider buffers.
     if (fb->width > 0xFFFF || fb->height > 0xFFFF)
-        return -EINVAL;
+        return fail(*atomic, kms_atomic_step::arguments, -EINVAL);
     auto &target = atomic->crtcs[static_cast<size_t>(crtc_index)];
     auto &connector = atomic->screens[static_cast<size_t>(screen_index)];
     const uint32_t leaving = connector.crtc_id != crtc->id ? connector.crtc_id : 0;
     const int plane = choose_plane(*atomic, crtc_index, crtc->id, leaving);
     if (plane < 0)
-        return -EINVAL;
+        return fail(*atomic, kms_atomic_step::plane, -EINVAL);
 
     try {
         AtomicRequestOwner request(drmModeAtomicAlloc());
         if (!request)
-            return -ENOMEM;
+            return fail(*atomic, kms_atomic_step::request, -ENOMEM);
         uint32_t blob_id = 0;
         if (drmModeCreatePropertyBlob(device.fd, &screen->mode, sizeof screen->mode, &blob_id))
-            return negated_errno();
+            return fail(*atomic, kms_atomic_step::mode_blob, negated_errno());
         const BlobOwner mode_blob(device.fd, blob_id);
 
-        Commit commit(std::move(request));
+        Commit commit(*atomic, std::move(request));
         if (leaving) {
             const int old = index_of(device.crtcs, leaving);
             if (old >= 0) {
@@ -265,7 +291,7 @@ int kms_atomic_screen_set_writeback(kms_atomic *atomic, const kms_screen *screen
         if (int e = commit.commit(device.fd, flags))
             return e;
     } catch (const std::bad_alloc &) {
-        return -ENOMEM;
+        return fail(*atomic, kms_atomic_step::request, -ENOMEM);
     }
     if (test_only)
         return 0;
@@ -278,22 +304,36 @@ int kms_atomic_screen_set_writeback(kms_atomic *atomic, const kms_screen *screen
     return 0;
 }
 
+const kms_plane *kms_atomic_primary_plane(const kms_atomic *atomic, const kms_crtc *crtc) {
+    if (!atomic || !atomic->device || !crtc)
+        return nullptr;
+    const kms_device &device = *atomic->device;
+    for (size_t i = 0; i < atomic->planes.size() && i < device.planes.size(); ++i)
+        if (device.planes[i]->type == kPrimaryPlane && atomic->planes[i].crtc_id == crtc->id)
+            return device.planes[i].get();
+    return nullptr;
+}
+
 int kms_atomic_plane_set(kms_atomic *atomic, const kms_plane *plane, const kms_crtc *crtc,
                          const kms_framebuffer *fb, int32_t x, int32_t y, bool test_only) {
-    if (!atomic || !atomic->device || !plane || (fb && !crtc))
+    if (!atomic || !atomic->device)
         return -EINVAL;
+    atomic->failed_step = kms_atomic_step::none;
+    atomic->missing_property = nullptr;
+    if (!plane || (fb && !crtc))
+        return fail(*atomic, kms_atomic_step::arguments, -EINVAL);
     const kms_device &device = *atomic->device;
     const int plane_index = index_of(device.planes, plane->id);
     if (plane_index < 0)
-        return -EINVAL;
+        return fail(*atomic, kms_atomic_step::arguments, -EINVAL);
     if (fb && (fb->width > 0xFFFF || fb->height > 0xFFFF))
-        return -EINVAL;
+        return fail(*atomic, kms_atomic_step::arguments, -EINVAL);
     auto &object = atomic->planes[static_cast<size_t>(plane_index)];
     try {
         AtomicRequestOwner request(drmModeAtomicAlloc());
         if (!request)
-            return -ENOMEM;
-        Commit commit(std::move(request));
+            return fail(*atomic, kms_atomic_step::request, -ENOMEM);
+        Commit commit(*atomic, std::move(request));
         commit.set(object, kms_plane_property::fb_id, fb ? fb->id : 0);
         commit.set(object, kms_plane_property::crtc_id, fb ? crtc->id : 0);
         if (fb) {
@@ -311,7 +351,7 @@ int kms_atomic_plane_set(kms_atomic *atomic, const kms_plane *plane, const kms_c
         if (int e = commit.commit(device.fd, flags))
             return e;
     } catch (const std::bad_alloc &) {
-        return -ENOMEM;
+        return fail(*atomic, kms_atomic_step::request, -ENOMEM);
     }
     if (!test_only)
         object.crtc_id = fb ? crtc->id : 0;

@@ -73,21 +73,32 @@ void enumerate_crtcs(kms_device &device) {
     }
 }
 
+// Adds the planes the kernel lists that the device does not hold yet.
+int add_listed_planes(kms_device &device) {
+    const PlaneResourcesOwner resources = read_plane_resources(device.fd);
+    if (!resources)
+        return negated_errno();
+    if (resources->count_planes == 0 || !resources->planes)
+        return 0;
+    const std::span<const uint32_t> ids(resources->planes, resources->count_planes);
+    if (!try_reserve(device.planes, ids.size()))
+        return -ENOMEM;
+    for (const uint32_t id : ids) {
+        const bool held = std::any_of(device.planes.begin(), device.planes.end(),
+                                      [id](const auto &plane) { return plane->id == id; });
+        if (held)
+            continue;
+        if (kms_plane *plane = kms_plane_create(&device, id))
+            device.planes.emplace_back(plane);
+    }
+    return 0;
+}
+
 void enumerate_planes(kms_device &device) {
     // Without this the kernel lists overlay planes only; many drivers have
     // none. A kernel that refuses it still lists what it lists.
     drmSetClientCap(device.fd, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1);
-
-    const PlaneResourcesOwner resources = read_plane_resources(device.fd);
-    if (!resources || resources->count_planes == 0 || !resources->planes)
-        return;
-    const std::span<const uint32_t> ids(resources->planes, resources->count_planes);
-    if (!try_reserve(device.planes, ids.size()))
-        return;
-    for (const uint32_t id : ids) {
-        if (kms_plane *plane = kms_plane_create(&device, id))
-            device.planes.emplace_back(plane);
-    }
+    add_listed_planes(device);
 }
 
 // The CRTC a plane belongs to: the one it is shown on now, else the first
@@ -144,6 +155,18 @@ kms_device *kms_device_open(int fd) {
     enumerate_crtcs(*device);
     enumerate_planes(*device);
     return device;
+}
+
+int kms_device_read_planes(kms_device *device) {
+    if (!device)
+        return -EINVAL;
+    return add_listed_planes(*device);
+}
+
+int kms_device_is_master(const kms_device *device) {
+    if (!device)
+        return -EINVAL;
+    return drmIsMaster(device->fd) ? 1 : 0;
 }
 
 void kms_device_close(kms_device *device) {

@@ -103,6 +103,15 @@ struct kms_format_planes {
 // allocated; any other shortfall yields fewer records, possibly none.
 kms_device *kms_device_open(int fd);
 void kms_device_close(kms_device *device); // frees everything, closes fd; accepts nullptr
+// Reads the device's plane list again and adds the planes it did not have
+// (a client capability such as atomic, which implies universal planes, can
+// show planes the first reading did not). Records already held stay valid.
+// 0 or a negated errno.
+int kms_device_read_planes(kms_device *device);
+// 1 when this client is the device's DRM master (it may set modes), 0 when
+// another client holds it (a running display server), as libdrm's master
+// query answers; -EINVAL for a null device.
+int kms_device_is_master(const kms_device *device);
 
 kms_screen *kms_screen_create(kms_device *device, uint32_t id);
 void kms_screen_destroy(kms_screen *screen);
@@ -262,12 +271,28 @@ struct kms_atomic_object {
     uint32_t property_id(Property p) const { return property_ids[static_cast<size_t>(p)]; }
 };
 
+// The step of an atomic call that failed: what the program or the device
+// answered before any commit was sent, or the kernel's answer to the commit.
+enum class kms_atomic_step {
+    none,      // no failure
+    arguments, // a null or unknown object, a framebuffer too large to describe
+    plane,     // no plane can show the picture on that CRTC
+    property,  // an object lacks a property the commit needs (see missing_property)
+    mode_blob, // the kernel refused the mode's property blob
+    request,   // the request could not be built (out of memory)
+    commit,    // the ATOMIC request itself
+};
+
 // Parallel to the device's arrays: screens[i] is device->screens[i]'s.
 struct kms_atomic {
     kms_device *device = nullptr; // not owned; must outlive this record
     std::vector<kms_atomic_object<kms_screen_property>> screens;
     std::vector<kms_atomic_object<kms_crtc_property>> crtcs;
     std::vector<kms_atomic_object<kms_plane_property>> planes;
+    // Where the last kms_atomic_* call that failed stopped, and for
+    // kms_atomic_step::property the kernel's name of the missing property.
+    kms_atomic_step failed_step = kms_atomic_step::none;
+    const char *missing_property = nullptr;
 };
 
 // 0 and *out set (free it with kms_atomic_destroy), or a negated errno:
@@ -284,9 +309,14 @@ void kms_atomic_destroy(kms_atomic *atomic); // accepts nullptr
 // (DRM_MODE_ATOMIC_TEST_ONLY) and nothing changes. The mode blob lives for
 // the call only. 0 or a negated errno: -ENOENT when an object lacks a
 // property the commit needs, -EINVAL when no primary plane can sit on
-// `crtc`, else the kernel's answer.
+// `crtc`, else the kernel's answer; atomic->failed_step says which.
 int kms_atomic_screen_set(kms_atomic *atomic, const kms_screen *screen, const kms_crtc *crtc,
                           const kms_framebuffer *fb, bool test_only);
+
+// The primary plane the atomic record has on `crtc` (after a commit of
+// kms_atomic_screen_set, the one that shows the picture; it may be another
+// CRTC's own when primary planes can sit on several), or null.
+const kms_plane *kms_atomic_primary_plane(const kms_atomic *atomic, const kms_crtc *crtc);
 
 // One commit that shows `fb` whole and unscaled on `plane` at x, y of
 // `crtc` (FB_ID, CRTC_ID, SRC_* in 16.16, CRTC_*), or with `fb` null takes

@@ -32,6 +32,13 @@ int always_master(Device &, void *) {
     return 0;
 }
 
+// AUTH_MAGIC: the only client is master, so the kernel's master check
+// passes; no client holds a magic token, so any token is unknown (EINVAL),
+// as drm_authmagic answers. libdrm's drmIsMaster asks with token 0.
+int authenticate_magic(Device &, void *) {
+    return -EINVAL;
+}
+
 template <typename T>
 const T &as(const void *arg) {
     return *static_cast<const T *>(arg);
@@ -173,6 +180,7 @@ constexpr Request kRequests[] = {
      .name = "dropmaster",
      .handler = always_master,
      .argument_optional = true},
+    {.number = DRM_IOCTL_AUTH_MAGIC, .name = "authmagic", .handler = authenticate_magic},
 };
 
 } // namespace

@@ -73,7 +73,10 @@ TEST(Atomic, ShowsThePictureOnTheNewCrtcsOwnPlane) {
         const char *device;
         std::vector<int> crtcs, planes; // an overlay comes first on the one
     } cases[] = {{"encoder-per-crtc.json", {0, 2, 0}, {1, 3, 1}},
-                 {"32-crtcs.json", {0, 30, 31}, {0, 30, 31}}};
+                 {"32-crtcs.json", {0, 30, 31}, {0, 30, 31}},
+                 // one primary plane for two CRTCs, seen only once atomic is
+                 // on: it moves with the screen, and --verify reads it back
+                 {"one-primary-plane.json", {0, 1, 0}, {0, 0, 0}}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.device);
         const RelayResult result =
@@ -82,7 +85,7 @@ TEST(Atomic, ShowsThePictureOnTheNewCrtcsOwnPlane) {
                        .events = {"input@99"}});
         EXPECT_EQ(result.program.exit_status, 0) << result.program.err;
         EXPECT_EQ(committed_crtcs(result), c.crtcs);
-        EXPECT_EQ(planes_shown(result), c.planes) << "each CRTC's own";
+        EXPECT_EQ(planes_shown(result), c.planes) << "each CRTC's own, else the screen's";
         EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
     }
 }
@@ -119,7 +122,7 @@ struct AtomicEnding {
     std::vector<std::string> options;
     std::vector<std::string> failures;
     std::string err; // all of standard error (standard output has the "Using screen" line)
-    json last_set;   // the report's last set event's api, test_only, result; null: none
+    json last_set; // the report's last set event's api, test_only, result (and atomic_step)
 };
 
 // Named in test listings by its name, not by a dump of its bytes.
@@ -143,8 +146,11 @@ TEST_P(AtomicEndings, EndWithStatusOneAndNothingLeft) {
     const std::vector<json> report = parse_json_lines(read_file(result.report_path));
     json last_set = nullptr;
     for (const json &event : report)
-        if (event.at("event") == "set")
+        if (event.at("event") == "set") {
             last_set = {event.at("api"), event.at("test_only"), event.at("result")};
+            if (event.contains("atomic_step"))
+                last_set.push_back(event.at("atomic_step"));
+        }
     EXPECT_EQ(last_set, c.last_set);
 }
 
@@ -178,8 +184,24 @@ INSTANTIATE_TEST_SUITE_P(
             "hdmi-3crtc.json",
             {"-V"},
             {"atomic:4:ignore"},
-            "handover to CRTC 1 not in effect: CRTC 1 (id 37) shows framebuffer 0, not 43\n",
-            json{"atomic", 0, 0}}),
+            "handover to CRTC 1 not in effect: plane 32 shows framebuffer 0 on no CRTC, not 43 "
+            "on CRTC 1 (id 37)\n",
+            json{"atomic", 0, 0}},
+        // failures before any commit name their step, not a TEST_ONLY answer
+        AtomicEnding{"NoPrimaryPlaneForTheCrtc",
+                     "one-primary-plane.json",
+                     {"-c", "0,2"},
+                     {},
+                     "kms_atomic_screen_set() failed: -22 (no primary plane can show a picture "
+                     "on CRTC 2; no ATOMIC request was sent)\n",
+                     json{"atomic", nullptr, -22, "plane"}},
+        AtomicEnding{"ModeBlobRefused",
+                     "hdmi-3crtc.json",
+                     {},
+                     {"createpropblob:3:ENOSPC"},
+                     "kms_atomic_screen_set() failed: -28 (the mode's property blob was refused; "
+                     "no ATOMIC request was sent)\n",
+                     json{"atomic", nullptr, -28, "mode_blob"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -178,7 +178,24 @@ INSTANTIATE_TEST_SUITE_P(
                         "crtc-relay: teardown: RMFB failed: -5\n"
                         "crtc-relay: teardown: DESTROY_DUMB failed: -16\n"
                         "drmsim: left behind: framebuffers [43], dumb buffers [1], 0 mappings\n",
-                        false}),
+                        false},
+        // A first mode set refused while another client is master (the
+        // kernel's master check answers EACCES, so does drmIsMaster's probe)
+        DeviceErrorCase{"AnotherMasterHoldsTheDevice",
+                        {.device = "hdmi-3crtc.json",
+                         .options = {"-n", "1"},
+                         .events = {"input@60"},
+                         .failures = {"setcrtc:1:EACCES", "authmagic:1:EACCES"}},
+                        "kms_screen_set() failed: -13\n"
+                        "crtc-relay: the device is not ours to drive: another DRM master (such "
+                        "as a running display server) holds it\n"},
+        // EACCES for another reason while master: no such line
+        DeviceErrorCase{"RefusedWhileMaster",
+                        {.device = "hdmi-3crtc.json",
+                         .options = {"-n", "1"},
+                         .events = {"input@60"},
+                         .failures = {"setcrtc:1:EPERM"}},
+                        "kms_screen_set() failed: -1\n"}),
     [](const testing::TestParamInfo<DeviceErrorCase> &info) { return info.param.name; });
 
 } // namespace

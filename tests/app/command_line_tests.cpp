@@ -270,6 +270,10 @@ INSTANTIATE_TEST_SUITE_P(
                           {.device = "hdmi-3crtc.json", .options = {"-m", "65535x65535@1000"}},
                           "unknown mode '65535x65535@1000' for --mode on screen HDMI-A-0; its "
                           "modes: 1920x1080@60, 1280x720@60, 640x480@60\n"},
+        DeviceRefusalCase{"ModeLargerThanTheDevicesFramebuffers",
+                          {.device = "one-primary-plane.json", .options = {"-m", "1920x1080"}},
+                          "mode 1920x1080@60 of screen HDMI-A-0 is larger than the device's "
+                          "largest framebuffer, 1280x720 (--mode chooses another)\n"},
         DeviceRefusalCase{"LargestCrtcIndex",
                           {.device = "hdmi-3crtc.json", .options = {"-c", "31"}},
                           "no CRTC 31 for --crtcs; the device has 3 (indices 0 to 2)\n"},

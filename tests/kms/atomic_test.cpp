@@ -145,10 +145,20 @@ TEST_F(KmsSimTest, AtomicHandoverWithoutAUsablePlaneOrPropertyIsRefused) {
     ASSERT_NE(fb, nullptr);
     EXPECT_EQ(kms_atomic_screen_set(atomic.get(), screen, device->crtcs[1].get(), fb.get(), true),
               -EINVAL);
+    EXPECT_EQ(atomic->failed_step, kms_atomic_step::plane);
     atomic->crtcs[0].property_id(kms_crtc_property::mode_id) = 0; // as if the CRTC lacked it
     EXPECT_EQ(kms_atomic_screen_set(atomic.get(), screen, device->crtcs[0].get(), fb.get(), true),
               -ENOENT);
+    EXPECT_EQ(atomic->failed_step, kms_atomic_step::property);
+    EXPECT_STREQ(atomic->missing_property, "MODE_ID");
     EXPECT_EQ(drmsim::request_count("atomic"), 0u);
+    // The kernel's refusal is the commit's.
+    atomic->crtcs[0].property_id(kms_crtc_property::mode_id) =
+        atomic->crtcs[1].property_id(kms_crtc_property::mode_id);
+    drmsim::fail("atomic", 1, ENOSPC);
+    EXPECT_EQ(kms_atomic_screen_set(atomic.get(), screen, device->crtcs[0].get(), fb.get(), true),
+              -ENOSPC);
+    EXPECT_EQ(atomic->failed_step, kms_atomic_step::commit);
 }
 
 } // namespace
