@@ -323,7 +323,7 @@ def check_json_listing(run: Run) -> list[str]:
           f"--list --json shows screen 0 as {first}, expected {display.screen} connected at "
           f"{display.width}x{display.height} first")
     check(bool(document.get("driver", {}).get("name")), f"no driver name in {document.get('driver')}")
-    sysfs = next((m.group(1) for m in map(_SYSFS_CONNECTORS.match, lines[ends:]) if m), None)
+    sysfs = next((m.group(1) for m in map(_SYSFS_CONNECTORS.match, listing[ends:]) if m), None)
     check(sysfs is not None, "the guest did not list the connectors in sysfs")
     in_sysfs = sorted(name.removeprefix("card0-") for name in sysfs.split())
     kernel_names = sorted(screen.get("kernel_name") for screen in screens)
