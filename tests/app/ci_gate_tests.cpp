@@ -86,6 +86,25 @@ TEST(ReportFailure, ReaderThatLeftIsABrokenPipe) {
     EXPECT_TRUE(left.at("framebuffers").empty()) << left;
 }
 
+// A report past the file-size limit: the write fails with EFBIG instead of
+// SIGXFSZ killing the run; the teardown still runs.
+TEST(ReportFailure, FileSizeLimitIsAWriteError) {
+    const fs::path dir = scratch("fsize");
+    const std::string leaks = (dir / "leaks.json").string();
+    const std::string report = (dir / "report.jsonl").string();
+    // 512-byte blocks: the start line alone is longer.
+    ProgramResult result = run_program(
+        {.argv = {"/bin/sh", "-c", "ulimit -f 1 && exec \"$@\"", "sh", DRMSIM_RUN, "--report",
+                  leaks, "--", CRTC_RELAY_BIN, "-p", "0.3", "-n", "5", "-r", report,
+                  device_path("hdmi-3crtc.json")}});
+    EXPECT_EQ(result.term_signal, 0);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "crtc-relay: report " + report + ": File too large\n");
+    const json left = json::parse(read_file(leaks));
+    EXPECT_TRUE(left.at("closed")) << left;
+    EXPECT_TRUE(left.at("framebuffers").empty()) << left;
+}
+
 // Paths that would hang or destroy: refused with status 2 before the device
 // is touched.
 TEST(ReportFailure, FifoWithoutReaderOrTheDeviceItselfIsRefused) {
