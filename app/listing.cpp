@@ -7,23 +7,13 @@
 #include <vector>
 
 #include "kms_text.h"
+#include "plane_choice.h"
 
 namespace {
 
 // "none" for 0, else as crtc_text.
 std::string crtc_or_none(const kms_device &device, uint32_t id) {
     return id == 0 ? "none" : crtc_text(device, id);
-}
-
-const char *plane_type_name(uint32_t type) {
-    switch (type) {
-    case DRM_PLANE_TYPE_PRIMARY:
-        return "primary";
-    case DRM_PLANE_TYPE_CURSOR:
-        return "cursor";
-    default:
-        return "overlay";
-    }
 }
 
 struct ListedEncoder {
@@ -104,13 +94,13 @@ void print_listing(kms_device *device, const kms_screen *only, std::FILE *out) {
         kms_plane_state state;
         if (int err = kms_plane_read_state(&plane, &state); err < 0) {
             std::fprintf(out, "  %u: id %u, %s, cannot read its state: %d\n", i, plane.id,
-                         plane_type_name(plane.type), err);
+                         plane_kind_name(plane.type), err);
             continue;
         }
         const std::string shown =
             state.fb_id ? ", framebuffer " + std::to_string(state.fb_id) : std::string();
         std::fprintf(out, "  %u: id %u, %s, crtc %s%s, possible crtcs %s, formats%s\n", i, plane.id,
-                     plane_type_name(plane.type), crtc_or_none(*device, state.crtc_id).c_str(),
+                     plane_kind_name(plane.type), crtc_or_none(*device, state.crtc_id).c_str(),
                      shown.c_str(), index_list(state.possible_crtcs, crtc_count).c_str(),
                      formats.empty() ? " none" : formats.c_str());
     }

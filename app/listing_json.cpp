@@ -9,6 +9,7 @@
 #include <xf86drm.h>
 
 #include "kms_text.h"
+#include "plane_choice.h"
 
 using nlohmann::json;
 
@@ -35,17 +36,6 @@ json mode_json(const drmModeModeInfo &mode) {
             {"interlaced", (mode.flags & DRM_MODE_FLAG_INTERLACE) != 0},
             {"doublescan", (mode.flags & DRM_MODE_FLAG_DBLSCAN) != 0},
             {"preferred", (mode.type & DRM_MODE_TYPE_PREFERRED) != 0}};
-}
-
-const char *plane_type_name(uint32_t type) {
-    switch (type) {
-    case DRM_PLANE_TYPE_PRIMARY:
-        return "primary";
-    case DRM_PLANE_TYPE_CURSOR:
-        return "cursor";
-    default:
-        return "overlay";
-    }
 }
 
 json driver_json(int fd) {
@@ -130,7 +120,7 @@ void print_listing_json(kms_device *device, const kms_screen *only, std::FILE *o
         json formats = json::array();
         for (uint32_t format : plane.formats)
             formats.push_back(fourcc_text(format));
-        json entry{{"index", i}, {"id", plane.id}, {"type", plane_type_name(plane.type)},
+        json entry{{"index", i}, {"id", plane.id}, {"type", plane_kind_name(plane.type)},
                    {"crtc", nullptr}, {"framebuffer", 0}, {"possible_crtcs", json::array()},
                    {"formats", formats}, {"error", nullptr}};
         kms_plane_state state;
