@@ -28,36 +28,11 @@ bool is_supported_format(uint32_t format) {
 
 kms_framebuffer *kms_framebuffer_create(kms_device *device, uint32_t width, uint32_t height,
                                         uint32_t format) {
-    if (!device || !is_supported_format(format))
+    if (!is_supported_format(format))
         return nullptr;
-    auto *fb = new (std::nothrow) kms_framebuffer;
-    if (!fb)
-        return nullptr;
-    fb->device = device;
-    fb->width = width;
-    fb->height = height;
-    fb->format = format;
-
-    DumbBuffer buffer;
-    if (create_dumb_buffer(device->fd, width, height, kBitsPerPixel, buffer) < 0) {
-        delete fb;
-        return nullptr;
-    }
-    fb->pitch = buffer.pitch;
-    fb->handle = buffer.handle;
-    fb->size = buffer.size;
-    fb->pitches[0] = buffer.pitch;
-
-    const uint32_t handles[4] = {fb->handle, 0, 0, 0};
-    const uint32_t pitches[4] = {fb->pitch, 0, 0, 0};
-    const uint32_t offsets[4] = {0, 0, 0, 0};
-    if (drmModeAddFB2(device->fd, width, height, format, handles, pitches, offsets, &fb->id, 0) <
-        0) {
-        fb->id = 0; // nothing was registered, whatever the call left there
-        kms_framebuffer_destroy(fb);
-        return nullptr;
-    }
-    return fb;
+    // One plane of 32-bit pixels: the same dumb buffer and ADDFB2 as any format.
+    const kms_format_planes planes{.count = 1, .bits_per_pixel = {kBitsPerPixel, 0, 0}};
+    return kms_framebuffer_create_format(device, width, height, format, &planes);
 }
 
 int kms_framebuffer_map(kms_framebuffer *fb, void **out) {
