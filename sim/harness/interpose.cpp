@@ -61,6 +61,14 @@ __attribute__((constructor)) void check_settings() {
     }
 }
 
+// A device description opened as a device: its simulated descriptor, or
+// nothing when the path is another file.
+std::optional<int> simulated_open(int dirfd, const char *path, int flags) {
+    if (!names_json(path))
+        return std::nullopt;
+    return Session::get().try_open(dirfd, path, flags);
+}
+
 } // namespace
 
 extern "C" {
@@ -71,9 +79,8 @@ DRMSIM_EXPORT int open(const char *path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(AT_FDCWD, path, flags))
+        return *fd;
     return fn(path, flags, mode);
 }
 
@@ -83,9 +90,8 @@ DRMSIM_EXPORT int open64(const char *path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(AT_FDCWD, path, flags))
+        return *fd;
     return fn(path, flags, mode);
 }
 
@@ -95,9 +101,8 @@ DRMSIM_EXPORT int openat(int dirfd, const char *path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(dirfd, path, flags))
+        return *fd;
     return fn(dirfd, path, flags, mode);
 }
 
@@ -107,36 +112,31 @@ DRMSIM_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_argument(flags, ap);
     va_end(ap);
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(dirfd, path, flags))
+        return *fd;
     return fn(dirfd, path, flags, mode);
 }
 
 // The fortified entry points (used when the flags are not compile-time
 // constants); they take no mode.
 DRMSIM_EXPORT int __open_2(const char *path, int flags) {
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(AT_FDCWD, path, flags))
+        return *fd;
     return next<int (*)(const char *, int)>("__open_2")(path, flags);
 }
 DRMSIM_EXPORT int __open64_2(const char *path, int flags) {
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(AT_FDCWD, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(AT_FDCWD, path, flags))
+        return *fd;
     return next<int (*)(const char *, int)>("__open64_2")(path, flags);
 }
 DRMSIM_EXPORT int __openat_2(int dirfd, const char *path, int flags) {
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(dirfd, path, flags))
+        return *fd;
     return next<int (*)(int, const char *, int)>("__openat_2")(dirfd, path, flags);
 }
 DRMSIM_EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
-    if (names_json(path))
-        if (auto fd = Session::get().try_open(dirfd, path, flags))
-            return *fd;
+    if (auto fd = simulated_open(dirfd, path, flags))
+        return *fd;
     return next<int (*)(int, const char *, int)>("__openat64_2")(dirfd, path, flags);
 }
 
