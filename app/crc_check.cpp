@@ -128,8 +128,11 @@ std::string CrcCheck::data_path(uint32_t crtc) const {
     return dir_ + "/crtc-" + std::to_string(crtc) + "/crc/data";
 }
 
-std::string CrcCheck::check(uint32_t crtc, uint32_t step, std::vector<CrcEntry> &entries) {
+std::string CrcCheck::check(uint32_t crtc, uint32_t step, const std::string &picture,
+                            const std::string &shown, std::vector<CrcEntry> &entries,
+                            std::optional<CrcReference> &reference) {
     entries.clear();
+    reference.reset();
     const std::string name = "CRTC " + std::to_string(crtc);
     const std::string path = data_path(crtc);
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -181,10 +184,17 @@ std::string CrcCheck::check(uint32_t crtc, uint32_t step, std::vector<CrcEntry> 
             return "the CRC of " + name + " is not stable: " + values_text(entries[0].values) +
                    " at frame " + hex(entries[0].frame) + ", " +
                    values_text(entries[i].values) + " at frame " + hex(entries[i].frame);
-    const auto [reference, first] = references_.try_emplace(crtc, Reference{entries[0].values, step});
-    if (!first && reference->second.values != entries[0].values)
-        return "the CRC of " + name + " is " + values_text(entries[0].values) + ", not " +
-               values_text(reference->second.values) + " as at the picture's first showing there (step " +
-               std::to_string(reference->second.step) + ")";
-    return {};
+    const auto [found, first] = references_.try_emplace(
+        {crtc, picture}, Reference{entries[0].values, {step, shown}});
+    const Reference &recorded = found->second;
+    reference = recorded.showing;
+    if (first || recorded.values == entries[0].values)
+        return {};
+    std::string text = "the CRC of " + name + " is " + values_text(entries[0].values) + ", not " +
+                       values_text(recorded.values);
+    if (recorded.showing.shown == shown)
+        text += " as at the picture's first showing there (step ";
+    else
+        text += " as " + recorded.showing.shown + " showed the same picture there (step ";
+    return text + std::to_string(recorded.showing.step) + ")";
 }

@@ -480,12 +480,6 @@ ParsedCommandLine parse_relay_options(int argc, char *const argv[]) {
     if (options.formats && options.handovers)
         return UsageError{"--formats shows each format on the first CRTC and hands nothing "
                           "over; it takes no --handovers"};
-    if ((options.verify_crc || options.verify_writeback) &&
-        (options.formats || options.format || options.pattern ||
-         options.plane.kind != PlaneRequest::Kind::primary))
-        return UsageError{"--verify=crc and --verify=writeback check the SMPTE bars in XR24 on "
-                          "the primary plane; they do not take --formats, --format, --pattern or "
-                          "--plane"};
     if (options.debugfs && !options.verify_crc)
         return UsageError{"--debugfs is only used by --verify=crc"};
     if (options.save && !options.verify_writeback)
@@ -533,7 +527,10 @@ Options (before DEVICE; -- ends them):
                            of the picture's first showing on that CRTC
                          writeback: capture the frame through a writeback
                            connector (implies --atomic) and compare it with
-                           the picture pixel for pixel
+                           the picture pixel for pixel (exactly, or for
+                           other than 8-bit RGB within a stated tolerance)
+                         crc and writeback also check each format of
+                           --formats, and the picture of --plane
       --debugfs DIR      the device's debugfs folder for crc (default
                          /sys/kernel/debug/dri/MINOR of DEVICE)
       --verify-timeout SECONDS

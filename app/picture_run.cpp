@@ -132,7 +132,8 @@ int run_picture(const RelayOptions &options, RelayPlan &plan, const PictureChoic
                            wait_mask, fb, any_failed);
     } else if (ready) {
         fb = prepare_picture(plan, choice, palettes);
-        if (fb && relay.show_picture(fb.get()))
+        if (fb && relay.show_picture(fb.get(), {choice.pattern, choice.format, choice.width,
+                                                choice.height}))
             reason = relay.cycle(wait_mask);
     }
     EndEvent end = run_end(options, reason, any_failed, relay);

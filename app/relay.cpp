@@ -14,6 +14,8 @@
 
 #include "failure.h"
 #include "kms_text.h"
+#include "picture.h"
+#include "pixel_formats.h"
 #include "signals.h"
 #include "verify.h"
 
@@ -44,10 +46,15 @@ timespec time_left(int64_t deadline_ns) {
     return timespec{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
 }
 
+constexpr uint32_t kXR24 = pattern::fourcc_code('X', 'R', '2', '4');
+
 } // namespace
 
+// Without a chosen picture the screen shows draw_smpte's.
 Relay::Relay(const RelayPlan &plan, kms_framebuffer *fb, Report &report)
-    : plan_(plan), fb_(fb), report_(report), watching_input_(plan.watch_input) {}
+    : plan_(plan), fb_(fb),
+      drawing_{pattern::TestPattern::smpte, kXR24, plan.screen->width, plan.screen->height},
+      report_(report), watching_input_(plan.watch_input) {}
 
 bool Relay::hand_to(uint32_t crtc_index) {
     kms_crtc *crtc = plan_.screen->device->crtcs[crtc_index].get();
@@ -58,6 +65,7 @@ bool Relay::hand_to(uint32_t crtc_index) {
     last_failure_.clear();
     auto refused = [&](const char *call, int result) {
         report_.set(event); // a write that fails too is said by the caller
+        last_set_ = event;
         print_kms_failure(call, result);
         if (event.step == 0 && !plan_.plain && (result == -EACCES || result == -EPERM) &&
             kms_device_is_master(plan_.screen->device) == 0)
@@ -68,12 +76,20 @@ bool Relay::hand_to(uint32_t crtc_index) {
     };
 
     kms_writeback_job *capture = plan_.writeback ? plan_.writeback->job(crtc_index) : nullptr;
+    // With a plane the capture goes with the plane's commit, after which
+    // the CRTC shows the whole picture; the handover routes the connector.
+    kms_writeback_job route;
+    kms_writeback_job *screen_capture = capture;
+    if (capture && !plan_.planes.empty()) {
+        route.connector = capture->connector;
+        screen_capture = &route;
+    }
     if (plan_.atomic) {
         // The kernel checks the whole handover first; a refusal there ends
         // the run as a refused mode set would.
         event.atomic = true;
         const int checked = kms_atomic_screen_set_writeback(plan_.atomic, plan_.screen, crtc, fb_,
-                                                            capture, true);
+                                                            screen_capture, true);
         if (checked < 0 && plan_.atomic->failed_step != kms_atomic_step::commit)
             return refused_before_commit(event, crtc_index, checked);
         event.test_only = checked;
@@ -84,7 +100,7 @@ bool Relay::hand_to(uint32_t crtc_index) {
     }
     const double before = monotonic_now();
     event.result = plan_.atomic ? kms_atomic_screen_set_writeback(plan_.atomic, plan_.screen, crtc,
-                                                                  fb_, capture, false)
+                                                                  fb_, screen_capture, false)
                                 : kms_screen_set(plan_.screen, crtc, fb_);
     event.duration_us = uint64_t(std::llround((monotonic_now() - before) * 1e6));
     if (event.result < 0)
@@ -102,28 +118,17 @@ bool Relay::hand_to(uint32_t crtc_index) {
             failed = "not in effect";
     }
     if (!plan_.planes.empty() && !failed) {
-        if (show_plane(crtc_index, crtc, event) < 0)
+        if (show_plane(crtc_index, crtc, capture, event) < 0)
             return refused(plan_.atomic ? "kms_atomic_plane_set()" : "kms_plane_set()",
                            *event.plane_result);
-    }
-    if (plan_.crc && !failed) {
-        std::vector<CrcEntry> entries;
-        event.mismatch = plan_.crc->check(crtc_index, event.step, entries);
-        event.crc.emplace();
-        for (const CrcEntry &entry : entries) {
-            event.crc->push_back(entry.values);
-            event.frames.push_back(entry.frame);
-        }
         if (!event.mismatch.empty())
-            failed = "failed its CRC check";
+            failed = "not in effect";
     }
-    if (plan_.writeback && !failed) {
-        event.mismatch = plan_.writeback->check(crtc_index, event.step);
-        if (!event.mismatch.empty())
-            failed = "failed its writeback check";
-    }
+    if (!failed)
+        failed = check_pixels(crtc_index, event);
     if (plan_.verify || plan_.crc || plan_.writeback)
         event.verified = failed == nullptr;
+    last_set_ = event;
     if (!report_.set(event)) {
         last_failure_ = report_.error(); // the caller says it
         return false;
@@ -136,6 +141,40 @@ bool Relay::hand_to(uint32_t crtc_index) {
     }
     previous_crtc_id_ = crtc->id;
     return true;
+}
+
+const char *Relay::check_pixels(uint32_t crtc_index, SetEvent &event) {
+    if (!plan_.crc && !plan_.writeback)
+        return nullptr;
+    std::vector<Layer> layers{{drawing_, 0, 0}};
+    if (!plan_.planes.empty())
+        layers.push_back({plane_drawing_, plan_.plane_x, plan_.plane_y});
+    const std::string picture = picture_key(layers);
+    const std::string shown = format_name(layers.back().drawing.format);
+    if (plan_.crc) {
+        std::vector<CrcEntry> entries;
+        event.mismatch =
+            plan_.crc->check(crtc_index, event.step, picture, shown, entries, event.references.crc);
+        event.crc.emplace();
+        for (const CrcEntry &entry : entries) {
+            event.crc->push_back(entry.values);
+            event.frames.push_back(entry.frame);
+        }
+        if (!event.mismatch.empty())
+            return "failed its CRC check";
+    }
+    if (plan_.writeback) {
+        if (picture != expected_key_) {
+            expected_ = compose_expected(plan_.screen->width, plan_.screen->height, layers);
+            expected_key_ = picture;
+        }
+        event.references.writeback_format = plan_.writeback->capture_format(crtc_index);
+        event.references.writeback_tolerance = expected_.tolerance;
+        event.mismatch = plan_.writeback->check(crtc_index, event.step, expected_);
+        if (!event.mismatch.empty())
+            return "failed its writeback check";
+    }
+    return nullptr;
 }
 
 // An atomic handover that failed before any ATOMIC request was sent: the
@@ -164,12 +203,14 @@ bool Relay::refused_before_commit(SetEvent &event, uint32_t crtc_index, int resu
     }
     why += "; no ATOMIC request was sent)";
     report_.set(event); // a write that fails too is said by the caller
+    last_set_ = event;
     std::fprintf(stderr, "%s\n", why.c_str());
     last_failure_ = why;
     return false;
 }
 
-int Relay::show_plane(uint32_t crtc_index, kms_crtc *crtc, SetEvent &event) {
+int Relay::show_plane(uint32_t crtc_index, kms_crtc *crtc, kms_writeback_job *capture,
+                      SetEvent &event) {
     size_t position = 0;
     while (plan_.crtcs[position] != crtc_index)
         ++position;
@@ -178,8 +219,8 @@ int Relay::show_plane(uint32_t crtc_index, kms_crtc *crtc, SetEvent &event) {
     // A legacy SETPLANE names the CRTC through the plane's record.
     plane->crtc = crtc;
     event.plane_result =
-        plan_.atomic ? kms_atomic_plane_set(plan_.atomic, plane, crtc, plane_fb_, plan_.plane_x,
-                                            plan_.plane_y, false)
+        plan_.atomic ? kms_atomic_plane_set_writeback(plan_.atomic, plane, crtc, plane_fb_,
+                                                      plan_.plane_x, plan_.plane_y, capture, false)
                      : kms_plane_set(plane, plane_fb_, uint32_t(plan_.plane_x),
                                      uint32_t(plan_.plane_y));
     if (*event.plane_result < 0)
@@ -231,8 +272,9 @@ std::optional<EndReason> Relay::wait_period(const sigset_t &wait_mask) {
     }
 }
 
-bool Relay::show_picture(kms_framebuffer *fb) {
+bool Relay::show_picture(kms_framebuffer *fb, const Drawing &drawing) {
     (plan_.planes.empty() ? fb_ : plane_fb_) = fb;
+    (plan_.planes.empty() ? drawing_ : plane_drawing_) = drawing;
     if (plan_.verify)
         previous_crtc_id_ = crtc_driving(plan_.screen);
     return hand_to(plan_.crtcs[0]);

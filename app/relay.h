@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "crc_check.h"
+#include "expected_picture.h"
 #include "kms_objects.h"
 #include "report.h"
 #include "writeback_check.h"
@@ -53,15 +54,15 @@ public:
 
     // Shows another picture through the plan's first CRTC (a step like a
     // handover): the screen's, or with planes in the plan the plane's;
-    // false after a failure it has printed.
-    bool show_picture(kms_framebuffer *fb);
+    // `drawing` says what it holds, for the pixel checks. False after a
+    // failure it has printed.
+    bool show_picture(kms_framebuffer *fb, const Drawing &drawing);
 
     // What the last mode set failed on, in words ("kms_screen_set()
     // refused it: -22", "not in effect: ..."); empty after a success.
     const std::string &last_failure() const { return last_failure_; }
-
-    // The picture of the plan's planes, shown with every mode set.
-    void set_plane_picture(kms_framebuffer *fb) { plane_fb_ = fb; }
+    // The last mode set's report line, with what its checks found.
+    const SetEvent &last_set() const { return last_set_; }
 
     // Waits one period for input or an ending signal: nullopt when the
     // period passed, else why the run ends (a failed wait printed).
@@ -73,14 +74,22 @@ private:
     // One mode set on plan CRTC `crtc_index`, timed, checked with --verify
     // and reported; false after a failure it has printed.
     bool hand_to(uint32_t crtc_index);
-    // Puts the plane picture on the plane the plan gives this CRTC; 0 or
-    // -errno, and what --verify found amiss in `mismatch`.
-    int show_plane(uint32_t crtc_index, kms_crtc *crtc, SetEvent &event);
+    // Puts the plane picture on the plane the plan gives this CRTC, with
+    // `capture` when given; 0 or -errno, and what --verify found amiss in
+    // `mismatch`.
+    int show_plane(uint32_t crtc_index, kms_crtc *crtc, kms_writeback_job *capture,
+                   SetEvent &event);
+    // The pixel checks after a mode set; the first failure's name, or null.
+    const char *check_pixels(uint32_t crtc_index, SetEvent &event);
     bool refused_before_commit(SetEvent &event, uint32_t crtc_index, int result);
 
     const RelayPlan &plan_;
     kms_framebuffer *fb_;
     kms_framebuffer *plane_fb_ = nullptr;
+    Drawing drawing_, plane_drawing_; // what fb_ and plane_fb_ hold
+    std::string expected_key_;        // the picture expected_ is of
+    ExpectedPicture expected_;
+    SetEvent last_set_;
     Report &report_;
     uint32_t step_ = 0;
     std::string last_failure_;

@@ -12,9 +12,21 @@
 
 #include <nlohmann/json.hpp>
 
+#include "picture.h"
+
 using nlohmann::json;
 
 namespace {
+
+// "crc_reference" and "writeback", for the checks that got that far.
+void add_references(json &line, const PixelReferences &references) {
+    if (references.crc)
+        line["crc_reference"] = {{"step", references.crc->step},
+                                 {"format", references.crc->shown}};
+    if (references.writeback_format)
+        line["writeback"] = {{"format", format_name(*references.writeback_format)},
+                             {"tolerance", references.writeback_tolerance}};
+}
 
 const char *reason_name(EndReason reason) {
     switch (reason) {
@@ -194,6 +206,7 @@ bool Report::set(const SetEvent &event) {
         line["crc"] = *event.crc;
         line["frames"] = event.frames;
     }
+    add_references(line, event.references);
     if (event.plane_id) {
         line["plane"] = {{"id", event.plane_id}, {"result", nullptr}};
         if (event.plane_result)
@@ -214,6 +227,11 @@ bool Report::format(const FormatEvent &event) {
         line["verified"] = *event.verified;
     if (!event.reason.empty())
         line["reason"] = event.reason;
+    if (event.step)
+        line["step"] = *event.step;
+    if (event.crc)
+        line["crc"] = *event.crc;
+    add_references(line, event.references);
     return write_line(text_of(line));
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "crc_check.h"
 #include "kms_objects.h"
 
 // How a run ended.
@@ -31,6 +32,13 @@ struct StartEvent {
     std::optional<uint64_t> handovers;
     bool verify = false, atomic = false, capable = false;
     std::string driver_name, driver_version, driver_date; // drmGetVersion; empty if unknown
+};
+
+// What the pixel checks compared a picture with.
+struct PixelReferences {
+    std::optional<CrcReference> crc;          // the showing whose CRC was the reference
+    std::optional<uint32_t> writeback_format; // the capture's format, when one was compared
+    int writeback_tolerance = 0;              // levels per colour it was allowed
 };
 
 // One mode-setting call that gives the screen to a CRTC.
@@ -51,6 +59,7 @@ struct SetEvent {
     // --verify=crc: each entry's CRC values and frame numbers, as read.
     std::optional<std::vector<std::vector<uint32_t>>> crc;
     std::vector<uint32_t> frames;
+    PixelReferences references;
 };
 
 // One format of a --formats sweep, after it was shown (or not).
@@ -62,6 +71,9 @@ struct FormatEvent {
     const char *result = "pass";  // "pass", "fail" or "skip"
     std::string reason;           // why it failed or was skipped
     std::optional<bool> verified; // null without --verify or when not shown
+    std::optional<uint32_t> step; // of the set line that showed it
+    std::optional<std::vector<uint32_t>> crc; // --verify=crc: the CRC values it showed with
+    PixelReferences references;
 };
 
 struct EndEvent {

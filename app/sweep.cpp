@@ -24,29 +24,46 @@ EndReason run_sweep(const Sweep &sweep, const sigset_t &wait_mask, FramebufferPt
     kms_crtc *crtc = plan.screen->device->crtcs[crtc_index].get();
     std::vector<std::string> passed, failed, skipped;
     EndReason reason = EndReason::formats;
+    auto event_of = [&](uint32_t code) {
+        FormatEvent event;
+        event.format = format_name(code);
+        event.crtc_index = crtc_index;
+        event.crtc_id = crtc->id;
+        event.plane_id = sweep.plane.id;
+        return event;
+    };
 
     for (const uint32_t code : sweep.list.skipped) {
         skipped.push_back(format_name(code));
-        sweep.report.format({format_name(code), crtc_index, crtc->id, sweep.plane.id, "skip",
-                             "not drawn by the generator", std::nullopt});
+        FormatEvent event = event_of(code);
+        event.result = "skip";
+        event.reason = "not drawn by the generator";
+        sweep.report.format(event);
     }
     for (const uint32_t code : sweep.list.formats) {
-        FormatEvent event{format_name(code), crtc_index, crtc->id, sweep.plane.id, "fail", {},
-                          std::nullopt};
+        FormatEvent event = event_of(code);
+        event.result = "fail";
         FramebufferPtr fb = create_picture(plan.screen->device, sweep.width, sweep.height, code,
                                            sweep.pattern, event.reason);
         if (fb && is_indexed(code))
             event.reason = sweep.palettes.load(crtc, crtc_index);
         if (fb && event.reason.empty()) {
-            if (sweep.relay.show_picture(fb.get())) {
+            const bool ok = sweep.relay.show_picture(
+                fb.get(), {sweep.pattern, code, sweep.width, sweep.height});
+            const SetEvent &set = sweep.relay.last_set();
+            if (ok) {
                 event.result = "pass";
-                if (plan.verify)
-                    event.verified = true;
                 shown = std::move(fb);
             } else {
                 event.reason = sweep.relay.last_failure(); // printed as it happened
-                if (plan.verify && event.reason.starts_with("not in effect"))
-                    event.verified = false;
+            }
+            // A step its checks got to: what they found and compared with.
+            if (ok || set.verified) {
+                event.verified = set.verified;
+                event.step = set.step;
+                if (set.crc && !set.crc->empty())
+                    event.crc = set.crc->front();
+                event.references = set.references;
             }
         } else {
             std::fprintf(stderr, "format %s: %s\n", event.format.c_str(), event.reason.c_str());

@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "pixel_formats.h"
 #include "png_rgb8.h"
-#include "test_pattern.h"
 
 namespace {
 
@@ -73,8 +73,6 @@ std::unique_ptr<WritebackCheck> WritebackCheck::prepare(kms_atomic *atomic,
     std::unique_ptr<WritebackCheck> check(new WritebackCheck);
     check->timeout_ = timeout;
     check->save_ = save;
-    check->width_ = screen.width;
-    check->height_ = screen.height;
     if (int err = kms_device_find_writebacks(atomic, &check->connectors_); err < 0) {
         error = "--verify=writeback: the device does not list writeback connectors: ";
         error += std::strerror(-err);
@@ -126,13 +124,6 @@ std::unique_ptr<WritebackCheck> WritebackCheck::prepare(kms_atomic *atomic,
         }
         check->jobs_[found] = {&connector, check->captures_[found], -1};
     }
-    // The picture as the generator renders it, in RGB.
-    std::vector<uint8_t> drawn(size_t(screen.width) * screen.height * 4);
-    pattern::fill_test_pattern(kXR24, pattern::TestPattern::smpte, {drawn.data(), nullptr, nullptr},
-                               screen.width, screen.height, screen.width * 4);
-    check->expected_.resize(size_t(screen.width) * screen.height);
-    for (size_t i = 0; i < check->expected_.size(); ++i)
-        check->expected_[i] = rgb_of(kXR24, &drawn[i * 4]);
     return check;
 }
 
@@ -148,7 +139,7 @@ kms_writeback_job *WritebackCheck::job(uint32_t crtc) {
     return &jobs_[connector_of_crtc_.at(crtc)];
 }
 
-std::string WritebackCheck::check(uint32_t crtc, uint32_t step) {
+std::string WritebackCheck::check(uint32_t crtc, uint32_t step, const ExpectedPicture &expected) {
     kms_writeback_job &job = *this->job(crtc);
     const std::string name = "CRTC " + std::to_string(crtc);
     if (job.out_fence < 0)
@@ -164,37 +155,52 @@ std::string WritebackCheck::check(uint32_t crtc, uint32_t step) {
     if (ready == 0)
         return "the writeback fence of " + name + " did not signal within " +
                std::to_string(timeout_ms) + " ms";
-    return compare(crtc, step, *job.fb);
+    return compare(crtc, step, *job.fb, expected);
 }
 
-std::string WritebackCheck::compare(uint32_t crtc, uint32_t step, const kms_framebuffer &capture) {
+std::string WritebackCheck::compare(uint32_t crtc, uint32_t step, const kms_framebuffer &capture,
+                                    const ExpectedPicture &expected) {
+    const uint32_t width = expected.width, height = expected.height;
+    if (capture.width != width || capture.height != height)
+        return "the writeback capture of CRTC " + std::to_string(crtc) + " is " +
+               std::to_string(capture.width) + "x" + std::to_string(capture.height) +
+               ", the picture " + std::to_string(width) + "x" + std::to_string(height);
     void *map = nullptr;
     if (int err = kms_framebuffer_map(const_cast<kms_framebuffer *>(&capture), &map); err < 0)
         return "cannot map the writeback capture: " + std::to_string(err);
-    std::vector<uint32_t> captured(expected_.size());
+    std::vector<uint32_t> captured(expected.pixels.size());
     const auto *bytes = static_cast<const uint8_t *>(map);
-    for (uint32_t y = 0; y < height_; ++y)
-        for (uint32_t x = 0; x < width_; ++x)
-            captured[size_t(y) * width_ + x] =
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            captured[size_t(y) * width + x] =
                 rgb_of(capture.format, bytes + size_t(y) * capture.pitch + size_t(x) * 4);
     kms_framebuffer_unmap(const_cast<kms_framebuffer *>(&capture));
 
+    auto differs = [&](uint32_t a, uint32_t b) {
+        for (int shift = 0; shift < 24; shift += 8)
+            if (std::abs(int(a >> shift & 0xff) - int(b >> shift & 0xff)) > expected.tolerance)
+                return true;
+        return false;
+    };
     size_t differing = 0, first = 0;
-    for (size_t i = 0; i < expected_.size(); ++i)
-        if (captured[i] != expected_[i] && differing++ == 0)
+    for (size_t i = 0; i < captured.size(); ++i)
+        if (differs(captured[i], expected.pixels[i]) && differing++ == 0)
             first = i;
     if (differing == 0)
         return {};
-    std::string text = "the writeback capture of CRTC " + std::to_string(crtc) + " differs in " +
-                       std::to_string(differing) + " of " + std::to_string(expected_.size()) +
-                       " pixels, first at " + std::to_string(first % width_) + "," +
-                       std::to_string(first / width_) + ": " + hex(captured[first]) +
-                       ", expected " + hex(expected_[first]);
+    std::string text = "the writeback capture of CRTC " + std::to_string(crtc) + " differs";
+    if (expected.tolerance > 0)
+        text += " by more than " + std::to_string(expected.tolerance) + " level" +
+                (expected.tolerance == 1 ? "" : "s");
+    text += " in " + std::to_string(differing) + " of " + std::to_string(captured.size()) +
+            " pixels, first at " + std::to_string(first % width) + "," +
+            std::to_string(first / width) + ": " + hex(captured[first]) + ", expected " +
+            hex(expected.pixels[first]);
     if (save_) {
         const std::string base = *save_ + "/writeback-step" + std::to_string(step);
         std::string error;
-        if (save_png(base + "-expected.png", expected_, width_, height_, error) &&
-            save_png(base + "-captured.png", captured, width_, height_, error))
+        if (save_png(base + "-expected.png", expected.pixels, width, height, error) &&
+            save_png(base + "-captured.png", captured, width, height, error))
             text += " (saved as " + base + "-expected.png and -captured.png)";
         else
             text += " (could not save the pictures: " + error + ")";

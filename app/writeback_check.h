@@ -2,9 +2,9 @@
 // --verify=writeback: each handover commit also attaches a writeback
 // connector to the new CRTC with a capture framebuffer and an out-fence;
 // once the fence signals, the captured frame is compared pixel for pixel
-// with the generator's RGB rendering of the picture. The capture formats
-// read here (XR24, XB24, RA24) hold 8 bits per colour, as the picture does,
-// so the comparison is exact.
+// with the expected picture (expected_picture.h). The capture formats read
+// here (XR24, XB24, RA24) hold 8 bits per colour, as that picture does, so
+// the comparison is exact but for the tolerance the shown formats need.
 #pragma once
 
 #include <ctime>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_picture.h"
 #include "kms_objects.h"
 
 class WritebackCheck {
@@ -30,20 +31,23 @@ public:
 
     // The capture to attach when CRTC `crtc` takes the screen.
     kms_writeback_job *job(uint32_t crtc);
-    // After the commit: waits for the capture and compares it with the
-    // picture; empty when equal, else what differed. Closes the fence.
-    std::string check(uint32_t crtc, uint32_t step);
+    // After the commit: waits for the capture and compares it with
+    // `expected`; empty when equal within its tolerance, else what
+    // differed. Closes the fence.
+    std::string check(uint32_t crtc, uint32_t step, const ExpectedPicture &expected);
+
+    // The format CRTC `crtc`'s captures are written in.
+    uint32_t capture_format(uint32_t crtc) { return job(crtc)->fb->format; }
 
 private:
     WritebackCheck() = default;
-    std::string compare(uint32_t crtc, uint32_t step, const kms_framebuffer &capture);
+    std::string compare(uint32_t crtc, uint32_t step, const kms_framebuffer &capture,
+                        const ExpectedPicture &expected);
 
     std::vector<kms_writeback> connectors_;
     std::map<uint32_t, size_t> connector_of_crtc_;
     std::vector<kms_framebuffer *> captures_; // one per connector used, or null
     std::vector<kms_writeback_job> jobs_;     // parallel to connectors_
-    std::vector<uint32_t> expected_;          // the picture, 0xRRGGBB
-    uint32_t width_ = 0, height_ = 0;
     timespec timeout_{1, 0};
     std::optional<std::string> save_;
 };

@@ -168,6 +168,20 @@ int choose_plane(const kms_atomic &atomic, int crtc, uint32_t crtc_id, uint32_t 
     return own >= 0 ? own : spare >= 0 ? spare : leaving;
 }
 
+// The writeback connector follows `crtc_id`; with a framebuffer it
+// captures the commit's frame, its fence asked for in a real commit only.
+void attach_capture(Commit &commit, kms_writeback_job &job, uint32_t crtc_id, bool test_only) {
+    const auto &capture = job.connector->object;
+    commit.set(capture, kms_writeback_property::crtc_id, crtc_id);
+    job.out_fence = -1;
+    if (!job.fb)
+        return;
+    commit.set(capture, kms_writeback_property::writeback_fb_id, job.fb->id);
+    if (!test_only)
+        commit.set(capture, kms_writeback_property::writeback_out_fence_ptr,
+                   reinterpret_cast<uintptr_t>(&job.out_fence));
+}
+
 } // namespace
 
 const char *kms_property_name(kms_screen_property property) {
@@ -276,16 +290,8 @@ int kms_atomic_screen_set_writeback(kms_atomic *atomic, const kms_screen *screen
         commit.set(shown, kms_plane_property::crtc_y, 0);
         commit.set(shown, kms_plane_property::crtc_w, fb->width);
         commit.set(shown, kms_plane_property::crtc_h, fb->height);
-        if (job) {
-            // The capture follows the screen; its fence only for a real commit.
-            const auto &capture = job->connector->object;
-            commit.set(capture, kms_writeback_property::crtc_id, crtc->id);
-            commit.set(capture, kms_writeback_property::writeback_fb_id, job->fb->id);
-            job->out_fence = -1;
-            if (!test_only)
-                commit.set(capture, kms_writeback_property::writeback_out_fence_ptr,
-                           reinterpret_cast<uintptr_t>(&job->out_fence));
-        }
+        if (job)
+            attach_capture(commit, *job, crtc->id, test_only);
         const uint32_t flags =
             DRM_MODE_ATOMIC_ALLOW_MODESET | (test_only ? DRM_MODE_ATOMIC_TEST_ONLY : 0);
         if (int e = commit.commit(device.fd, flags))
@@ -316,11 +322,17 @@ const kms_plane *kms_atomic_primary_plane(const kms_atomic *atomic, const kms_cr
 
 int kms_atomic_plane_set(kms_atomic *atomic, const kms_plane *plane, const kms_crtc *crtc,
                          const kms_framebuffer *fb, int32_t x, int32_t y, bool test_only) {
+    return kms_atomic_plane_set_writeback(atomic, plane, crtc, fb, x, y, nullptr, test_only);
+}
+
+int kms_atomic_plane_set_writeback(kms_atomic *atomic, const kms_plane *plane,
+                                   const kms_crtc *crtc, const kms_framebuffer *fb, int32_t x,
+                                   int32_t y, kms_writeback_job *job, bool test_only) {
     if (!atomic || !atomic->device)
         return -EINVAL;
     atomic->failed_step = kms_atomic_step::none;
     atomic->missing_property = nullptr;
-    if (!plane || (fb && !crtc))
+    if (!plane || (fb && !crtc) || (job && !crtc))
         return fail(*atomic, kms_atomic_step::arguments, -EINVAL);
     const kms_device &device = *atomic->device;
     const int plane_index = index_of(device.planes, plane->id);
@@ -347,6 +359,8 @@ int kms_atomic_plane_set(kms_atomic *atomic, const kms_plane *plane, const kms_c
             commit.set(object, kms_plane_property::crtc_w, fb->width);
             commit.set(object, kms_plane_property::crtc_h, fb->height);
         }
+        if (job)
+            attach_capture(commit, *job, crtc->id, test_only);
         const uint32_t flags = test_only ? DRM_MODE_ATOMIC_TEST_ONLY : 0;
         if (int e = commit.commit(device.fd, flags))
             return e;

@@ -339,7 +339,9 @@ int kms_device_find_writebacks(kms_atomic *atomic, std::vector<kms_writeback> *o
 // One capture in a handover commit: `fb` (of the mode's size and one of
 // the connector's formats) receives the frame; the real commit sets
 // out_fence to a descriptor that becomes readable (poll) once the capture
-// is written, or -1. The caller closes it.
+// is written, or -1. The caller closes it. Without `fb` the job only
+// routes the connector to the CRTC (a mode set), for a later commit that
+// captures without one.
 struct kms_writeback_job {
     const kms_writeback *connector = nullptr;
     const kms_framebuffer *fb = nullptr;
@@ -350,3 +352,8 @@ struct kms_writeback_job {
 int kms_atomic_screen_set_writeback(kms_atomic *atomic, const kms_screen *screen,
                                     const kms_crtc *crtc, const kms_framebuffer *fb,
                                     kms_writeback_job *job, bool test_only);
+// kms_atomic_plane_set, with the writeback connector (already routed to
+// `crtc`) capturing the frame that commit makes.
+int kms_atomic_plane_set_writeback(kms_atomic *atomic, const kms_plane *plane,
+                                   const kms_crtc *crtc, const kms_framebuffer *fb, int32_t x,
+                                   int32_t y, kms_writeback_job *job, bool test_only);

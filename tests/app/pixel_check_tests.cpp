@@ -135,6 +135,100 @@ TEST(PixelFault, CorruptCaptureSavedAsTwoPictures) {
     EXPECT_EQ(captured.at(340, 384), expected.at(340, 384));
 }
 
+// A sweep of writeback-planes.json's primary plane, each format checked
+// by CRC and capture: XB24 shows the same picture as XR24 (only the byte
+// order differs), so its CRC must be XR24's.
+const std::vector<std::string> kSweep = {
+    "--formats", "XR24,NV12,XB24", "--verify=crc,writeback", "--debugfs", "DEBUGFS", "--report",
+    "REPORT"};
+
+std::vector<json> format_lines(const RelayResult &result) {
+    std::vector<json> lines;
+    for (const json &line : parse_json_lines(read_file(result.report_path)))
+        if (line["event"] == "format")
+            lines.push_back(line);
+    return lines;
+}
+
+TEST(PixelChecks, FaithfulSweepSaysWhatEachFormatWasComparedWith) {
+    const RelayResult result = run_relay(
+        {.device = "writeback-planes.json", .options = kSweep, .events = {"input@99"}});
+    EXPECT_EQ(result.program.exit_status, 0) << result.program.err;
+    EXPECT_EQ(result.program.out, "Using screen Virtual-0, resolution 320x180\n"
+                                  "formats: 3 passed, 0 failed, 0 skipped\n");
+    const std::vector<json> formats = format_lines(result);
+    ASSERT_EQ(formats.size(), 3u);
+    for (const json &line : formats)
+        EXPECT_EQ(line["verified"], true) << line.dump();
+    // The YUV picture is compared within the stated tolerance, the others exactly.
+    EXPECT_EQ(formats[0]["writeback"], (json{{"format", "XR24"}, {"tolerance", 0}}));
+    EXPECT_EQ(formats[1]["writeback"], (json{{"format", "XR24"}, {"tolerance", 2}}));
+    EXPECT_EQ(formats[1]["crc_reference"], (json{{"format", "NV12"}, {"step", 1}}));
+    EXPECT_EQ(formats[2]["crc_reference"], (json{{"format", "XR24"}, {"step", 0}}));
+    EXPECT_EQ(formats[2]["crc"], formats[0]["crc"]);
+    EXPECT_NE(formats[1]["crc"], formats[0]["crc"]);
+    EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+}
+
+struct SweepFaultCase {
+    const char *name;
+    std::string fault;
+    std::string err;     // in the failed step's line
+    const char *failed;  // the format it failed
+};
+
+void PrintTo(const SweepFaultCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class SweepPixelFault : public testing::TestWithParam<SweepFaultCase> {};
+
+// CRC entries count per CRTC (3 per format) and captures per job (1 per
+// format): each fault hits one step, which fails; the sweep goes on.
+TEST_P(SweepPixelFault, FailsThatFormatAndGoesOn) {
+    const SweepFaultCase &c = GetParam();
+    const RelayResult result = run_relay({.device = "writeback-planes.json",
+                                          .options = kSweep,
+                                          .events = {"input@99"},
+                                          .pixel_faults = {c.fault}});
+    EXPECT_EQ(result.program.exit_status, 1);
+    EXPECT_NE(result.program.err.find(c.err), std::string::npos) << result.program.err;
+    EXPECT_EQ(result.program.out, "Using screen Virtual-0, resolution 320x180\n"
+                                  "formats: 2 passed, 1 failed (" +
+                                      std::string(c.failed) + "), 0 skipped\n");
+    for (const json &line : format_lines(result)) {
+        const bool hit = line["format"] == c.failed;
+        EXPECT_EQ(line["result"], hit ? "fail" : "pass") << line.dump();
+        EXPECT_EQ(line["verified"], !hit);
+    }
+    EXPECT_TRUE(result.left_nothing_behind()) << result.report.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sim, SweepPixelFault,
+    testing::Values(
+        SweepFaultCase{"StaleFrame", "crc-stale:0:8",
+                       "handover to CRTC 0 failed its CRC check: the frame counter of CRTC 0 "
+                       "does not advance",
+                       "XB24"},
+        SweepFaultCase{"StoppedCrtc", "crc-stop:0:7",
+                       "handover to CRTC 0 failed its CRC check: CRTC 0 sent 1 CRC entry in 1 s, "
+                       "not 3 (is it scanning out?)\n",
+                       "XB24"},
+        SweepFaultCase{"WrongPictureForTheSameColours", "crc-change:0:6",
+                       ", not 0x0fac9061 as XR24 showed the same picture there (step 0)\n",
+                       "XB24"},
+        SweepFaultCase{"CorruptCaptureOfAYuvPicture", "wb-corrupt:2",
+                       "handover to CRTC 0 failed its writeback check: the writeback capture of "
+                       "CRTC 0 differs by more than 2 levels in 1 of 57600 pixels, first at "
+                       "106,90: ",
+                       "NV12"},
+        SweepFaultCase{"FenceNeverSignals", "wb-unsignalled:1",
+                       "handover to CRTC 0 failed its writeback check: the writeback fence of "
+                       "CRTC 0 did not signal within 1000 ms\n",
+                       "XR24"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 struct RefusalCase {
     const char *name;
     RelayRun run;

@@ -124,6 +124,15 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    "handover to CRTC 0 not in effect: cannot read screen HDMI-A-0: -5\n",
                    {0}},
+        VerifyCase{"IgnoredPlaneSet",
+                   {.device = "hdmi-3crtc.json",
+                    .options = {"--plane", "overlay", "-V"},
+                    .events = {"input@99"},
+                    .failures = {"setplane:2:ignore"}},
+                   1,
+                   "handover to CRTC 1 not in effect: plane id 34 shows framebuffer 44 on CRTC id "
+                   "36, not 44 on 37\n",
+                   {0, 1}},
         // Without --verify the ignored mode set goes unnoticed.
         VerifyCase{"UnnoticedWithoutVerify",
                    {.device = "hdmi-3crtc.json",

@@ -120,3 +120,23 @@ std::vector<uint8_t> picture_to_rgb8(const RenderedPicture &picture) {
     }
     return rgb;
 }
+
+std::vector<uint8_t> picture_alpha8(const RenderedPicture &picture) {
+    const PixelFormatInfo &format = *picture.format;
+    const FormatLayout layout = format_layout(format);
+    std::vector<uint8_t> alpha(size_t{picture.width} * picture.height, 255);
+    const ColorComponent &a = format.rgb.alpha;
+    if (a.length == 0 || is_yuv(layout) || layout.family == PixelFamily::indexed)
+        return alpha;
+    const uint32_t bpp = layout.bytes_per_pixel[0];
+    for (uint32_t y = 0; y < picture.height; ++y)
+        for (uint32_t x = 0; x < picture.width; ++x) {
+            const uint64_t value =
+                read_le(picture.planes[0].data() + size_t{y} * picture.stride + size_t{x} * bpp, bpp);
+            const auto bits = static_cast<uint32_t>((value >> a.offset) & ((uint64_t{1} << a.length) - 1));
+            alpha[size_t{y} * picture.width + x] =
+                layout.half_float ? half_to_8bit(static_cast<uint16_t>(bits))
+                                  : component_to_8bit(bits, a.length);
+        }
+    return alpha;
+}

@@ -14,6 +14,10 @@ struct Rgb8 {
 // Rows top to bottom, width x height x 3 bytes (r, g, b), alpha dropped.
 std::vector<uint8_t> picture_to_rgb8(const RenderedPicture &picture);
 
+// Each pixel's alpha as 8 bits, rows top to bottom: 255 for formats
+// without an alpha component (YUV, C8, X formats).
+std::vector<uint8_t> picture_alpha8(const RenderedPicture &picture);
+
 // An n-bit component value as 8 bits: fewer bits repeated, more truncated.
 uint8_t component_to_8bit(uint32_t value, uint32_t length);
 
