@@ -78,4 +78,7 @@ std::string connector_type_name(uint32_t type);
 // reduced-blanking approximation for others. Name is "WxH".
 drm_mode_modeinfo make_mode(uint32_t width, uint32_t height, uint32_t refresh_hz);
 
+// Sets the mode's name field, cut to fit with its NUL.
+void set_mode_name(drm_mode_modeinfo &mode, const std::string &name);
+
 } // namespace drmsim
