@@ -19,6 +19,8 @@ class Display:
     # False for a driver whose output no emulated screen shows (vkms): its
     # pixels are checked by the program's own --verify=crc,writeback.
     emulated_screen: bool = True
+    # How many CRTCs the driver makes.
+    crtcs: int = 1
 
 
 DISPLAYS: dict[str, Display] = {
@@ -27,7 +29,7 @@ DISPLAYS: dict[str, Display] = {
         driver="virtio_gpu", extra_modules=("virtio_pci",),
         qemu_args=("-vga", "none", "-device", "virtio-gpu-pci,max_outputs=2,id=gpu0"),
         screen="Virtual-0", width=1280, height=800,
-        screendump={"device": "gpu0", "head": 0}),
+        screendump={"device": "gpu0", "head": 0}, crtcs=2),
     # Two CRTCs that can both drive the DVI-I connector; the emulated
     # screen shows only what CRTC 0 scans out. The driver needs a video
     # BIOS (radeon_rom.py).
@@ -35,7 +37,7 @@ DISPLAYS: dict[str, Display] = {
         driver="radeon", extra_modules=(),
         qemu_args=("-vga", "none", "-device", "ati-vga,model=rv100,romfile={rom},id=gpu0"),
         screen="DVI-I-0", width=1280, height=800,
-        screendump={"device": "gpu0"}),
+        screendump={"device": "gpu0"}, crtcs=2),
     "bochs": Display(
         driver="bochs", extra_modules=(),
         qemu_args=("-vga", "std"),
@@ -49,7 +51,7 @@ DISPLAYS: dict[str, Display] = {
         driver="qxl", extra_modules=(),
         qemu_args=("-vga", "none", "-device", "qxl-vga,id=gpu0"),
         screen="Virtual-0", width=1024, height=768,
-        screendump={"device": "gpu0"}),
+        screendump={"device": "gpu0"}, crtcs=4),
     # The kernel's virtual KMS driver, built out of tree (vkms_build.py):
     # one CRTC with a CRC source, a Virtual connector and a writeback
     # connector, composed in memory; no emulated device at all.

@@ -187,6 +187,11 @@ class Case:
         return 5.0
 
     @property
+    def one_crtc(self) -> bool:
+        """Whether the run says its cycle has one CRTC (ONE_CRTC)."""
+        return bool(self.args) and (DISPLAYS[self.display].crtcs == 1 or "--capable" in self.args)
+
+    @property
     def test_name(self) -> str:
         return ".".join(part for part in (self.kernel, self.display, self.name) if part)
 

@@ -175,6 +175,8 @@ class ListingTest(unittest.TestCase):
     def test_the_json_listing_names_what_sysfs_names(self) -> None:
         self.assertEqual(self.check_json(self.JSON_LISTING),
                          ["JSON listing: driver bochs-drm, kernel names ['Virtual-1']"])
+        with_writeback = self.JSON_LISTING[:5] + [self.JSON_LISTING[5] + " card0-Writeback-1"]
+        self.assertEqual(len(self.check_json(with_writeback)), 1)  # no screen: not listed
         listing = self.JSON_LISTING
         cases = (
             ("not listed", [], "did not list"),
@@ -224,6 +226,19 @@ class ProgramOutputTest(unittest.TestCase):
         for name, expect, lines in cases:
             with self.subTest(name), self.assertRaisesRegex(TestFailure, "program output"):
                 self.check(expect, lines)
+
+    def test_a_one_crtc_cycle_is_said_exactly_when_expected(self) -> None:
+        screen = "Using screen Virtual-0, resolution 1280x800"
+        notice = "crtc-relay: the cycle has one distinct CRTC (0): each handover sets it again"
+        run = types.SimpleNamespace(
+            display=types.SimpleNamespace(screen="Virtual-0", width=1280, height=800),
+            program_output=lambda: [screen, notice, "kms_screen_set() failed: -22"])
+        kernel_test.check_program_output(run, REFUSED, one_crtc=True)
+        with self.assertRaisesRegex(TestFailure, "1 notices of a one-CRTC cycle"):
+            kernel_test.check_program_output(run, REFUSED)
+        self.assertTrue(matrix.Case("6.1", "qxl", REFUSED, args=("--capable",)).one_crtc)
+        self.assertFalse(matrix.Case("6.1", "qxl", REFUSED, args=("--verify",)).one_crtc)
+        self.assertFalse(matrix.Case("6.1", "bochs", REFUSED).one_crtc)  # the plain run
 
 
 if __name__ == "__main__":
