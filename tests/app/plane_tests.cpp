@@ -99,7 +99,7 @@ TEST_P(PlanePicture, ShowsThePatternAtItsPlaceAfterAHandover) {
 
 // every-format.json's overlay plane (id 33) can sit on both CRTCs;
 // writeback-planes.json has a cursor plane per CRTC (ids 34 and 35), of
-// the driver's 64x64.
+// the driver's 64x64 unless --plane-size says otherwise.
 INSTANTIATE_TEST_SUITE_P(
     Planes, PlanePicture,
     testing::Values(
@@ -110,7 +110,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--plane", "overlay", "--plane-size", "101x53", "-V", "--atomic"}, "RG16",
                   pattern::TestPattern::tiles, 37, 21, 101, 53, {33, 33}},
         PlaneCase{"CursorLegacyWithCrc", "writeback-planes.json",
-                  {"--plane", "cursor", "--verify=state,crc", "--debugfs", "DEBUGFS"}, "AR24",
+                  {"--plane", "cursor", "--plane-size", "37x23", "--verify=state,crc",
+                   "--debugfs", "DEBUGFS"},
+                  "AR24", pattern::TestPattern::tiles, -5, -7, 37, 23, {34, 35}},
+        PlaneCase{"CursorAtomicAtTheCorner", "writeback-planes.json",
+                  {"--plane", "cursor", "-V", "--atomic"}, "AR24",
                   pattern::TestPattern::gradient, 301, 167, 64, 64, {34, 35}},
         PlaneCase{"CursorAtomicWithCapture", "writeback-planes.json",
                   {"--plane", "cursor", "--verify=state,crc,writeback", "--debugfs", "DEBUGFS"},
