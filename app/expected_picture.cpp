@@ -4,6 +4,7 @@
 #include "expected_picture.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "format_layout.h"
 #include "picture.h"
@@ -27,7 +28,7 @@ bool is_opaque_8bit_rgb(const pattern::PixelFormatInfo &format) {
 // The premultiplied blend of the kernel's default "pixel blend mode".
 uint32_t blend(uint32_t below, uint32_t above, uint32_t alpha) {
     uint32_t out = 0;
-    for (int shift = 0; shift < 24; shift += 8) {
+    for (const int shift : {0, 8, 16}) {
         const uint32_t s = above >> shift & 0xff, d = below >> shift & 0xff;
         out |= std::min<uint32_t>(255, s + d * (255 - alpha) / 255) << shift;
     }

@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "pixel_formats.h"
 #include "png_rgb8.h"
@@ -177,7 +178,7 @@ std::string WritebackCheck::compare(uint32_t crtc, uint32_t step, const kms_fram
     kms_framebuffer_unmap(const_cast<kms_framebuffer *>(&capture));
 
     auto differs = [&](uint32_t a, uint32_t b) {
-        for (int shift = 0; shift < 24; shift += 8)
+        for (const int shift : {0, 8, 16})
             if (std::abs(int(a >> shift & 0xff) - int(b >> shift & 0xff)) > expected.tolerance)
                 return true;
         return false;
