@@ -51,6 +51,9 @@ std::string fourcc_text(uint32_t code) {
         const char c = char(code >> shift & 0xff);
         text += c >= ' ' && c <= '~' ? c : '?';
     }
+    // Short codes are padded with blanks ("C8  "); their names are not.
+    while (text.size() > 1 && text.back() == ' ')
+        text.pop_back();
     return text;
 }
 

@@ -26,8 +26,8 @@ std::optional<uint32_t> crtc_index(const kms_device &device, uint32_t id);
 // "1 (id 37)"; "id 37" for an id the device does not list.
 std::string crtc_text(const kms_device &device, uint32_t id);
 
-// "XR24": a format code's four characters, '?' for each that is not
-// printable.
+// "XR24": a format code's characters, '?' for each that is not
+// printable, without the blanks that pad short codes ("C8").
 std::string fourcc_text(uint32_t code);
 
 // "0, 2": the indices of the bits set in `mask`, below `count`; "none".

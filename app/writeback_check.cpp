@@ -12,6 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "kms_text.h"
 #include "pixel_formats.h"
 #include "png_rgb8.h"
 
@@ -20,13 +21,6 @@ namespace {
 constexpr uint32_t kXR24 = pattern::fourcc_code('X', 'R', '2', '4');
 constexpr uint32_t kXB24 = pattern::fourcc_code('X', 'B', '2', '4');
 constexpr uint32_t kRA24 = pattern::fourcc_code('R', 'A', '2', '4');
-
-std::string fourcc_text(uint32_t code) {
-    std::string text;
-    for (int shift = 0; shift < 32; shift += 8)
-        text += char(code >> shift);
-    return text;
-}
 
 // One captured pixel, 4 bytes, as 0xRRGGBB.
 uint32_t rgb_of(uint32_t format, const uint8_t *p) {

@@ -3,6 +3,7 @@
 // which screen, mode and CRTCs are used, how often and how many times, and
 // --list, which sets nothing.
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "relay_test_support.h"
@@ -228,6 +229,12 @@ TEST(List, AsJsonForAScreenOrADeviceWithoutConnectors) {
     listing = nlohmann::json::parse(result.program.out);
     EXPECT_TRUE(listing.at("screens").empty());
     EXPECT_FALSE(listing.at("crtcs").empty());
+
+    // Short format codes without the blanks that pad them: "C8", as --format takes it.
+    result = run_relay({.device = "every-format.json", .options = {"--list", "--json"}});
+    ASSERT_EQ(result.program.exit_status, 0) << result.program.err;
+    const nlohmann::json formats = nlohmann::json::parse(result.program.out)["planes"][0]["formats"];
+    EXPECT_NE(std::find(formats.begin(), formats.end(), "C8"), formats.end()) << formats;
 }
 
 TEST(List, ShowsEachHeadsOwnEncoder) {
