@@ -15,7 +15,7 @@ import time
 import kernel_log
 import png_file
 from displays import Display
-from format_sweeps import PERIOD, Showing, Sweep
+from format_sweeps import Showing, Sweep
 from picture import differences
 from qemu_machine import Machine, Picture
 
@@ -113,7 +113,7 @@ def follow(machine: Machine, display: Display, runs: tuple, first_start: int,
     index, _ = machine.wait_for_line(EXIT.pattern, RUN_SLACK, first_start)
     followed = []
     for spec in runs:
-        limit = RUN_SLACK + (len(spec.formats) * (PERIOD + 2) if isinstance(spec, Sweep) else 0)
+        limit = RUN_SLACK + (len(spec.formats) * spec.step_limit if isinstance(spec, Sweep) else 0)
         try:
             start, _ = machine.wait_for_line(START, RUN_SLACK, index + 1)
             dumps = []
@@ -142,7 +142,7 @@ def _read_screen(machine: Machine, display: Display, sweep: Sweep, line, work: p
     if fmt is None or fmt.showing not in _DUMPED or event.get("result") != "pass":
         return []
     dumps = []
-    for offset in (SETTLE, PERIOD - SETTLE):
+    for offset in (SETTLE, sweep.period - SETTLE):
         time.sleep(max(0.0, line.time + offset - time.monotonic()))
         picture = machine.screendump(work / "screen.ppm", **display.screendump)
         dumps.append(SweepDump(fmt.name, time.monotonic(), picture))

@@ -243,7 +243,9 @@ MATRIX += tuple(
 # five drivers, CRC on 6.12 and writeback on 6.1 (the same on either, as
 # their drivers have neither).
 MATRIX += tuple(
-    Case(kernel, "vkms", PIXELS_CHECKED, args=PIXELS_ARGS, end_with=None, name="pixels")
+    # Its boot goes on with format sweeps of its primary and cursor planes.
+    Case(kernel, "vkms", PIXELS_CHECKED, args=PIXELS_ARGS, end_with=None, name="pixels",
+         then=SWEEPS[kernel, "vkms"])
     for kernel in ("6.1", "6.12")
 ) + tuple(
     Case(kernel, "vkms", WRITEBACK_BESIDE_SCREEN_REFUSED,
