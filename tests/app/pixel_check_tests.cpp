@@ -275,6 +275,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"NoWritebackConnector",
                     {.device = "hdmi-3crtc.json", .options = {"--verify=writeback"}},
                     "--verify=writeback: the device has no writeback connector"},
+        RefusalCase{"WritebackInNoFormatReadBack",
+                    {.device = "writeback-alpha-only.json", .options = {"--verify=writeback"}},
+                    "--verify=writeback: writeback connector 36 writes only AR24 AB24, none of "
+                    "XR24 XB24 RA24 that crtc-relay reads"},
         RefusalCase{"WritebackOnALegacyOnlyDevice",
                     {.device = "legacy-only.json", .options = {"--verify=writeback"}},
                     "--verify=writeback needs atomic mode setting, which this device refuses: "

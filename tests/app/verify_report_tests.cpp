@@ -108,6 +108,16 @@ INSTANTIATE_TEST_SUITE_P(
         driver_fault("OldRouteLeftInPlace", "setcrtc:2:old-route",
                      "CRTC 0 (id 35) still drives screen HDMI-A-0 through encoder 38", {0, 2},
                      {.device = "encoder-per-crtc.json", .options = {"--capable"}}),
+        // The plane's own SETPLANE ignored: the screen is in effect, the plane not.
+        VerifyCase{"IgnoredPlane",
+                   {.device = "every-format.json",
+                    .options = {"-V", "--plane", "overlay"},
+                    .events = {"input@99"},
+                    .failures = {"setplane:2:ignore"}},
+                   1,
+                   "handover to CRTC 1 not in effect: plane id 33 shows framebuffer 40 on CRTC "
+                   "id 35, not 40 on 36\n",
+                   {0, 1}},
         VerifyCase{"StateUnreadable",
                    {.device = "hdmi-3crtc.json",
                     .options = {"-V"},

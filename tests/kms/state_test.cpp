@@ -93,6 +93,14 @@ TEST_F(KmsSimTest, ReadBackFailuresReturnTheErrno) {
     EXPECT_EQ(kms_plane_read_state(&orphan_plane, &plane), -EINVAL);
     EXPECT_EQ(kms_plane_read_state(device->planes[0].get(), nullptr), -EINVAL);
     EXPECT_EQ(kms_screen_state_possible_crtcs(nullptr), 0u);
+    kms_atomic *atomic = nullptr;
+    ASSERT_EQ(kms_device_enable_atomic(device, &atomic), 0);
+    kms_atomic orphan_atomic{};
+    std::vector<kms_writeback> writebacks;
+    EXPECT_EQ(kms_device_find_writebacks(nullptr, &writebacks), -EINVAL);
+    EXPECT_EQ(kms_device_find_writebacks(&orphan_atomic, &writebacks), -EINVAL);
+    EXPECT_EQ(kms_device_find_writebacks(atomic, nullptr), -EINVAL);
+    kms_atomic_destroy(atomic);
 }
 
 } // namespace
