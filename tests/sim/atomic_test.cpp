@@ -2,6 +2,7 @@
 // Atomic mode setting: the client cap, the atomic properties, property
 // blobs and the ATOMIC ioctl, each refusal with the kernel check it mirrors.
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <cstring>
@@ -191,15 +192,19 @@ TEST_F(AtomicTest, SwitchedOffCrtcKeepsItsMode) {
 // drm_atomic_helper_check_modeset compares modes with drm_mode_equal: the
 // same timings in a new blob need no modeset; one other timing (a sync
 // pulse a line longer, the picture unchanged) does, and commits once a
-// modeset is allowed.
+// modeset is allowed. drm_mode_convert_umode takes a clock and a refresh
+// rate up to INT_MAX.
 TEST_F(AtomicTest, OnlyAnotherModeIsAModeset) {
     ASSERT_EQ(hand_over(0), 0);
-    drmModeModeInfo same = mode_, longer_sync = mode_;
+    drmModeModeInfo same = mode_, longer_sync = mode_, fastest = mode_, too_fast = mode_;
     std::strcpy(same.name, "renamed");
     ++longer_sync.vsync_end;
+    fastest.clock = fastest.vrefresh = INT_MAX; // drm_mode_convert_umode's largest
+    too_fast.vrefresh = uint32_t(INT_MAX) + 1;
     const uint32_t allow = DRM_MODE_ATOMIC_ALLOW_MODESET;
     for (auto [mode, flags, expected] :
-         {std::tuple{&same, 0u, 0}, {&longer_sync, 0u, EINVAL}, {&longer_sync, allow, 0}}) {
+         {std::tuple{&same, 0u, 0}, {&longer_sync, 0u, EINVAL}, {&longer_sync, allow, 0},
+          {&fastest, allow, 0}, {&too_fast, allow, EINVAL}}) {
         uint32_t blob = 0;
         ASSERT_EQ(drmModeCreatePropertyBlob(fd_, mode, sizeof *mode, &blob), 0);
         EXPECT_EQ(Commit(fd_).set(crtc(0), "MODE_ID", blob).commit(flags), expected)

@@ -322,8 +322,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 // drm_mode_validate_basic: a mode needs a picture and each sync edge at or
-// after the one before it; equal edges are valid.
-TEST_F(SimTest, ModeTimingsMustBeInOrder) {
+// after the one before it; equal edges are valid. drm_mode_convert_umode
+// takes a clock and a refresh rate up to INT_MAX. drm_mode_setcrtc takes a
+// picture aspect ratio once the client sets DRM_CLIENT_CAP_ASPECT_RATIO.
+TEST_F(SimTest, SetCrtcChecksTheModeAsTheKernel) {
     Device dev = Device::from_text(kDevice);
     SolidFb fb(dev.fd(), 640, 480, XR24, 0xff0000);
     using Timing = uint16_t drmModeModeInfo::*;
@@ -351,6 +353,19 @@ TEST_F(SimTest, ModeTimingsMustBeInOrder) {
         mode.*c.field = uint16_t(c.from ? mode.*c.from + c.delta : 0);
         EXPECT_EQ(set_crtc(dev.fd(), 0, fb.id(), {0}, &mode), -c.expected_errno) << c.name;
     }
+    drmModeModeInfo fastest = first_mode(dev.fd(), 0);
+    fastest.clock = fastest.vrefresh = INT_MAX;
+    EXPECT_EQ(set_crtc(dev.fd(), 0, fb.id(), {0}, &fastest), 0);
+    for (uint32_t drmModeModeInfo::*field : {&drmModeModeInfo::clock, &drmModeModeInfo::vrefresh}) {
+        drmModeModeInfo past = fastest;
+        ++(past.*field);
+        EXPECT_EQ(set_crtc(dev.fd(), 0, fb.id(), {0}, &past), -ERANGE);
+    }
+    drmModeModeInfo wide = first_mode(dev.fd(), 0);
+    wide.flags |= DRM_MODE_FLAG_PIC_AR_16_9;
+    EXPECT_EQ(set_crtc(dev.fd(), 0, fb.id(), {0}, &wide), -EINVAL);
+    ASSERT_EQ(drmSetClientCap(dev.fd(), DRM_CLIENT_CAP_ASPECT_RATIO, 1), 0);
+    EXPECT_EQ(set_crtc(dev.fd(), 0, fb.id(), {0}, &wide), 0);
 }
 
 // Mirrors legacy SETCRTC through the atomic helpers: a connector taken by

@@ -227,6 +227,17 @@ TEST_F(PreloadTest, MalformedSettingsStopTheProgramBeforeItRuns) {
     }
 }
 
+// DRMSIM_CLOCK is "virtual", "real" or empty for the real clock; anything
+// else stops the program before it runs.
+TEST_F(PreloadTest, ClockIsVirtualRealOrEmpty) {
+    for (const auto &[value, status] : {std::pair{"", 0}, {"real", 0}, {"bogus", 2}}) {
+        setenv("DRMSIM_CLOCK", value, 1);
+        const Outcome r = run({}, drmsim_test::device_path("small-3crtc.json"), "show");
+        unsetenv("DRMSIM_CLOCK");
+        EXPECT_EQ(r.status, status) << "DRMSIM_CLOCK=" << value << ": " << r.err;
+    }
+}
+
 TEST_F(PreloadTest, OtherPathsPassThrough) {
     Outcome r = run({}, (dir_ / "missing.json").string(), "show");
     EXPECT_EQ(r.status, 1);
