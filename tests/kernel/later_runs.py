@@ -62,7 +62,7 @@ class SweepDump:
 
 @dataclasses.dataclass
 class Followed:
-    spec: Sweep | Refusal
+    planned: Sweep | Refusal
     start: int         # console line of its start
     end: int           # console line of its exit status
     dumps: list[SweepDump]
@@ -112,22 +112,23 @@ def follow(machine: Machine, display: Display, runs: tuple, first_start: int,
         return []
     index, _ = machine.wait_for_line(EXIT.pattern, RUN_SLACK, first_start)
     followed = []
-    for spec in runs:
-        limit = RUN_SLACK + (len(spec.formats) * spec.step_limit if isinstance(spec, Sweep) else 0)
+    for planned in runs:
+        steps = len(planned.formats) * planned.step_limit if isinstance(planned, Sweep) else 0
+        limit = RUN_SLACK + steps
         try:
             start, _ = machine.wait_for_line(START, RUN_SLACK, index + 1)
             dumps = []
             position = start + 1
-            while isinstance(spec, Sweep) and display.emulated_screen:
+            while isinstance(planned, Sweep) and display.emulated_screen:
                 position, line = machine.wait_for_line(_EVENT_OR_EXIT, limit, position)
                 if EXIT.search(line.text):
                     break
-                dumps += _read_screen(machine, display, spec, line, work)
+                dumps += _read_screen(machine, display, planned, line, work)
                 position += 1
             end, _ = machine.wait_for_line(EXIT.pattern, limit, start)
         except TimeoutError as error:
-            raise Failure(f"run {len(followed) + 2} ({' '.join(spec.args)}): {error}") from None
-        followed.append(Followed(spec, start, end, dumps))
+            raise Failure(f"run {len(followed) + 2} ({' '.join(planned.args)}): {error}") from None
+        followed.append(Followed(planned, start, end, dumps))
         index = end
     return followed
 
@@ -235,30 +236,31 @@ def check(followed: list[Followed], lines: list, records: list[kernel_log.Record
     notes, found = [], []
     using = f"Using screen {display.screen}, resolution {display.width}x{display.height}"
     for number, run in enumerate(followed, 1):
-        spec = run.spec
-        name = f"run {number + 1} (" + (f"{spec.plane} sweep" if isinstance(spec, Sweep)
-                                        else " ".join(spec.args)) + ")"
+        planned = run.planned
+        name = f"run {number + 1} (" + (f"{planned.plane} sweep" if isinstance(planned, Sweep)
+                                        else " ".join(planned.args)) + ")"
         status = int(EXIT.search(lines[run.end].text).group(1))
         output = [line.text for line in lines[run.start + 1:run.end] if line.text.strip()]
         during = kernel_log.run_records(records, number)
         problems = [f"kernel error: {r.text}" for r in kernel_log.errors(during)]
-        if status != spec.exit_status:
-            problems.append(f"exit status {status}, expected {spec.exit_status}")
-        if isinstance(spec, Refusal):
-            if not _lines_match(output, [using, *spec.output]):
+        if status != planned.exit_status:
+            problems.append(f"exit status {status}, expected {planned.exit_status}")
+        if isinstance(planned, Refusal):
+            if not _lines_match(output, [using, *planned.output]):
                 problems.append("output:\n  " + "\n  ".join(output))
             if kernel_log.framebuffers_added(during):
                 problems.append("framebuffers added before the refusal")
             notes.append(f"{name}: refused, status {status}")
         else:
-            problems += _check_sweep(spec, run, lines, output, using, display, pictures, screen)
-            problems += sweep_requests(spec, during)
+            problems += _check_sweep(planned, run, lines, output, using, display, pictures, screen)
+            problems += sweep_requests(planned, during)
             if not problems:
-                notes.append(f"{name}: " + "; ".join(f"{f.name} {f.result}" for f in spec.formats))
+                shown = "; ".join(f"{f.name} {f.result}" for f in planned.formats)
+                notes.append(f"{name}: {shown}")
         # The last screen of each format, for the page beside its expected
         # picture (expected-PLANE-FORMAT.png).
         for dump in run.dumps:
-            (work / f"sweep-{spec.plane}-{dump.format}.png").write_bytes(png_file.encode_rgb(
+            (work / f"sweep-{planned.plane}-{dump.format}.png").write_bytes(png_file.encode_rgb(
                 dump.picture.width, dump.picture.height, dump.picture.rgb))
         if problems:
             found.append(f"{name}:\n  " + "\n  ".join(problems))
